@@ -1,0 +1,12 @@
+# Warning flags for our own code (never for JUCE's sources).
+add_library(mosslight_warnings INTERFACE)
+target_compile_options(mosslight_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wsign-conversion -Wcast-align -Woverloaded-virtual
+    -Wnon-virtual-dtor -Wimplicit-fallthrough -Wformat=2
+    # GCC 12 reports dangling pointers inside JUCE's own headers that are not real.
+    $<$<CXX_COMPILER_ID:GNU>:-Wno-dangling-pointer>)
+
+# Plain C++ engine code: optimised like the plug-ins, warned like the rest of our code.
+add_library(mosslight_engine_flags INTERFACE)
+target_compile_options(mosslight_engine_flags INTERFACE $<$<CONFIG:Release>:-O3>)
+target_link_libraries(mosslight_engine_flags INTERFACE mosslight_warnings)

@@ -1,0 +1,174 @@
+#include "sorvel/PluginProcessor.h"
+#include "support/AllocationCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace
+{
+using Set = juce::AudioChannelSet;
+
+juce::AudioBuffer<float> noise(int channels, int samples, unsigned seed)
+{
+    juce::AudioBuffer<float> b(channels, samples);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(-0.5f, 0.5f);
+    for (int c = 0; c < channels; ++c)
+        for (int i = 0; i < samples; ++i)
+            b.setSample(c, i, u(rng));
+    return b;
+}
+
+bool setLayout(Sorvel2Processor& p, const Set& in, const Set& out)
+{
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add(in);
+    layout.outputBuses.add(out);
+    return p.setBusesLayout(layout);
+}
+} // namespace
+
+TEST(SorvelLifecycle, reportsItsLookAheadLatencyAtEachRate)
+{
+    const std::pair<double, int> cases[] = {{44100.0, 119}, {48000.0, 127}, {88200.0, 207}, {96000.0, 223}};
+    for (const auto& [rate, latency] : cases)
+    {
+        Sorvel2Processor p;
+        p.prepareToPlay(rate, 512);
+        EXPECT_EQ(p.getLatencySamples(), latency) << rate;
+    }
+}
+
+TEST(SorvelLifecycle, fixedAnswersToTheHost)
+{
+    Sorvel2Processor p;
+    EXPECT_EQ(p.getName(), "Sorvel");
+    EXPECT_DOUBLE_EQ(p.getTailLengthSeconds(), 8.0);
+    EXPECT_FALSE(p.acceptsMidi());
+    EXPECT_FALSE(p.producesMidi());
+    EXPECT_FALSE(p.isMidiEffect());
+    EXPECT_EQ(p.getNumPrograms(), 1);
+    EXPECT_EQ(p.getCurrentProgram(), 0);
+    EXPECT_TRUE(p.getProgramName(0).isEmpty());
+    EXPECT_TRUE(p.hasEditor());
+    EXPECT_EQ(p.getBypassParameter(), nullptr) << "bypass is an ordinary, level-matched parameter";
+    EXPECT_EQ(p.selectedModule.load(), 3) << "a fresh editor opens on Compress";
+    EXPECT_EQ(p.getBus(true, 0)->getName(), "Input");
+    EXPECT_EQ(p.getBus(false, 0)->getName(), "Output");
+    EXPECT_EQ(p.getMainBusNumInputChannels(), 2);
+    EXPECT_EQ(p.getMainBusNumOutputChannels(), 2);
+}
+
+TEST(SorvelLifecycle, acceptsMonoOrStereoInAndOnlyStereoOut)
+{
+    struct Case
+    {
+        Set in, out;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {Set::mono(), Set::stereo(), true},          {Set::stereo(), Set::stereo(), true},
+        {Set::stereo(), Set::mono(), false},         {Set::mono(), Set::mono(), false},
+        {Set::disabled(), Set::stereo(), false},     {Set::stereo(), Set::disabled(), false},
+        {Set::create5point1(), Set::stereo(), false}, {Set::stereo(), Set::create5point1(), false},
+        {Set::quadraphonic(), Set::stereo(), false},
+    };
+    for (const auto& c : cases)
+    {
+        Sorvel2Processor p;
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add(c.in);
+        layout.outputBuses.add(c.out);
+        EXPECT_EQ(p.checkBusesLayoutSupported(layout), c.accepted)
+            << c.in.getDescription() << " -> " << c.out.getDescription();
+    }
+}
+
+TEST(SorvelLifecycle, passesStereoThroughUnchangedWithoutTouchingTheHeap)
+{
+    Sorvel2Processor p;
+    p.prepareToPlay(48000.0, 512);
+    const auto input = noise(2, 512, 1);
+    auto buffer = input;
+    juce::MidiBuffer midi;
+    EXPECT_NO_HEAP(p.processBlock(buffer, midi));
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < 512; ++i)
+            ASSERT_EQ(buffer.getSample(c, i), input.getSample(c, i));
+}
+
+TEST(SorvelLifecycle, monoInputFeedsBothOutputs)
+{
+    Sorvel2Processor p;
+    ASSERT_TRUE(setLayout(p, Set::mono(), Set::stereo()));
+    p.prepareToPlay(48000.0, 256);
+    auto buffer = noise(2, 256, 2);
+    buffer.clear(1, 0, 256);
+    juce::MidiBuffer midi;
+    EXPECT_NO_HEAP(p.processBlock(buffer, midi));
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(buffer.getSample(1, i), buffer.getSample(0, i));
+}
+
+TEST(SorvelLifecycle, oddHostBlocksAreHandledSafely)
+{
+    Sorvel2Processor p;
+    p.prepareToPlay(48000.0, 64);
+    juce::MidiBuffer midi;
+
+    juce::AudioBuffer<float> empty(2, 0);
+    EXPECT_NO_HEAP(p.processBlock(empty, midi));
+
+    auto single = noise(1, 64, 3);
+    const auto singleBefore = single;
+    EXPECT_NO_HEAP(p.processBlock(single, midi));
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(single.getSample(0, i), singleBefore.getSample(0, i)) << "one channel is left untouched";
+
+    // Larger than prepared: still processed, still no allocation.
+    auto large = noise(2, 4096, 4);
+    const auto largeBefore = large;
+    EXPECT_NO_HEAP(p.processBlock(large, midi));
+    EXPECT_EQ(large.getSample(1, 4095), largeBefore.getSample(1, 4095));
+}
+
+TEST(SorvelLifecycle, metersReadInputAndOutputLoudness)
+{
+    const double rate = 48000.0;
+    Sorvel2Processor p;
+    p.prepareToPlay(rate, 480);
+    juce::AudioBuffer<float> buffer(2, 480);
+    juce::MidiBuffer midi;
+    const double amp = 0.1;  // -20 dBFS, both channels: -20 LUFS
+    int t = 0;
+    for (int block = 0; block < 310; ++block)
+    {
+        for (int i = 0; i < 480; ++i, ++t)
+        {
+            const auto v = static_cast<float>(amp * std::sin(2.0 * juce::MathConstants<double>::pi * 1000.0 * t / rate));
+            buffer.setSample(0, i, v);
+            buffer.setSample(1, i, v);
+        }
+        p.processBlock(buffer, midi);
+    }
+    EXPECT_NEAR(p.getInputMeter().shortTerm(), -20.0, 0.1);
+    EXPECT_NEAR(p.getOutputMeter().shortTerm(), -20.0, 0.1);
+    EXPECT_NEAR(p.getOutputMeter().integrated(), -20.0, 0.1);
+}
+
+TEST(SorvelLifecycle, prepareAgainAtAnotherRateResetsTheMeters)
+{
+    Sorvel2Processor p;
+    p.prepareToPlay(48000.0, 512);
+    auto buffer = noise(2, 512, 5);
+    juce::MidiBuffer midi;
+    for (int i = 0; i < 100; ++i)
+        p.processBlock(buffer, midi);
+    ASSERT_GT(p.getOutputMeter().momentary(), -100.0f);
+
+    p.prepareToPlay(96000.0, 1024);
+    EXPECT_EQ(p.getOutputMeter().momentary(), -100.0f);
+    EXPECT_EQ(p.getLatencySamples(), 223);
+}
