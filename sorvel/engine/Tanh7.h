@@ -3,7 +3,7 @@
 namespace eng::vocal
 {
 
-// Soft saturator: a Pade approximant of tanh, accurate to well under 0.1 % for |c| <= 4.97 (the
+// Soft saturator: a Pade approximant of tanh, within 1e-4 of it for |c| <= 4.97 (the
 // range every caller clamps to). Used by the compressor, the delay's feedback path and the
 // shimmer's sparkle.
 inline float tanh7(float c) noexcept
