@@ -158,7 +158,7 @@ TEST_P(SorvelHosted, passesAudioThroughUnchanged)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SorvelHosted, ::testing::Values(vst3, lv2),
-                         [](const auto& info) { return std::string(info.param.format); });
+                         [](const auto& param) { return std::string(param.param.format); });
 
 TEST(SorvelVst3, showsTextsAndParsesTypedValuesThroughThePlugin)
 {

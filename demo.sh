@@ -1,0 +1,30 @@
+#!/bin/sh
+# Installs what is missing, builds the plug-ins, installs them for this user (~/.vst3, ~/.lv2),
+# shows what a host sees of them and renders the demo material through them.
+set -eu
+cd "$(dirname "$0")"
+
+tools/setup/install-deps.sh
+
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build "$build" --parallel "$(nproc)" --target install-plugins render demo_material
+
+render="$build/tools/render"
+out=out/demo
+mkdir -p "$out"
+
+for plugin in "$HOME/.vst3/Sorvel.vst3" "$HOME/.lv2/Sorvel.lv2"; do
+    echo
+    echo "== What a host sees: $plugin"
+    "$render" "$plugin" --info
+done
+
+echo
+echo "== Rendering the demo material through the installed plug-ins"
+"$render" "$HOME/.vst3/Sorvel.vst3" "$build/demo/phrase.wav" "$out/phrase-sorvel.wav" --tail 2
+
+echo
+echo "Demo material:  $build/demo/phrase.wav (spoken phrase), $build/demo/drums.wav (drum loop)"
+echo "Results:        $(pwd)/$out/"
+ls -1 "$out" | sed 's/^/                /'

@@ -1,0 +1,378 @@
+// render: a command-line host. Loads a built plug-in bundle (VST3 or LV2) through JUCE's own
+// plug-in hosting and renders WAV files through it, with parameters, automation, a simulated
+// transport and saved states. Also prints what a host sees of a plug-in (--info).
+#include "Options.h"
+#include "Transport.h"
+#include "host/PluginHost.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <chrono>
+#include <iostream>
+#include <optional>
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace
+{
+int fail(const juce::String& message)
+{
+    std::cerr << "render: " << message << "\n";
+    return 1;
+}
+
+bool isPlainNumber(const juce::String& text)
+{
+    return text.isNotEmpty() && text.containsOnly("-+0123456789.eE") && text.containsAnyOf("0123456789");
+}
+
+// By the plug-in's parameter ID, or by the name a host shows.
+juce::AudioProcessorParameter* resolve(juce::AudioProcessor& p, const juce::String& idOrName)
+{
+    if (auto* prm = host::findParameter(p, idOrName))
+        return prm;
+    for (auto* prm : p.getParameters())
+        if (prm->getName(1024) == idOrName)
+            return prm;
+    return nullptr;
+}
+
+// The normalised value a setting asks for, or nothing (with `error` set) when it does not parse.
+std::optional<float> normalisedValue(juce::AudioProcessorParameter& prm, const juce::String& text, bool isLv2,
+                                     juce::String& error)
+{
+    error = "'" + text + "' is not a value of " + prm.getName(1024);
+    const int steps = prm.getNumSteps();
+    if (prm.isDiscrete() && steps >= 2 && steps <= 1024)
+    {
+        // Choices and switches: by label, or by index.
+        for (int i = 0; i < steps; ++i)
+        {
+            const auto v = static_cast<float>(i) / static_cast<float>(steps - 1);
+            if (prm.getText(v, 1024).equalsIgnoreCase(text))
+                return v;
+        }
+        if (text.containsOnly("0123456789") && text.isNotEmpty() && text.getIntValue() < steps)
+            return static_cast<float>(text.getIntValue()) / static_cast<float>(steps - 1);
+        return std::nullopt;
+    }
+    if (isLv2)
+    {
+        // LV2 carries no text parsing: hosts hand over plain numbers.
+        if (!isPlainNumber(text))
+        {
+            error += " (an LV2 plug-in takes plain numbers)";
+            return std::nullopt;
+        }
+        return prm.getValueForText(text);
+    }
+    // The plug-in's own text-to-value. Text without digits must read back as itself ("auto"),
+    // so that words the parameter does not know are refused rather than read as 0.
+    const float v = prm.getValueForText(text);
+    if (!text.containsAnyOf("0123456789") && !prm.getText(v, 1024).equalsIgnoreCase(text))
+        return std::nullopt;
+    return v;
+}
+
+bool sameFile(const juce::File& a, const juce::File& b)
+{
+    auto canonical = [](const juce::File& f) {
+        char resolved[PATH_MAX];
+        if (realpath(f.getParentDirectory().getFullPathName().toRawUTF8(), resolved) != nullptr)
+            return juce::File(juce::String::fromUTF8(resolved)).getChildFile(f.getFileName()).getLinkedTarget();
+        return f.getLinkedTarget();
+    };
+    return canonical(a) == canonical(b);
+}
+
+juce::String describeLayout(const juce::AudioChannelSet& in, const juce::AudioChannelSet& out)
+{
+    return in.getDescription() + " -> " + out.getDescription();
+}
+
+int showInfo(const RenderOptions& opt)
+{
+    juce::String error;
+    auto plugin = host::HostedPlugin::load(opt.plugin, opt.infoRate, 512, error);
+    if (plugin == nullptr)
+        return fail(error);
+    auto& p = plugin->processor();
+
+    using Set = juce::AudioChannelSet;
+    juce::StringArray layouts;
+    for (const auto& [in, out] : {std::pair{Set::mono(), Set::stereo()}, std::pair{Set::stereo(), Set::stereo()},
+                                  std::pair{Set::mono(), Set::mono()}, std::pair{Set::stereo(), Set::mono()}})
+    {
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add(in);
+        layout.outputBuses.add(out);
+        const bool ok = p.checkBusesLayoutSupported(layout);
+        layouts.add(describeLayout(in, out) + (ok ? ": yes" : ": no"));
+    }
+
+    plugin->prepare(opt.infoRate, 512);
+    juce::AudioBuffer<float> silence(juce::jmax(p.getTotalNumInputChannels(), p.getTotalNumOutputChannels()), 512);
+    silence.clear();
+    juce::MidiBuffer midi;
+    p.processBlock(silence, midi);  // LV2 reports its latency while running
+
+    std::cout << "plugin:     " << p.getName() << " (" << plugin->formatName() << ") "
+              << opt.plugin.getFullPathName() << "\n"
+              << "latency:    " << p.getLatencySamples() << " samples at " << opt.infoRate << " Hz\n"
+              << "tail:       " << p.getTailLengthSeconds() << " s\n"
+              << "layouts:    " << layouts.joinIntoString("; ") << "\n"
+              << "parameters: " << p.getParameters().size() << "\n";
+
+#define ROW_FORMAT "  %-15s %-24s %-12s %-12s %s\n"
+    std::printf(ROW_FORMAT, "id", "name", "default", "value", "range");
+    for (auto* prm : p.getParameters())
+    {
+        const auto range = prm->getText(0.0f, 64) + " .. " + prm->getText(1.0f, 64);
+        std::printf(ROW_FORMAT, host::pluginParameterId(*prm).toRawUTF8(), prm->getName(64).toRawUTF8(),
+                    prm->getText(prm->getDefaultValue(), 64).toRawUTF8(), prm->getText(prm->getValue(), 64).toRawUTF8(),
+                    range.toRawUTF8());
+    }
+#undef ROW_FORMAT
+    std::fflush(stdout);
+    return 0;
+}
+
+class Progress
+{
+public:
+    explicit Progress(bool enabledIn) : enabled(enabledIn) {}
+
+    void show(juce::int64 done, juce::int64 total)
+    {
+        if (!enabled || total <= 0)
+            return;
+        const int percent = static_cast<int>(done * 100 / total);
+        if (percent == last)
+            return;
+        last = percent;
+        const int filled = percent * 30 / 100;
+        std::cerr << "\r[" << std::string(static_cast<size_t>(filled), '#')
+                  << std::string(static_cast<size_t>(30 - filled), '.') << "] " << percent << " %" << std::flush;
+        if (done >= total)
+            std::cerr << "\n";
+    }
+
+private:
+    bool enabled;
+    int last = -1;
+};
+
+int render(const RenderOptions& opt)
+{
+    if (!opt.input.existsAsFile())
+        return fail("no input file " + opt.input.getFullPathName());
+    if (sameFile(opt.input, opt.output))
+        return fail("the output would overwrite the input " + opt.input.getFullPathName());
+    if (opt.loadState != juce::File() && !opt.loadState.existsAsFile())
+        return fail("no state file " + opt.loadState.getFullPathName());
+
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(opt.input));
+    if (reader == nullptr)
+        return fail("cannot read " + opt.input.getFullPathName() + " (not a readable audio file)");
+    const int inChannels = static_cast<int>(reader->numChannels);
+    if (inChannels < 1 || inChannels > 2)
+        return fail(opt.input.getFullPathName() + " has " + juce::String(inChannels)
+                    + " channels; mono or stereo only");
+    const double rate = reader->sampleRate;
+    const auto inputLength = static_cast<int>(reader->lengthInSamples);
+    juce::AudioBuffer<float> input(inChannels, inputLength);
+    if (!reader->read(&input, 0, inputLength, 0, true, inChannels > 1))
+        return fail("cannot read " + opt.input.getFullPathName());
+    reader.reset();
+
+    juce::String error;
+    auto plugin = host::HostedPlugin::load(opt.plugin, rate, opt.blockMax, error);
+    if (plugin == nullptr)
+        return fail(error);
+    auto& p = plugin->processor();
+    const bool isLv2 = plugin->formatName() == "LV2";
+
+    if (inChannels == 1)
+    {
+        // A mono file goes to a mono input where the plug-in takes one; otherwise to both inputs.
+        juce::AudioProcessor::BusesLayout monoIn;
+        monoIn.inputBuses.add(juce::AudioChannelSet::mono());
+        monoIn.outputBuses.add(juce::AudioChannelSet::stereo());
+        p.setBusesLayout(monoIn);
+    }
+
+    // Every setting is checked before anything is rendered.
+    std::vector<std::pair<juce::AudioProcessorParameter*, float>> values;
+    for (const auto& s : opt.settings)
+    {
+        auto* prm = resolve(p, s.id);
+        if (prm == nullptr)
+            return fail("unknown parameter " + s.id);
+        const auto v = normalisedValue(*prm, s.value, isLv2, error);
+        if (!v)
+            return fail(error);
+        values.emplace_back(prm, *v);
+    }
+    juce::AudioProcessorParameter* automated = nullptr;
+    float automatedValue = 0.0f;
+    juce::int64 automationSample = -1;
+    if (opt.automation)
+    {
+        automated = resolve(p, opt.automation->setting.id);
+        if (automated == nullptr)
+            return fail("unknown parameter " + opt.automation->setting.id);
+        const auto v = normalisedValue(*automated, opt.automation->setting.value, isLv2, error);
+        if (!v)
+            return fail(error);
+        automatedValue = *v;
+        automationSample = static_cast<juce::int64>(std::llround(opt.automation->atSeconds * rate));
+    }
+
+    if (opt.loadState != juce::File())
+    {
+        juce::MemoryBlock state;
+        if (!opt.loadState.loadFileAsData(state))
+            return fail("cannot read state file " + opt.loadState.getFullPathName());
+        p.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+    }
+
+    auto transportSettings = opt.transport;
+    if (opt.jump)
+    {
+        transportSettings.jumpAtSample = static_cast<juce::int64>(std::llround(opt.jump->first * rate));
+        transportSettings.jumpToQuarterNotes = opt.jump->second;
+    }
+
+    const int channels = juce::jmax(2, p.getTotalNumInputChannels(), p.getTotalNumOutputChannels());
+    juce::AudioBuffer<float> block(channels, opt.blockMax);
+    juce::MidiBuffer midi;
+
+    // Hosts hand parameter values to a plug-in with the audio it processes. One silent block
+    // delivers them; preparing again then starts the render from a clean state with every
+    // value already in place, as when a host opens a session.
+    {
+        Transport settle(transportSettings, rate);
+        p.setPlayHead(&settle);
+        for (const auto& [prm, v] : values)
+            prm->setValueNotifyingHost(v);
+        plugin->prepare(rate, opt.blockMax);
+        block.clear();
+        p.processBlock(block, midi);
+        p.releaseResources();
+    }
+    Transport transport(transportSettings, rate);
+    p.setPlayHead(&transport);
+    plugin->prepare(rate, opt.blockMax);
+
+    const auto total = static_cast<juce::int64>(inputLength) + static_cast<juce::int64>(std::llround(opt.tailSeconds * rate));
+    juce::AudioBuffer<float> output(2, static_cast<int>(total));
+    const int outChannels = juce::jmin(2, p.getTotalNumOutputChannels());
+    juce::Random sizes(opt.seed);
+    Progress progress(opt.progress || (isatty(STDERR_FILENO) != 0 && total > static_cast<juce::int64>(5.0 * rate)));
+
+    const auto started = std::chrono::steady_clock::now();
+    for (juce::int64 pos = 0; pos < total;)
+    {
+        int n = opt.blockMin == opt.blockMax ? opt.blockMax : opt.blockMin + sizes.nextInt(opt.blockMax - opt.blockMin + 1);
+        n = static_cast<int>(juce::jmin<juce::int64>(n, total - pos));
+        // Blocks end where the automation or the jump falls, so both land on their sample.
+        for (const auto until : {automationSample >= 0 ? automationSample - pos : -1, transport.samplesUntilJump()})
+            if (until > 0 && until < n)
+                n = static_cast<int>(until);
+
+        if (automated != nullptr && pos == automationSample)
+            automated->setValueNotifyingHost(automatedValue);
+
+        block.setSize(channels, n, false, false, true);
+        block.clear();
+        for (int c = 0; c < channels; ++c)
+        {
+            const int from = juce::jmin(c, inChannels - 1);
+            const auto available = juce::jlimit<juce::int64>(0, n, inputLength - pos);
+            if (c < juce::jmax(p.getTotalNumInputChannels(), 1) || inChannels == 1)
+                block.copyFrom(c, 0, input, from, static_cast<int>(pos), static_cast<int>(available));
+        }
+        if (p.getTotalNumInputChannels() == 1)
+            block.clear(1, 0, n);  // the output-only channel starts silent, as in a host
+
+        p.processBlock(block, midi);
+        for (int c = 0; c < 2; ++c)
+            output.copyFrom(c, static_cast<int>(pos), block, juce::jmin(c, outChannels - 1), 0, n);
+
+        transport.advance(n);
+        pos += n;
+        progress.show(pos, total);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    // Written next to the output first and moved into place, so a failure leaves no half file.
+    const auto temp = opt.output.getSiblingFile("." + opt.output.getFileName() + ".render-tmp");
+    {
+        temp.deleteFile();
+        auto stream = std::make_unique<juce::FileOutputStream>(temp);
+        if (!stream->openedOk())
+            return fail("cannot write " + opt.output.getFullPathName());
+        juce::WavAudioFormat wavFormat;
+        std::unique_ptr<juce::AudioFormatWriter> writer(
+            wavFormat.createWriterFor(stream.get(), rate, 2, opt.bits, {}, 0));
+        if (writer == nullptr)
+        {
+            temp.deleteFile();
+            return fail("cannot write " + opt.output.getFullPathName());
+        }
+        stream.release();  // the writer owns it now
+        const bool written = writer->writeFromAudioSampleBuffer(output, 0, output.getNumSamples());
+        writer.reset();
+        if (!written)
+        {
+            temp.deleteFile();
+            return fail("cannot write " + opt.output.getFullPathName());
+        }
+    }
+    if (!temp.moveFileTo(opt.output))
+    {
+        temp.deleteFile();
+        return fail("cannot write " + opt.output.getFullPathName());
+    }
+
+    if (opt.saveState != juce::File())
+    {
+        juce::MemoryBlock state;
+        p.getStateInformation(state);
+        if (!opt.saveState.replaceWithData(state.getData(), state.getSize()))
+            return fail("cannot write state file " + opt.saveState.getFullPathName());
+    }
+
+    const double audioSeconds = static_cast<double>(total) / rate;
+    std::cout << "rendered " << juce::String(audioSeconds, 2) << " s of audio at " << rate << " Hz through "
+              << p.getName() << " (" << plugin->formatName() << ") in " << juce::String(seconds, 3) << " s, "
+              << juce::String(seconds > 0.0 ? audioSeconds / seconds : 0.0, 1) << "x real time -> "
+              << opt.output.getFullPathName() << std::endl;
+    return 0;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    juce::StringArray args;
+    for (int i = 1; i < argc; ++i)
+        args.add(juce::String::fromUTF8(argv[i]));
+    if (args.isEmpty() || args.contains("--help") || args.contains("-h"))
+    {
+        std::cout << RenderOptions::usage();
+        return args.isEmpty() ? 2 : 0;
+    }
+
+    RenderOptions opt;
+    if (const auto error = opt.parse(args); error.isNotEmpty())
+    {
+        std::cerr << "render: " << error << " (render --help shows the options)\n";
+        return 2;
+    }
+
+    juce::ScopedJuceInitialiser_GUI juceInitialiser;
+    return opt.info ? showInfo(opt) : render(opt);
+}
