@@ -31,29 +31,17 @@ void LoudnessMeter::prepare(double newSampleRate)
         const double q = 0.7071752369554196;
         const double vh = 1.5848647011308556;  // 10^(3.999843853973347 / 20)
         const double vb = 1.2587209302325617;  // vh^0.4996667741545416
-        const double a0 = 1.0 + k / q + k * k;
         for (auto& c : channels)
-        {
-            c.preFilter.b0 = static_cast<float>((vh + vb * k / q + k * k) / a0);
-            c.preFilter.b1 = static_cast<float>(2.0 * (k * k - vh) / a0);
-            c.preFilter.b2 = static_cast<float>((vh - vb * k / q + k * k) / a0);
-            c.preFilter.a1 = static_cast<float>(2.0 * (k * k - 1.0) / a0);
-            c.preFilter.a2 = static_cast<float>((1.0 - k / q + k * k) / a0);
-        }
+            c.preFilter.setCoefficients(vh + vb * k / q + k * k, 2.0 * (k * k - vh), vh - vb * k / q + k * k,
+                                        1.0 + k / q + k * k, 2.0 * (k * k - 1.0), 1.0 - k / q + k * k);
     }
-    // RLB high-pass.
+    // RLB high-pass, numerator (1, -2, 1) as BS.1770 gives it.
     {
         const double k = std::tan(pi * 38.13547087602444 / sampleRate);
         const double q = 0.5003270373238773;
         const double a0 = 1.0 + k / q + k * k;
         for (auto& c : channels)
-        {
-            c.rlb.b0 = 1.0f;
-            c.rlb.b1 = -2.0f;
-            c.rlb.b2 = 1.0f;
-            c.rlb.a1 = static_cast<float>(2.0 * (k * k - 1.0) / a0);
-            c.rlb.a2 = static_cast<float>((1.0 - k / q + k * k) / a0);
-        }
+            c.rlb.setCoefficients(a0, -2.0 * a0, a0, a0, 2.0 * (k * k - 1.0), 1.0 - k / q + k * k);
     }
 
     reset();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Biquad.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -28,25 +30,15 @@ public:
     float integrated() const noexcept { return integratedLufs.load(std::memory_order_relaxed); }
 
 private:
-    struct Biquad
-    {
-        float b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-        float s1 = 0, s2 = 0;
-
-        float process(float x) noexcept
-        {
-            const float y = b0 * x + s1;
-            s1 = b1 * x - a1 * y + s2;
-            s2 = b2 * x - a2 * y;
-            return y;
-        }
-    };
-
     struct KWeighting
     {
         Biquad preFilter, rlb;
         float process(float x) noexcept { return rlb.process(preFilter.process(x)); }
-        void clear() noexcept { preFilter.s1 = preFilter.s2 = rlb.s1 = rlb.s2 = 0; }
+        void clear() noexcept
+        {
+            preFilter.clear();
+            rlb.clear();
+        }
     };
 
     static constexpr int ringSize = 30;  // 3 s of sub-blocks: the short-term window

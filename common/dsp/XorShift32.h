@@ -20,8 +20,14 @@ public:
         return state;
     }
 
-    // Uniform in [0, 1): 24 bits of a fresh step.
-    constexpr float uniform() noexcept { return static_cast<float>(next() >> 8) * (1.0f / 16777216.0f); }
+    // A state as a uniform number in [0, 1): its top 24 bits.
+    static constexpr float toUniform(std::uint32_t s) noexcept
+    {
+        return static_cast<float>(s >> 8) * (1.0f / 16777216.0f);
+    }
+
+    // Uniform in [0, 1) from a fresh step.
+    constexpr float uniform() noexcept { return toUniform(next()); }
 
     std::uint32_t state;
 };
