@@ -1,6 +1,7 @@
 #include "PluginProcessor.h"
 #include "ParameterIds.h"
 
+#include "common/plugin/ParameterState.h"
 #include "sorvel/engine/Latency.h"
 
 #include <algorithm>
@@ -24,21 +25,6 @@ bool validTempo(double bpm) noexcept
     return bpm > 20.0 && bpm < 999.0;
 }
 
-// A damaged state must not put NaN or infinity into a parameter: the audio thread would carry
-// it into every filter. Such a value is replaced by the parameter's current one; the rest of the
-// blob still loads. (Values are read the way the parameter tree reads them.)
-void replaceNonFiniteValues(juce::XmlElement& root, juce::AudioProcessorValueTreeState& tree)
-{
-    for (auto* child : root.getChildIterator())
-    {
-        if (std::isfinite(child->getStringAttribute("value").getDoubleValue()))
-            continue;
-        if (auto* param = tree.getParameter(child->getStringAttribute("id")))
-            child->setAttribute("value", param->convertFrom0to1(param->getValue()));
-        else
-            child->removeAttribute("value");
-    }
-}
 } // namespace
 
 Sorvel2Processor::Sorvel2Processor()
@@ -164,19 +150,12 @@ juce::AudioProcessorEditor* Sorvel2Processor::createEditor()
 
 void Sorvel2Processor::getStateInformation(juce::MemoryBlock& destData)
 {
-    if (auto xml = apvts.copyState().createXml())
-        copyXmlToBinary(*xml, destData);
+    plugin::saveParameters(apvts, destData);
 }
 
 void Sorvel2Processor::setStateInformation(const void* data, int sizeInBytes)
 {
-    auto xml = getXmlFromBinary(data, sizeInBytes);
-    if (xml == nullptr || !xml->getTagName().equalsIgnoreCase(apvts.state.getType().toString()))
-        return;
-
-    replaceNonFiniteValues(*xml, apvts);
-    xml->setTagName(apvts.state.getType().toString());
-    apvts.replaceState(juce::ValueTree::fromXml(*xml));
+    plugin::restoreParameters(apvts, data, sizeInBytes);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

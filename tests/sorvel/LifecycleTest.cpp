@@ -1,5 +1,6 @@
 #include "sorvel/PluginProcessor.h"
 #include "support/AllocationCounter.h"
+#include "support/ProcessorChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,6 @@ juce::AudioBuffer<float> noise(int channels, int samples, unsigned seed)
     return b;
 }
 
-bool setLayout(Sorvel2Processor& p, const Set& in, const Set& out)
-{
-    juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add(in);
-    layout.outputBuses.add(out);
-    return p.setBusesLayout(layout);
-}
 } // namespace
 
 TEST(SorvelLifecycle, reportsItsLookAheadLatencyAtEachRate)
@@ -63,27 +57,7 @@ TEST(SorvelLifecycle, fixedAnswersToTheHost)
 
 TEST(SorvelLifecycle, acceptsMonoOrStereoInAndOnlyStereoOut)
 {
-    struct Case
-    {
-        Set in, out;
-        bool accepted;
-    };
-    const Case cases[] = {
-        {Set::mono(), Set::stereo(), true},          {Set::stereo(), Set::stereo(), true},
-        {Set::stereo(), Set::mono(), false},         {Set::mono(), Set::mono(), false},
-        {Set::disabled(), Set::stereo(), false},     {Set::stereo(), Set::disabled(), false},
-        {Set::create5point1(), Set::stereo(), false}, {Set::stereo(), Set::create5point1(), false},
-        {Set::quadraphonic(), Set::stereo(), false},
-    };
-    for (const auto& c : cases)
-    {
-        Sorvel2Processor p;
-        juce::AudioProcessor::BusesLayout layout;
-        layout.inputBuses.add(c.in);
-        layout.outputBuses.add(c.out);
-        EXPECT_EQ(p.checkBusesLayoutSupported(layout), c.accepted)
-            << c.in.getDescription() << " -> " << c.out.getDescription();
-    }
+    testsupport::expectMonoOrStereoInStereoOut<Sorvel2Processor>();
 }
 
 TEST(SorvelLifecycle, passesStereoThroughUnchangedWithoutTouchingTheHeap)
@@ -102,7 +76,7 @@ TEST(SorvelLifecycle, passesStereoThroughUnchangedWithoutTouchingTheHeap)
 TEST(SorvelLifecycle, monoInputFeedsBothOutputs)
 {
     Sorvel2Processor p;
-    ASSERT_TRUE(setLayout(p, Set::mono(), Set::stereo()));
+    ASSERT_TRUE(testsupport::setMainLayout(p, Set::mono(), Set::stereo()));
     p.prepareToPlay(48000.0, 256);
     auto buffer = noise(2, 256, 2);
     buffer.clear(1, 0, 256);

@@ -1,46 +1,13 @@
 #include "sorvel/PluginProcessor.h"
-#include "support/AllocationCounter.h"
+#include "support/ProcessorChecks.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace
 {
-std::vector<float> plainValues(Sorvel2Processor& p)
-{
-    std::vector<float> values;
-    for (auto* prm : p.getParameters())
-    {
-        auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(prm);
-        values.push_back(ranged->convertFrom0to1(ranged->getValue()));
-    }
-    return values;
-}
-
-// Moves every parameter away from its default so a restore (or a failure to ignore) shows.
-void randomise(Sorvel2Processor& p, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    for (auto* prm : p.getParameters())
-        prm->setValueNotifyingHost(u(rng));
-}
-
-juce::MemoryBlock stateOf(Sorvel2Processor& p)
-{
-    juce::MemoryBlock block;
-    p.getStateInformation(block);
-    return block;
-}
-
-juce::MemoryBlock blobFromXml(const juce::String& text)
-{
-    juce::MemoryBlock block;
-    auto xml = juce::parseXML(text);
-    juce::AudioProcessor::copyXmlToBinary(*xml, block);
-    return block;
-}
+using testsupport::blobFromXml;
+using testsupport::plainValues;
+using testsupport::stateOf;
 
 float plain(Sorvel2Processor& p, const char* id)
 {
@@ -51,13 +18,7 @@ float plain(Sorvel2Processor& p, const char* id)
 
 TEST(SorvelState, roundTripOnAFreshInstanceRestoresAll36Values)
 {
-    Sorvel2Processor source;
-    randomise(source, 7);
-    const auto blob = stateOf(source);
-
-    Sorvel2Processor restored;
-    restored.setStateInformation(blob.getData(), static_cast<int>(blob.getSize()));
-    EXPECT_EQ(plainValues(restored), plainValues(source));
+    testsupport::expectStateRoundTrip<Sorvel2Processor>();
 }
 
 TEST(SorvelState, blobIsJuceBinaryXmlOfTheParameterTree)
@@ -105,47 +66,7 @@ TEST(SorvelState, rootTagIsMatchedIgnoringCase)
 
 TEST(SorvelState, badBlobsAreIgnored)
 {
-    Sorvel2Processor reference;
-    const auto good = stateOf(reference);
-
-    std::vector<std::pair<const char*, juce::MemoryBlock>> blobs;
-    {
-        std::mt19937 rng(3);
-        juce::MemoryBlock noise(4096);
-        for (size_t i = 0; i < noise.getSize(); ++i)
-            noise[i] = static_cast<char>(rng());
-        blobs.emplace_back("random bytes", noise);
-    }
-    blobs.emplace_back("truncated", juce::MemoryBlock(good.getData(), good.getSize() / 2));
-    {
-        auto wrongMagic = good;
-        wrongMagic[0] = 0x57;
-        blobs.emplace_back("wrong magic", wrongMagic);
-    }
-    {
-        // Declares a million bytes, holds half of the text.
-        juce::MemoryBlock oversized(good.getData(), good.getSize() / 2);
-        const juce::uint32 huge = juce::ByteOrder::swapIfBigEndian(juce::uint32{1000000});
-        oversized.copyFrom(&huge, 4, 4);
-        blobs.emplace_back("byte count larger than the data", oversized);
-    }
-    blobs.emplace_back("header only", juce::MemoryBlock(good.getData(), 8));
-    blobs.emplace_back("empty", juce::MemoryBlock());
-
-    for (const auto& [what, blob] : blobs)
-    {
-        Sorvel2Processor p;
-        randomise(p, 11);
-        const auto before = plainValues(p);
-        p.setStateInformation(blob.getData(), static_cast<int>(blob.getSize()));
-        EXPECT_EQ(plainValues(p), before) << what;
-    }
-
-    Sorvel2Processor p;
-    randomise(p, 11);
-    const auto before = plainValues(p);
-    p.setStateInformation(nullptr, 0);
-    EXPECT_EQ(plainValues(p), before) << "null data";
+    testsupport::expectBadStatesIgnored<Sorvel2Processor>();
 }
 
 TEST(SorvelState, nonFiniteValuesInAStateNeverReachTheParameters)

@@ -1,0 +1,75 @@
+#pragma once
+
+// Runs the render tool as a separate process and reads what it wrote: the end-to-end path a user
+// takes. RENDER_TOOL is the built executable.
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <cstdio>
+
+namespace testsupport
+{
+
+struct RenderResult
+{
+    int exitCode = -1;
+    juce::String output;  // stdout and stderr
+};
+
+inline juce::String shellQuote(const juce::String& s)
+{
+    return "'" + s.replace("'", "'\\''") + "'";
+}
+
+inline RenderResult runRender(const juce::StringArray& args)
+{
+    juce::String command = shellQuote(RENDER_TOOL);
+    for (const auto& a : args)
+        command << " " << shellQuote(a);
+    RenderResult result;
+    if (FILE* pipe = popen((command + " 2>&1").toRawUTF8(), "r"))
+    {
+        char chunk[4096];
+        size_t n;
+        while ((n = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
+            result.output += juce::String::fromUTF8(chunk, static_cast<int>(n));
+        const int status = pclose(pipe);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return result;
+}
+
+inline juce::AudioBuffer<float> readWav(const juce::File& file, double* sampleRate = nullptr)
+{
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(file));
+    if (reader == nullptr)
+        return {};
+    juce::AudioBuffer<float> buffer(static_cast<int>(reader->numChannels), static_cast<int>(reader->lengthInSamples));
+    reader->read(&buffer, 0, buffer.getNumSamples(), 0, true, true);
+    if (sampleRate != nullptr)
+        *sampleRate = reader->sampleRate;
+    return buffer;
+}
+
+inline void writeWav(const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate, int bits = 32)
+{
+    file.deleteFile();
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatWriter> writer(
+        wav.createWriterFor(new juce::FileOutputStream(file), sampleRate,
+                            static_cast<unsigned int>(buffer.getNumChannels()), bits, {}, 0));
+    writer->writeFromAudioSampleBuffer(buffer, 0, buffer.getNumSamples());
+}
+
+// A scratch folder for one test, removed afterwards.
+struct TempDir
+{
+    juce::File dir = juce::File::createTempFile("").getSiblingFile(
+        "mosslight-test-" + juce::String::toHexString(juce::Random::getSystemRandom().nextInt64()));
+    TempDir() { dir.createDirectory(); }
+    ~TempDir() { dir.deleteRecursively(); }
+    juce::File operator/(const char* name) const { return dir.getChildFile(name); }
+};
+
+} // namespace testsupport
