@@ -65,7 +65,8 @@ void EqBand::startCharacter(Slot& slot, int character) noexcept
 
 void EqBand::set(float amount, int character) noexcept
 {
-    targetGainDb = std::clamp(amount, -10.0f, 10.0f) * amountScaleDb;
+    // A NaN amount would stick in the glide for good; it counts as 0.
+    targetGainDb = std::isnan(amount) ? 0.0f : std::clamp(amount, -10.0f, 10.0f) * amountScaleDb;
     character = std::clamp(character, 0, 2);
 
     if (!initialised)

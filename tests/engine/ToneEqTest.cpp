@@ -115,6 +115,19 @@ TEST(EqBand, amountZeroIsUnityForEveryCharacter)
             EXPECT_EQ(l, dryL) << "character " << character;
             EXPECT_EQ(r, dryR) << "character " << character;
         }
+
+    // A NaN amount counts as 0 and does not stick: the next amount glides as usual.
+    EqBand band(tune::bassBands);
+    band.prepare(48000.0, 1);
+    band.set(5.0f, 1);
+    band.set(std::nanf(""), 1);
+    EXPECT_EQ(band.getTargetGainDb(), 0.0f);
+    auto x = noise(48000, 3u);
+    run(band, x, 0, 24000);
+    EXPECT_EQ(band.getCurrentGainDb(), 0.0f);
+    band.set(-5.0f, 1);
+    run(band, x, 24000, 48000);
+    EXPECT_EQ(band.getCurrentGainDb(), -3.0f);
 }
 
 TEST(EqBand, plusAndMinusTenGiveSixDbEachCharacter)
