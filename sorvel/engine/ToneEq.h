@@ -1,0 +1,111 @@
+#pragma once
+
+#include "FilterDesign.h"
+#include "Ramp.h"
+#include "Tune.h"
+
+#include <array>
+
+namespace eng::vocal
+{
+
+// One EQ band: an amount (-10..+10, 0.6 dB per unit) and a character (bell or shelf from its
+// table). The gain glides with a 25 ms time constant, updated and redesigned every 32 samples; a
+// character change is a 20 ms crossfade between two complete filter sets. Audio thread only;
+// prepare comes from the chain's prepareToPlay.
+class EqBand
+{
+public:
+    // One complete filter set: the character, the gain it was last designed for and, per
+    // channel, one section (count 0 while the gain is 0 dB).
+    struct Slot
+    {
+        int character = 0;
+        float designedGainDb = 0.0f;
+        std::array<md::Cascade<1>, 2> channels{};
+    };
+
+    explicit EqBand(const std::array<tune::Band, 3>& bandTable) noexcept : bands(bandTable) {}
+
+    // Clears everything; the first set() afterwards designs directly, without glide or crossfade.
+    void prepare(double sampleRate, int numChannels) noexcept;
+
+    // Called by the chain once per piece: amount clamped to -10..10, character to 0..2.
+    void set(float amount, int character) noexcept;
+
+    // Designs the slot's section for the current gain. A slot that already had a section keeps
+    // its state words (the coefficients change under running state).
+    void redesign(Slot& slot) noexcept;
+
+    // In place on the first numChannels channels.
+    void process(float* const* channels, int n) noexcept;
+
+    float getTargetGainDb() const noexcept { return targetGainDb; }
+    float getCurrentGainDb() const noexcept { return currentGainDb; }
+    int getActiveCharacter() const noexcept { return slots[static_cast<size_t>(active)].character; }
+    int getPendingCharacter() const noexcept { return pending; }
+    bool isFading() const noexcept { return fading; }
+    const Slot& getActiveSlot() const noexcept { return slots[static_cast<size_t>(active)]; }
+
+    static constexpr int controlInterval = 32;
+    static constexpr float amountScaleDb = 0.6f;
+
+private:
+    void controlUpdate() noexcept;
+    void redesignIfMoved(Slot& slot) noexcept;
+    void startCharacter(Slot& slot, int character) noexcept;
+    void finishFade() noexcept;
+
+    double sampleRate = 48000.0;
+    int numChannels = 1;
+    std::array<tune::Band, 3> bands;
+
+    std::array<Slot, 2> slots{};
+    int active = 0;
+    int pending = -1;
+    bool fading = false;
+    bool initialised = false;
+    Ramp fade;
+
+    float targetGainDb = 0.0f;
+    float currentGainDb = 0.0f;
+    float glideCoefficient = 0.0f; // per control update: a 25 ms time constant
+    int samplesToUpdate = 0;
+};
+
+// Bass and treble: two EqBands in series on the same buffers. The chain runs it under its EQ-on
+// ramp. Audio thread only.
+class ToneEq
+{
+public:
+    ToneEq() noexcept : bass(tune::bassBands), treble(tune::trebleBands) {}
+
+    void prepare(double sampleRate, int numChannels) noexcept
+    {
+        bass.prepare(sampleRate, numChannels);
+        treble.prepare(sampleRate, numChannels);
+    }
+
+    void set(float bassAmount, int bassCharacter, float trebleAmount, int trebleCharacter) noexcept
+    {
+        bass.set(bassAmount, bassCharacter);
+        treble.set(trebleAmount, trebleCharacter);
+    }
+
+    void process(float* const* channels, int n) noexcept
+    {
+        bass.process(channels, n);
+        treble.process(channels, n);
+    }
+
+    EqBand& getBass() noexcept { return bass; }
+    EqBand& getTreble() noexcept { return treble; }
+    const EqBand& getBass() const noexcept { return bass; }
+    const EqBand& getTreble() const noexcept { return treble; }
+
+private:
+    EqBand bass;
+    EqBand treble;
+};
+
+} // namespace eng::vocal
