@@ -14,7 +14,7 @@ render="$build/tools/render"
 out=out/demo
 mkdir -p "$out"
 
-for plugin in "$HOME/.vst3/Sorvel.vst3" "$HOME/.lv2/Sorvel.lv2"; do
+for plugin in "$HOME/.vst3/Sorvel.vst3" "$HOME/.lv2/Sorvel.lv2" "$HOME/.vst3/Mirrel.vst3" "$HOME/.lv2/Mirrel.lv2"; do
     echo
     echo "== What a host sees: $plugin"
     "$render" "$plugin" --info
@@ -23,6 +23,9 @@ done
 echo
 echo "== Rendering the demo material through the installed plug-ins"
 "$render" "$HOME/.vst3/Sorvel.vst3" "$build/demo/phrase.wav" "$out/phrase-sorvel.wav" --tail 2
+# Mirrel follows the song position: transport playing at the loop's tempo.
+"$render" "$HOME/.vst3/Mirrel.vst3" "$build/demo/drums.wav" "$out/drums-mirrel.wav" --play --tempo 120
+"$render" "$HOME/.lv2/Mirrel.lv2" "$build/demo/drums.wav" "$out/drums-mirrel-lv2.wav" --play --tempo 120
 
 echo
 echo "Demo material:  $build/demo/phrase.wav (spoken phrase), $build/demo/drums.wav (drum loop)"

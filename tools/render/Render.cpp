@@ -1,6 +1,7 @@
 // render: a command-line host. Loads a built plug-in bundle (VST3 or LV2) through JUCE's own
 // plug-in hosting and renders WAV files through it, with parameters, automation, a simulated
 // transport and saved states. Also prints what a host sees of a plug-in (--info).
+#include "BlockSizes.h"
 #include "Options.h"
 #include "Transport.h"
 #include "host/PluginHost.h"
@@ -270,14 +271,13 @@ int render(const RenderOptions& opt)
     const auto total = static_cast<juce::int64>(inputLength) + static_cast<juce::int64>(std::llround(opt.tailSeconds * rate));
     juce::AudioBuffer<float> output(2, static_cast<int>(total));
     const int outChannels = juce::jmin(2, p.getTotalNumOutputChannels());
-    juce::Random sizes(opt.seed);
+    BlockSizes sizes(opt.blockMin, opt.blockMax, opt.seed);
     Progress progress(opt.progress || (isatty(STDERR_FILENO) != 0 && total > static_cast<juce::int64>(5.0 * rate)));
 
     const auto started = std::chrono::steady_clock::now();
     for (juce::int64 pos = 0; pos < total;)
     {
-        int n = opt.blockMin == opt.blockMax ? opt.blockMax : opt.blockMin + sizes.nextInt(opt.blockMax - opt.blockMin + 1);
-        n = static_cast<int>(juce::jmin<juce::int64>(n, total - pos));
+        auto n = static_cast<int>(juce::jmin<juce::int64>(sizes.next(), total - pos));
         // Blocks end where the automation or the jump falls, so both land on their sample.
         for (const auto until : {automationSample >= 0 ? automationSample - pos : -1, transport.samplesUntilJump()})
             if (until > 0 && until < n)

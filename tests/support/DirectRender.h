@@ -1,0 +1,57 @@
+#pragma once
+
+// Drives a processor in-process the way the render tool drives a hosted plug-in: parameters in
+// place before preparing, the same block sizes, the same simulated transport. A render through
+// a built bundle must give exactly this.
+#include "RenderRun.h"
+#include "render/BlockSizes.h"
+#include "render/Transport.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+namespace testsupport
+{
+
+struct DirectRenderSettings
+{
+    int blockMin = 512, blockMax = 512;
+    juce::int64 seed = 1;
+    Transport::Settings transport;
+    double jumpAtSeconds = -1.0, jumpToQuarterNotes = 0.0;
+};
+
+inline juce::AudioBuffer<float> renderDirect(juce::AudioProcessor& p, const juce::AudioBuffer<float>& input,
+                                             double rate, DirectRenderSettings s = {})
+{
+    if (s.jumpAtSeconds >= 0.0)
+    {
+        s.transport.jumpAtSample = static_cast<juce::int64>(std::llround(s.jumpAtSeconds * rate));
+        s.transport.jumpToQuarterNotes = s.jumpToQuarterNotes;
+    }
+    Transport transport(s.transport, rate);
+    p.setPlayHead(&transport);
+    p.prepareToPlay(rate, s.blockMax);
+
+    const int total = input.getNumSamples();
+    juce::AudioBuffer<float> output(2, total), block(2, s.blockMax);
+    juce::MidiBuffer midi;
+    BlockSizes sizes(s.blockMin, s.blockMax, s.seed);
+    for (int pos = 0; pos < total;)
+    {
+        int n = juce::jmin(sizes.next(), total - pos);
+        if (const auto until = transport.samplesUntilJump(); until > 0 && until < n)
+            n = static_cast<int>(until);
+        block.setSize(2, n, false, false, true);
+        for (int c = 0; c < 2; ++c)
+            block.copyFrom(c, 0, input, juce::jmin(c, input.getNumChannels() - 1), pos, n);
+        p.processBlock(block, midi);
+        for (int c = 0; c < 2; ++c)
+            output.copyFrom(c, pos, block, c, 0, n);
+        transport.advance(n);
+        pos += n;
+    }
+    p.setPlayHead(nullptr);
+    return output;
+}
+
+} // namespace testsupport
