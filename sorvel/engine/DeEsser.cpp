@@ -65,9 +65,10 @@ inline float exp2NonPositive(float x) noexcept
     x = std::min(std::max(x, -126.0f), 0.0f);
     const int whole = static_cast<int>(x - 0.5f); // rounds to nearest for x <= 0
     const float f = (x - static_cast<float>(whole)) * 0.69314718056f;
-    const float p =
-        1.0f + f * (1.0f + f * (0.5f + f * (1.0f / 6.0f + f * (1.0f / 24.0f + f * (1.0f / 120.0f +
-                                                                                 f * (1.0f / 720.0f + f * (1.0f / 5040.0f)))))));
+    // e^f by its Taylor series to f^7 (|f| <= ln 2 / 2).
+    float p = 1.0f / 5040.0f;
+    for (const float c : {1.0f / 720.0f, 1.0f / 120.0f, 1.0f / 24.0f, 1.0f / 6.0f, 0.5f, 1.0f, 1.0f})
+        p = c + f * p;
     const auto bits = static_cast<std::uint32_t>(whole + 127) << 23;
     float scale;
     std::memcpy(&scale, &bits, sizeof scale);
@@ -137,9 +138,7 @@ void DeEsser::prepare(double rate, int channelCount)
     lastSplitHz = -1.0f;
     chars = tune::deessChars;
     current = target = chars[1];
-    release = releaseCoefficient(current.releaseMs, sampleRate);
-    kneeLowDb = current.thresholdDb - 0.5f * current.kneeDb;
-    kneeInvWidth = 1.0f / std::max(current.kneeDb, 0.5f);
+    deriveCharacterValues();
 
     ramp.setLength(static_cast<int>(std::lround(0.020 * sampleRate)));
     ramp.jumpTo(0.0f);
@@ -148,6 +147,13 @@ void DeEsser::prepare(double rate, int channelCount)
 
     clearFiltersAndFollowers();
     resetMeters();
+}
+
+void DeEsser::deriveCharacterValues() noexcept
+{
+    release = releaseCoefficient(current.releaseMs, sampleRate);
+    kneeLowDb = current.thresholdDb - 0.5f * current.kneeDb;
+    kneeInvWidth = 1.0f / std::max(current.kneeDb, 0.5f);
 }
 
 void DeEsser::clearFiltersAndFollowers() noexcept
@@ -179,9 +185,7 @@ void DeEsser::set(float amount, int character, float freqHz) noexcept
     if (!initialised)
     {
         current = target;
-        release = releaseCoefficient(current.releaseMs, sampleRate);
-        kneeLowDb = current.thresholdDb - 0.5f * current.kneeDb;
-        kneeInvWidth = 1.0f / std::max(current.kneeDb, 0.5f);
+        deriveCharacterValues();
         essHz = targetHz;
         ramp.jumpTo(onTarget);
         updateSplit(true);
@@ -251,9 +255,7 @@ void DeEsser::controlUpdate() noexcept
     current.thresholdDb = target.thresholdDb + charGlide * (current.thresholdDb - target.thresholdDb);
     current.kneeDb = target.kneeDb + charGlide * (current.kneeDb - target.kneeDb);
     current.releaseMs = target.releaseMs + charGlide * (current.releaseMs - target.releaseMs);
-    release = releaseCoefficient(current.releaseMs, sampleRate);
-    kneeLowDb = current.thresholdDb - 0.5f * current.kneeDb;
-    kneeInvWidth = 1.0f / std::max(current.kneeDb, 0.5f);
+    deriveCharacterValues();
 
     ++controlCount;
     if (autoMode && openSeconds > analysisWaitSeconds && controlCount % analysisEvery == 0)

@@ -86,6 +86,8 @@ private:
     };
 
     void controlUpdate() noexcept;
+    // Release coefficient and knee terms from the current character values.
+    void deriveCharacterValues() noexcept;
     void analyse() noexcept;
     void clearFiltersAndFollowers() noexcept;
     void delayOnly(float* const* channels, int start, int n, float* detectionTrace,

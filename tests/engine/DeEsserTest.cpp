@@ -141,8 +141,14 @@ Signal sibilantPhrase(double rate, double essHz, double seconds, std::uint32_t s
 struct FlushDenormals
 {
 #if defined(__SSE2__)
-    FlushDenormals() : saved(_mm_getcsr()) { _mm_setcsr(saved | 0x8040u); }
-    ~FlushDenormals() { _mm_setcsr(saved); }
+    FlushDenormals() : saved(_mm_getcsr())
+    {
+        _mm_setcsr(saved | 0x8040u);
+    }
+    ~FlushDenormals()
+    {
+        _mm_setcsr(saved);
+    }
     unsigned saved;
 #endif
 };
@@ -273,6 +279,31 @@ TEST(DeEsser, steadyEssAtFullAmountHardSettlesAtTwelveDbAndLowersUpperBandBy15_6
     }
 }
 
+// Two channels are detected on their mean and cut alike: an ess in one channel is found (6 dB
+// down, still far past the knee), one in anti-phase on both cancels in the detector.
+TEST(DeEsser, stereoIsDetectedOnTheMeanOfTheChannels)
+{
+    const Signal ess = sine(48000.0, 8000.0, -6.0, 0.3);
+    struct Case
+    {
+        float rightSign;
+        float expectedDb;
+    };
+    for (const Case c : {Case{0.0f, 12.0f}, Case{1.0f, 12.0f}, Case{-1.0f, 0.0f}})
+    {
+        SCOPED_TRACE(testing::Message() << "right = " << c.rightSign << " x left");
+        Signal in = ess;
+        for (float& x : in.right)
+            x *= c.rightSign;
+        DeEsser d;
+        d.prepare(48000.0, 2);
+        const Render r = run(d, in, 2, 10.0f, hard, 6500.0f);
+        EXPECT_NEAR(d.getReductionDb(), c.expectedDb, 1e-3f);
+        for (size_t i = 0; i < r.left.size(); ++i)
+            ASSERT_EQ(r.listenRight[i], c.rightSign * r.listenLeft[i]) << "sample " << i;
+    }
+}
+
 // The level gate: nothing below -66 dB in the ess band, half of the smoothstep at -60 dB, all of it
 // from -54 dB. The 8 kHz level is given in the ess band (after the sidechain's high-passes) as
 // the sine's peak power, which the power follower rides about 0.1 dB under.
@@ -286,8 +317,8 @@ TEST(DeEsser, essBandBelowMinus66DbIsNeverReduced)
     const double rate = 48000.0;
     const double highPassMagnitude = RbjSection(rate, 4225.0, true).magnitude(rate, 8000.0);
     const double sidechainDb = 40.0 * std::log10(highPassMagnitude);
-    for (const Case c : {Case{-90.0, -1.0}, Case{-72.0, -1.0}, Case{-66.2, -1.0}, Case{-60.0, 6.0},
-                         Case{-50.0, 12.0}})
+    for (const Case c :
+         {Case{-90.0, -1.0}, Case{-72.0, -1.0}, Case{-66.2, -1.0}, Case{-60.0, 6.0}, Case{-50.0, 12.0}})
     {
         SCOPED_TRACE(testing::Message() << "ess band at " << c.essBandDb << " dB");
         const Signal in = sine(rate, 8000.0, c.essBandDb - sidechainDb, 0.5, 0.01);
@@ -321,9 +352,9 @@ TEST(DeEsser, handSetFrequencyIsClampedAndPlacesTheSplit)
         float splitHz;
     };
     const Case cases[] = {
-        {48000.0, 5000.0f, false, 5000.0f, 3250.0f},  {48000.0, 2950.0f, false, 3000.0f, 2000.0f},
+        {48000.0, 5000.0f, false, 5000.0f, 3250.0f},   {48000.0, 2950.0f, false, 3000.0f, 2000.0f},
         {48000.0, 12000.0f, false, 12000.0f, 7800.0f}, {48000.0, 20000.0f, false, 12000.0f, 7800.0f},
-        {48000.0, 2940.0f, true, 6500.0f, 4225.0f},   {44100.0, 0.0f, true, 6500.0f, 4225.0f},
+        {48000.0, 2940.0f, true, 6500.0f, 4225.0f},    {44100.0, 0.0f, true, 6500.0f, 4225.0f},
         {16000.0, 12000.0f, false, 12000.0f, 6400.0f},
     };
     for (const Case& c : cases)
@@ -408,8 +439,8 @@ TEST(DeEsser, autoFindsTheEssBandOfSyntheticSibilants)
         d.prepare(48000.0, 2);
         run(d, in, 2, 6.0f, mid, autoHz);
         const double foundOctaves = std::log2(d.getEssFrequencyHz() / essHz);
-        std::printf("[ DeEsser  ] noise band at %.0f Hz: found %.0f Hz (%+.3f octave), split %.0f Hz\n", essHz,
-                    d.getEssFrequencyHz(), foundOctaves, d.getSplitHz());
+        std::printf("[ DeEsser  ] noise band at %.0f Hz: found %.0f Hz (%+.3f octave), split %.0f Hz\n",
+                    essHz, d.getEssFrequencyHz(), foundOctaves, d.getSplitHz());
         EXPECT_LT(std::abs(foundOctaves), bankStepOctaves) << "noise band at " << essHz << " Hz";
         EXPECT_NEAR(d.getSplitHz() / d.getEssFrequencyHz(), 0.65f, 0.65f * 0.003f);
     }
@@ -444,7 +475,8 @@ TEST(DeEsser, autoToHandSetFrequencyGlidesTheSplitWith250MsTimeConstant)
     {
         const double updates = std::floor(t * rate / 32.0);
         const double expected = 5000.0 * std::pow(1.3, std::exp(-updates / 375.0));
-        EXPECT_NEAR(essHz[static_cast<size_t>(updates) - 1], expected, expected * 1e-5) << "after " << t << " s";
+        EXPECT_NEAR(essHz[static_cast<size_t>(updates) - 1], expected, expected * 1e-5)
+            << "after " << t << " s";
     }
     int redesigns = 0;
     for (size_t k = 0; k < splitHz.size(); ++k)
@@ -515,7 +547,13 @@ TEST(DeEsser, realVocalGetsSensibleReductions)
     constexpr int interval = 480;
     const int intervals = phrase.size() / interval;
 
-    enum Kind { quiet, sibilant, vowel, other };
+    enum Kind
+    {
+        quiet,
+        sibilant,
+        vowel,
+        other
+    };
     std::vector<Kind> kinds;
     {
         RbjSection hp1(48000.0, 4225.0, true), hp2 = hp1;
@@ -531,7 +569,10 @@ TEST(DeEsser, realVocalGetsSensibleReductions)
             }
             const double levelDb = 10.0 * std::log10(full / interval + 1e-20);
             const double upperDb = 10.0 * std::log10(upper / (full + 1e-30) + 1e-20);
-            kinds.push_back(levelDb < -45.0 ? quiet : upperDb > -8.0 ? sibilant : upperDb < -18.0 ? vowel : other);
+            kinds.push_back(levelDb < -45.0   ? quiet
+                            : upperDb > -8.0  ? sibilant
+                            : upperDb < -18.0 ? vowel
+                                              : other);
         }
     }
 
@@ -541,7 +582,8 @@ TEST(DeEsser, realVocalGetsSensibleReductions)
         int character;
     };
     std::array<int, 3> sibilantsCutAtTen{};
-    for (const Case c : {Case{3.0f, mid}, Case{6.0f, mid}, Case{10.0f, soft}, Case{10.0f, mid}, Case{10.0f, hard}})
+    for (const Case c :
+         {Case{3.0f, mid}, Case{6.0f, mid}, Case{10.0f, soft}, Case{10.0f, mid}, Case{10.0f, hard}})
     {
         SCOPED_TRACE(testing::Message() << "amount " << c.amount << ", character " << c.character);
         const float fullDb = 1.2f * c.amount;
@@ -577,12 +619,13 @@ TEST(DeEsser, realVocalGetsSensibleReductions)
         }
         const auto end = static_cast<size_t>(intervals * interval);
         const double takenDb = 20.0 * std::log10(rms(listen, 0, end) / rms(phrase.left, 0, end));
-        std::printf("[ DeEsser  ] phrase, amount %.0f, character %d: largest %.2f dB; %d of %d sibilant 10 ms cut "
-                    "by > half; %d of %d later vowel 10 ms cut by > 1 dB (mean %.3f dB); ess flag in %.1f %%; "
-                    "found %.0f Hz; taken out %.1f dB under the vocal\n",
-                    static_cast<double>(c.amount), c.character, static_cast<double>(largest), sibilantsCut,
-                    sibilants, vowelsCut, vowels, vowels > 0 ? vowelSum / vowels : 0.0,
-                    100.0 * essIntervals / intervals, static_cast<double>(d.getEssFrequencyHz()), takenDb);
+        std::printf(
+            "[ DeEsser  ] phrase, amount %.0f, character %d: largest %.2f dB; %d of %d sibilant 10 ms cut "
+            "by > half; %d of %d later vowel 10 ms cut by > 1 dB (mean %.3f dB); ess flag in %.1f %%; "
+            "found %.0f Hz; taken out %.1f dB under the vocal\n",
+            static_cast<double>(c.amount), c.character, static_cast<double>(largest), sibilantsCut, sibilants,
+            vowelsCut, vowels, vowels > 0 ? vowelSum / vowels : 0.0, 100.0 * essIntervals / intervals,
+            static_cast<double>(d.getEssFrequencyHz()), takenDb);
         EXPECT_LE(largest, fullDb + 1e-3f);
         EXPECT_GT(sibilants, 40);
         EXPECT_GT(vowels, 100);
@@ -657,7 +700,8 @@ TEST(DeEsser, switchingOnAndOffFadesOver20MsWithoutClicks)
     {
         float step = 0.0f;
         for (int i = from; i < from + rampLength + 10; ++i)
-            step = std::max(step, std::abs(r.left[static_cast<size_t>(i)] - r.left[static_cast<size_t>(i - 1)]));
+            step =
+                std::max(step, std::abs(r.left[static_cast<size_t>(i)] - r.left[static_cast<size_t>(i - 1)]));
         return step;
     };
 
@@ -668,8 +712,8 @@ TEST(DeEsser, switchingOnAndOffFadesOver20MsWithoutClicks)
     const Render off = run(steadyOff, in, 1, 0.0f, hard, autoHz);
 
     switched.set(10.0f, hard, autoHz);
-    Render r = run(switched, Signal{std::vector<float>(in.left.begin(), in.left.begin() + offAt), {}}, 1, {},
-                   {256});
+    Render r =
+        run(switched, Signal{std::vector<float>(in.left.begin(), in.left.begin() + offAt), {}}, 1, {}, {256});
     EXPECT_GT(switched.getReductionDb(), 3.0f) << "the switch should fall in the release after an ess";
     switched.set(0.0f, hard, autoHz);
     Render part;
@@ -683,9 +727,10 @@ TEST(DeEsser, switchingOnAndOffFadesOver20MsWithoutClicks)
     EXPECT_TRUE(switched.isOff()) << "off after exactly 20 ms";
     const float frozen = switched.getReductionDb();
     switched.set(10.0f, hard, autoHz);
-    EXPECT_EQ(switched.getReductionDb(), 0.0f) << "coming in from fully off clears the followers (was " << frozen
-                                               << " dB)";
-    Render last = run(switched, Signal{std::vector<float>(in.left.begin() + onAt, in.left.end()), {}}, 1, {}, {256});
+    EXPECT_EQ(switched.getReductionDb(), 0.0f)
+        << "coming in from fully off clears the followers (was " << frozen << " dB)";
+    Render last =
+        run(switched, Signal{std::vector<float>(in.left.begin() + onAt, in.left.end()), {}}, 1, {}, {256});
     r.left.insert(r.left.end(), part.left.begin(), part.left.end());
     r.left.insert(r.left.end(), last.left.begin(), last.left.end());
 
