@@ -1,0 +1,152 @@
+#pragma once
+
+#include "common/dsp/Biquad.h"
+#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/Tune.h"
+
+#include <array>
+#include <vector>
+
+namespace eng::vocal
+{
+
+// Split-band de-esser: the vocal, delayed by a short look-ahead, is split by a Linkwitz-Riley
+// crossover below the ess frequency, and only the upper band is lowered while the ess band stands
+// out above the full signal. The ess frequency is set by hand or found by a bank of nine
+// band-passes ("Auto"). Prepared on the host's preparation thread, everything else on the audio
+// thread.
+class DeEsser
+{
+public:
+    static constexpr int controlInterval = 32;
+    static constexpr int bankSize = 9;
+    // Frequency settings below this mean Auto.
+    static constexpr float autoBelowHz = 2950.0f;
+    static constexpr float initialEssHz = 6500.0f;
+    static constexpr float splitRatio = 0.65f;
+
+    // Sizes the look-ahead lines, derives every coefficient, designs the analysis bank and clears
+    // all state: ess frequency 6500 Hz, no split designed, character "Mid", switched off.
+    void prepare(double sampleRate, int numChannels);
+
+    // Once per piece from the chain. amount 0..10 (0 while the module is switched off), character
+    // 0..2, frequency in Hz or anything below 2950 for Auto (hand-set values are clamped to
+    // 3000..12000 Hz). The first call after prepare takes everything at once; later calls ramp the
+    // module in or out over 20 ms, clearing filters and followers when it comes in from fully off.
+    void set(float amount, int character, float freqHz) noexcept;
+
+    // Redesigns the crossover and the sidechain at 0.65 x the current ess frequency when forced or
+    // when the split moved by 0.3 % or more since the last design. Filter states carry on.
+    void updateSplit(bool force) noexcept;
+
+    // In place over n samples of each channel. `detectionTrace` (may be null) receives one value
+    // per sample: the detection (0..1) times the on/off ramp, aligned with the undelayed input.
+    // `listen` (may be null) receives per channel what the de-esser takes out of the delayed
+    // signal. Both are zero while the module is fully off.
+    void process(float* const* channels, int n, float* detectionTrace, float* const* listen) noexcept;
+
+    // Metering for the chain: the largest reduction (dB) and whether an ess sounded (detection
+    // above 0.5) since the last take; each take clears its value.
+    float takePeakReductionDb() noexcept;
+    bool takeEssFlag() noexcept;
+    void resetMeters() noexcept;
+
+    float getEssFrequencyHz() const noexcept { return essHz; }
+    float getTargetFrequencyHz() const noexcept { return targetHz; }
+    // The split the crossover is designed for; -1 before the first design.
+    float getSplitHz() const noexcept { return lastSplitHz; }
+    float getReductionDb() const noexcept { return reductionDb; }
+    bool isAuto() const noexcept { return autoMode; }
+    // Fully off: the audio only passes the look-ahead line.
+    bool isOff() const noexcept { return !ramp.isMoving() && ramp.getValue() <= 0.0f; }
+    float getRampValue() const noexcept { return ramp.getValue(); }
+    int getLookaheadSamples() const noexcept { return lookahead; }
+    // Seconds of open analysis gate since preparation (the Auto search waits for 0.05 s).
+    double getAnalysisSeconds() const noexcept { return openSeconds; }
+
+private:
+    // The Linkwitz-Riley crossover of both channels as four lanes (left low, left high, right
+    // low, right high), each two identical cookbook sections in single precision, transposed
+    // direct form II. Laid out per coefficient so that one sample through all four lanes
+    // vectorises.
+    struct Crossover
+    {
+        static constexpr int lanes = 4;
+        std::array<float, lanes> b0{}, b1{}, b2{}, a1{}, a2{};
+        std::array<float, lanes> s1First{}, s2First{}, s1Second{}, s2Second{};
+    };
+
+    // The Auto search's nine constant-peak band-passes, laid out per coefficient so that one
+    // sample through all nine vectorises. Double precision: their levels are compared in dB.
+    struct Bank
+    {
+        std::array<double, bankSize> b0{}, b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
+        std::array<double, bankSize> energy{};
+        std::array<double, bankSize> centreHz{};
+    };
+
+    void controlUpdate() noexcept;
+    // Release coefficient and knee terms from the current character values.
+    void deriveCharacterValues() noexcept;
+    void analyse() noexcept;
+    void clearFiltersAndFollowers() noexcept;
+    void delayOnly(float* const* channels, int start, int n, float* detectionTrace,
+                   float* const* listen) noexcept;
+    void processChunk(float* const* channels, int start, int n, float* detectionTrace,
+                      float* const* listen) noexcept;
+
+    double sampleRate = 48000.0;
+    int numChannels = 1;
+    int lookahead = 1;
+
+    // Look-ahead lines: power-of-two rings, one per channel, sharing one write position.
+    std::array<std::vector<float>, 2> lines;
+    int lineMask = 0;
+    int writePos = 0;
+
+    Crossover crossover;
+    sv::Biquad sidechain1, sidechain2;
+    float lastSplitHz = -1.0f;
+
+    float essHz = initialEssHz;
+    float targetHz = initialEssHz;
+    bool autoMode = true;
+
+    std::array<tune::DeEssChar, 3> chars = tune::deessChars;
+    tune::DeEssChar current = tune::deessChars[1];
+    tune::DeEssChar target = tune::deessChars[1];
+
+    // Followers: upper-band power, full-band power, reduction in dB.
+    float upperPower = 0.0f;
+    float fullPower = 0.0f;
+    float reductionDb = 0.0f;
+    float peakReductionDb = 0.0f;
+    bool essFlag = false;
+
+    float followerAttack = 0.0f;
+    float reductionAttack = 0.0f;
+    float release = 0.0f;
+    float charGlide = 0.0f;
+    float freqGlide = 0.0f;
+    // Knee corner (T - W/2) and 1 / max(W, 0.5), refreshed at control rate.
+    float kneeLowDb = 0.0f;
+    float kneeInvWidth = 0.0f;
+
+    Ramp ramp;
+    float amountDb = 0.0f;
+    bool initialised = false;
+
+    // Auto search.
+    sv::Biquad analysisHighPass1, analysisHighPass2;
+    float analysisPower = 0.0f;
+    float analysisFullPower = 0.0f;
+    Bank bank;
+    double bankAveraging = 0.0;
+    double openSeconds = 0.0;
+    double secondsPerSample = 0.0;
+    unsigned controlCount = 0;
+
+    int samplesToControl = 0;
+};
+
+} // namespace eng::vocal
