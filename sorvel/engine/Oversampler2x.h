@@ -40,7 +40,7 @@ public:
     const std::array<double, numTaps>& getKernel() const noexcept { return kernel; }
 
 private:
-    static constexpr int chunk = 128;        // host-rate samples filtered in one go
+    static constexpr int chunk = 128;               // host-rate samples filtered in one go
     static constexpr int span = 2 * foldedTaps - 1; // host-rate samples that one folded sum reaches back
 
     void buildKernel();

@@ -123,7 +123,8 @@ TEST(Oversampler2x, roundTripPassesTheBandUpTo045OfTheHostRate)
         double fraction;
         double lowestDb;
     };
-    const Case cases[] = {{0.01, -0.001}, {0.1, -0.001}, {0.25, -0.001}, {0.4, -0.005}, {0.43, -0.02}, {0.45, -0.46}};
+    const Case cases[] = {{0.01, -0.001}, {0.1, -0.001}, {0.25, -0.001},
+                          {0.4, -0.005},  {0.43, -0.02}, {0.45, -0.46}};
     sv::Oversampler2x reference;
     reference.prepare();
     for (const auto& c : cases)
@@ -133,12 +134,14 @@ TEST(Oversampler2x, roundTripPassesTheBandUpTo045OfTheHostRate)
         const auto y = roundTrip(x, {512});
         const cd ratio = fitSine(y, omega, 200, 5000) / fitSine(x, omega, 200, 5000);
         const double gainDb = 20.0 * std::log10(std::abs(ratio));
-        const double a = kernelAmplitude(reference, omega / 2), b = kernelAmplitude(reference, omega / 2 + pi);
+        const double a = kernelAmplitude(reference, omega / 2),
+                     b = kernelAmplitude(reference, omega / 2 + pi);
         EXPECT_NEAR(gainDb, 20.0 * std::log10(a * a + b * b), 1e-3) << "at " << c.fraction << " fs";
         EXPECT_GE(gainDb, c.lowestDb) << "at " << c.fraction << " fs";
         EXPECT_LE(gainDb, 0.001) << "at " << c.fraction << " fs";
         const double delay = -std::arg(ratio) / omega;
-        EXPECT_NEAR(std::remainder(delay - 31.0, 2.0 * pi / omega), 0.0, 1e-3) << "at " << c.fraction << " fs";
+        EXPECT_NEAR(std::remainder(delay - 31.0, 2.0 * pi / omega), 0.0, 1e-3)
+            << "at " << c.fraction << " fs";
     }
 }
 
@@ -151,7 +154,8 @@ TEST(Oversampler2x, downSamplerRemovesContentAboveTheHostNyquist)
         double fraction; // of the host rate
         double rejectionDb;
     };
-    const Case cases[] = {{0.55, 31.0}, {0.58, 70.0}, {0.6, 73.0}, {0.7, 85.0}, {0.8, 85.0}, {0.9, 85.0}, {0.99, 85.0}};
+    const Case cases[] = {{0.55, 31.0}, {0.58, 70.0}, {0.6, 73.0}, {0.7, 85.0},
+                          {0.8, 85.0},  {0.9, 85.0},  {0.99, 85.0}};
     for (const auto& c : cases)
     {
         const double doubledOmega = pi * c.fraction;
@@ -202,7 +206,8 @@ TEST(Oversampler2x, roundTripDelaysExactly31SamplesAcrossAnyPieceSizes)
         EXPECT_EQ(peak, 181) << "seed " << seed;
         // Two 63-tap filters at the doubled rate reach 31 host samples either side, and no further.
         for (int d = 1; d <= 31; ++d)
-            ASSERT_NEAR(y[static_cast<size_t>(181 + d)], y[static_cast<size_t>(181 - d)], 1e-7) << "offset " << d;
+            ASSERT_NEAR(y[static_cast<size_t>(181 + d)], y[static_cast<size_t>(181 - d)], 1e-7)
+                << "offset " << d;
         for (int d = 32; d <= 60; ++d)
         {
             ASSERT_EQ(y[static_cast<size_t>(181 + d)], 0.0f) << "offset " << d;
