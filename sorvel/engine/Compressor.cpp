@@ -379,8 +379,12 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
         smoothedPower[i] = std::max(smoothedPower[i], powerFloor);
     for (size_t i = 0; i < count; ++i)
         levelDb[i] = sv::fastPowerToDb(smoothedPower[i]);
-    for (size_t i = 0; i < count; ++i)
-        staticDb[i] = staticReduction(levelDb[i] - threshold2Db, knee2Db, halfOverKnee2, slope2);
+    {
+        // Locals, so the compiler need not fear that the writes change the curve.
+        const float threshold = threshold2Db, knee = knee2Db, halfOverKnee = halfOverKnee2, slope = slope2;
+        for (size_t i = 0; i < count; ++i)
+            staticDb[i] = staticReduction(levelDb[i] - threshold, knee, halfOverKnee, slope);
+    }
     {
         const float fastAttackTake = 1.0f - fastAttack, fastReleaseTake = 1.0f - fastRelease;
         const float slowAttackTake = 1.0f - slowAttack, slowReleaseTake = 1.0f - slowRelease;

@@ -579,8 +579,9 @@ TEST(Compressor, characterSwitchGlidesOverAbout20msWithoutAClick)
 {
     const Stereo in = stereoSine(4 * 96000, 220.0, 0.5);
     const size_t switchAt = 3 * 96000; // a multiple of the 64-sample control interval
-    for (auto [from, to] : {std::pair{push, hard}, std::pair{hard, smooth}, std::pair{smooth, push}})
+    for (const auto& change : {std::pair{push, hard}, std::pair{hard, smooth}, std::pair{smooth, push}})
     {
+        const int from = change.first, to = change.second;
         const auto& before = vocal::tune::compChars[static_cast<size_t>(from)];
         const auto& after = vocal::tune::compChars[static_cast<size_t>(to)];
         vocal::Compressor switched = prepared();
