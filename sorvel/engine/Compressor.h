@@ -1,0 +1,129 @@
+#pragma once
+
+#include "Ramp.h"
+#include "Tune.h"
+
+#include <array>
+#include <vector>
+
+namespace eng::vocal
+{
+
+// Vocal compressor on one knob: a look-ahead peak catcher (stage 1) and an RMS leveller with a
+// dual release (stage 2), an automatic make-up from a level histogram, the "Hard" saturator and
+// a dry/wet mix. Runs at twice the host rate inside the chain's oversampled section. Audio thread
+// only after prepare.
+class Compressor
+{
+public:
+    static constexpr int controlInterval = 64; // oversampled samples between control updates
+    static constexpr int histogramBins = 100;  // 1 dB bins of the stage-2 level, -90 .. +10 dB
+
+    // Largest reduction of each stage since the chain last took them, dB (positive).
+    struct StagePeaks
+    {
+        float stage1Db = 0.0f;
+        float stage2Db = 0.0f;
+    };
+
+    // hostSampleRate is the chain's rate; the module itself runs at twice that. Clears all state.
+    void prepare(double hostSampleRate, int numChannels);
+
+    // Once per piece, before process. amount 0..10 (0 once the module is off and its mix has
+    // faded), character 0..2 ("Smooth", "Push", "Hard"), mix 0..1 (0 while the module is off).
+    // The first call after prepare sets everything directly; later ones glide.
+    void setSettings(float amount, int character, float mix) noexcept;
+
+    // In place on the prepared number of doubled-rate channels, n oversampled samples. listen may
+    // be null; otherwise its channels receive "what compress changes": output minus the delayed
+    // input. The output is the input delayed by getLookaheadSamples() while the module is idle.
+    void process(float* const* channels, float* const* listen, int n) noexcept;
+
+    // The chain takes the stage peaks at each metering record, and clears them while it is idle.
+    StagePeaks takeStagePeaks() noexcept;
+    void clearStagePeaks() noexcept { peaks = {}; }
+
+    // Idle: the amount and its target are both 0, and the audio is only delayed.
+    bool isIdle() const noexcept { return amount == 0.0f && targetAmount == 0.0f; }
+    bool isInitialised() const noexcept { return initialised; }
+    float getAmount() const noexcept { return amount; }
+    float getTargetAmount() const noexcept { return targetAmount; }
+    float getMix() const noexcept { return mixRamp.getValue(); }
+    bool isMixMoving() const noexcept { return mixRamp.isMoving(); }
+
+    int getLookaheadSamples() const noexcept { return lookahead; }
+    const tune::CompRow& getCharacterValues() const noexcept { return row; }
+    float getStage2ThresholdDb() const noexcept { return threshold2Db; }
+    float getStage1Ratio() const noexcept { return ratio1; }
+    float getDrive() const noexcept { return drive; }
+    float getMakeupDb() const noexcept { return makeupDb; }
+
+private:
+    static constexpr int maxChannels = 2;
+
+    void controlUpdate() noexcept;
+    void deriveFromRow() noexcept;
+    void estimateMakeup() noexcept;
+    void passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept;
+    void lookaheadDelay(const float* const* in, int offset, int n) noexcept;
+    void processSegment(float* const* channels, float* const* listen, int offset, int n) noexcept;
+
+    // This module's copy of its tuning rows.
+    std::array<tune::CompRow, 3> rows = tune::compChars;
+
+    double rate = 96000.0; // the oversampled rate
+    int channelCount = 1;
+    int lookahead = 2;
+    bool initialised = false;
+
+    // Look-ahead lines: a power-of-two ring per channel, long enough for a whole segment as well.
+    std::array<std::vector<float>, maxChannels> lines;
+    unsigned lineMask = 0;
+    unsigned writeIndex = 0;
+
+    // Control rate.
+    int controlCountdown = 0;
+    unsigned controlCount = 0;
+    tune::CompRow row{};       // current (gliding) character values
+    tune::CompRow targetRow{}; // the chosen character's row
+    float amount = 0.0f, targetAmount = 0.0f;
+    float reductionScale = 0.0f; // min(amount, 1), scales every reduction
+    float threshold2Db = 0.0f, threshold1Db = 0.0f;
+    float ratio1 = 1.0f, slope1 = 0.0f, slope2 = 0.0f, knee2Db = 0.0f, halfOverKnee2 = 0.0f;
+    float drive = 0.0f;
+    float stage1Release = 0.0f, fastRelease = 0.0f, slowRelease = 0.0f, slowAttack = 0.0f;
+    float characterGlide = 0.0f, amountGlide = 0.0f, makeupGlide = 0.0f;
+    double statisticsDecay = 1.0;
+
+    // Fixed per-sample coefficients.
+    float peakRelease = 0.0f, levelRise = 0.0f, levelFall = 0.0f, stage1Attack = 0.0f;
+    float powerSmoothing = 0.0f, fastAttack = 0.0f;
+
+    // Stage 1.
+    float peakEnvelopeDb = -120.0f;
+    float runningLevelDb = -200.0f; // below -150: not known yet
+    float heldReductionDb = 0.0f;
+    int holdCountdown = 0;
+    float reduction1Db = 0.0f;
+
+    // Stage 2.
+    float power1 = 0.0f, power2 = 0.0f;
+    float fastReductionDb = 0.0f, slowReductionDb = 0.0f;
+
+    // Level statistics behind the make-up.
+    std::array<double, histogramBins> histogram{};
+    double inputSum = 0.0, realSum = 0.0, staticSum = 0.0;
+    float makeupDb = 0.0f;
+    float makeupGain = 1.0f;
+
+    Ramp mixRamp;
+    StagePeaks peaks;
+
+    // Per-segment work arrays (one control interval at most).
+    using Work = std::array<float, controlInterval>;
+    std::array<Work, maxChannels> delayed{};
+    Work peakDb{}, power{}, reduction1{}, gain1{}, stage1Power{}, smoothedPower{}, levelDb{}, staticDb{},
+        reduction2{}, gain2{}, staticGain{}, mixValues{}, driven{};
+};
+
+} // namespace eng::vocal
