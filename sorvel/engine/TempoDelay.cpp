@@ -33,7 +33,7 @@ double TempoDelay::noteSeconds(int character, double tempoBpm) noexcept
 {
     const int k = std::clamp(character, 0, static_cast<int>(tune::delayBeats.size()) - 1);
     if (k == 0)
-        return static_cast<double>(tune::slapSeconds);
+        return tune::slapSeconds;
     // Written so that NaN also falls back.
     const double tempo = (tempoBpm >= lowestTempo && tempoBpm <= highestTempo) ? tempoBpm : fallbackTempo;
     return static_cast<double>(tune::delayBeats[static_cast<size_t>(k)]) * 60.0 / tempo;
@@ -50,6 +50,7 @@ void TempoDelay::prepare(double sampleRate)
     shortestDelay = 2.0;
     longestDelay = longestSeconds * rate - 8.0;
     glideCoeff = std::exp(-1.0 / (0.08 * rate));
+    tailSamples = static_cast<std::int64_t>(longestDelay) + 4;
 
     const int rampLength = static_cast<int>(std::lround(0.020 * rate));
     for (Ramp* r : {&crossfade, &send, &feedback, &pingPongAmount})
@@ -131,42 +132,50 @@ void TempoDelay::set(int newCharacter, float amount, float feedbackPercent, bool
     pingPongAmount.setTarget(pingPongTarget);
 }
 
+void TempoDelay::settleIdle(int n) noexcept
+{
+    // Nothing sounds and nothing depends on the glide, so everything may arrive at once.
+    glideOffset = 0.0;
+    crossfade.skip(n);
+    feedback.skip(n);
+    pingPongAmount.skip(n);
+}
+
 void TempoDelay::process(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
     if (n <= 0)
         return;
-    if (!running)
+    int done = 0;
+    if (running || wantsToRun())
     {
-        if (!wantsToRun())
+        if (!running)
         {
-            // Idle: nothing sounds and nothing depends on the glide, so settle everything.
-            std::memset(outLeft, 0, sizeof(float) * static_cast<size_t>(n));
-            std::memset(outRight, 0, sizeof(float) * static_cast<size_t>(n));
-            glideOffset = 0.0;
-            crossfade.skip(n);
-            feedback.skip(n);
-            pingPongAmount.skip(n);
-            return;
+            clear();
+            running = true;
         }
-        clear();
-        running = true;
+        while (done < n)
+        {
+            // A chunk may be read in one go only if none of its reads reach a sample written
+            // inside it; otherwise (echo times shorter than a chunk) it goes sample by sample.
+            const double nearest = std::min(
+                {delayTarget, delayTarget + glideOffset, crossfade.isMoving() ? oldTime : longestDelay});
+            const int part = std::min({chunk, n - done, std::max(1, static_cast<int>(nearest) - 1)});
+            const int stop = processChunk(in + done, outLeft + done, outRight + done, part);
+            if (stop < part)
+            {
+                running = false;
+                done += stop + 1;
+                break;
+            }
+            done += part;
+        }
     }
-
-    for (int done = 0; done < n;)
+    if (done < n)
     {
-        // A chunk may be read in one go only if none of its reads reach a sample written inside
-        // it; otherwise (echo times shorter than a chunk) it goes sample by sample.
-        const double nearest =
-            std::min({delayTarget, delayTarget + glideOffset, crossfade.isMoving() ? oldTime : longestDelay});
-        const int part = std::min({chunk, n - done, std::max(1, static_cast<int>(nearest) - 1)});
-        processChunk(in + done, outLeft + done, outRight + done, part);
-        done += part;
+        std::memset(outLeft + done, 0, sizeof(float) * static_cast<size_t>(n - done));
+        std::memset(outRight + done, 0, sizeof(float) * static_cast<size_t>(n - done));
+        settleIdle(n - done);
     }
-
-    // Stop once the send is closed and every sample that could still be read is silent.
-    const double reach = std::max(delayTarget + glideOffset, crossfade.isMoving() ? oldTime : 0.0) + 4.0;
-    if (!wantsToRun() && static_cast<double>(quietWrites) > reach)
-        running = false;
 }
 
 namespace
@@ -184,7 +193,7 @@ void rampValues(Ramp& ramp, float* out, int n) noexcept
 }
 } // namespace
 
-void TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, int n) noexcept
+int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
     // 1. Read both lines at the echo time: sample by sample while it glides, then in one go.
     int i = 0;
@@ -265,7 +274,18 @@ void TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, 
     int loud = n - 1;
     while (loud >= 0 && std::abs(wL[loud]) < silenceFloor && std::abs(wR[loud]) < silenceFloor)
         --loud;
-    quietWrites = loud < 0 ? quietWrites + n : n - 1 - loud;
+    const std::int64_t quietFrom = loud >= 0 ? loud + 1 : -quietWrites;
+    quietWrites = loud >= 0 ? n - 1 - loud : quietWrites + n;
+
+    // 6. The module stops after the first sample at which the send is closed and everything the
+    //    lines could still return is silent. Found sample-exactly, so pieces do not move it.
+    if (send.getTarget() != 0.0f || send.getValue() != 0.0f)
+        return n;
+    int closedFrom = n;
+    while (closedFrom > 0 && sendValues[static_cast<size_t>(closedFrom - 1)] == 0.0f)
+        --closedFrom;
+    const std::int64_t stop = std::max<std::int64_t>(closedFrom, quietFrom + tailSamples);
+    return stop < n ? static_cast<int>(stop) : n;
 }
 
 double TempoDelay::takeEnergy() noexcept

@@ -59,7 +59,9 @@ private:
     static constexpr int chunk = 256;
 
     bool wantsToRun() const noexcept { return send.getValue() > 0.0f || send.getTarget() > 0.0f; }
-    void processChunk(const float* in, float* outLeft, float* outRight, int n) noexcept;
+    // Returns n, or the index of the sample after which the module stops (tail silent).
+    int processChunk(const float* in, float* outLeft, float* outRight, int n) noexcept;
+    void settleIdle(int n) noexcept;
 
     double rate = 48000.0;
     double glideCoeff = 0.0;
@@ -88,9 +90,10 @@ private:
     std::array<float, chunk> oldLeft{}, oldRight{}, writeLeft{}, writeRight{};
 
     double energy = 0.0;
-    // Consecutive written samples that were all below the silence floor; once it covers the
-    // longest reading position the lines hold nothing audible and an idle module can stop.
+    // Consecutive written samples that were all below the silence floor; once the run is
+    // longer than any read reaches, the lines hold nothing audible and a closed module stops.
     std::int64_t quietWrites = 0;
+    std::int64_t tailSamples = 0;
     bool initialised = false;
     bool running = false;
 };
