@@ -268,25 +268,26 @@ void Width::advance(double* path0, double* path1, int count) noexcept
 
 void Width::process(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
-    if (n <= 0)
-        return;
-    if (!isRunning())
+    int done = 0;
+    while (done < n && isRunning())
     {
-        std::memset(outLeft, 0, sizeof(float) * static_cast<size_t>(n));
-        std::memset(outRight, 0, sizeof(float) * static_cast<size_t>(n));
-        wasRunning = false;
-        return;
-    }
-    if (!wasRunning)
-    {
-        clearState();
-        wasRunning = true;
-    }
-    for (int done = 0; done < n;)
-    {
-        const int part = std::min(chunkLength, n - done);
+        if (!wasRunning)
+        {
+            clearState();
+            wasRunning = true;
+        }
+        int part = std::min(chunkLength, n - done);
+        // A closing send stops the module on the very sample it reaches 0, whatever the pieces.
+        if (send.getTarget() == 0.0f && send.isMoving())
+            part = std::min(part, send.getRemaining());
         run(in + done, outLeft + done, outRight + done, part);
         done += part;
+    }
+    if (done < n)
+    {
+        std::memset(outLeft + done, 0, sizeof(float) * static_cast<size_t>(n - done));
+        std::memset(outRight + done, 0, sizeof(float) * static_cast<size_t>(n - done));
+        wasRunning = false;
     }
 }
 

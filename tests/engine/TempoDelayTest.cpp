@@ -143,6 +143,13 @@ std::vector<float> tone(double hz, float amplitude, int length)
     return x;
 }
 
+// Index of the first sample where two renders differ, -1 when they are identical.
+long firstDifference(const std::vector<float>& a, const std::vector<float>& b)
+{
+    const auto m = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return m.first == a.end() && m.second == b.end() ? -1L : static_cast<long>(m.first - a.begin());
+}
+
 std::vector<float> demoPhrase()
 {
     wav::Audio audio;
@@ -352,7 +359,7 @@ TEST(TempoDelay, pingPongPutsTheFirstEchoLeftAndTheSecondRight)
     // Straight: both lines carry the same echoes.
     s.pingPong = false;
     const Stereo straight = renderFresh(impulse(3 * d), s);
-    EXPECT_EQ(straight.left, straight.right);
+    EXPECT_EQ(firstDifference(straight.left, straight.right), -1L);
 }
 
 TEST(TempoDelay, everyRepeatIsDarkerAndSofterThanTheOneBefore)
@@ -510,10 +517,7 @@ TEST(TempoDelay, pieceSizesDoNotChangeTheOutputAndNothingAllocates)
     pieces.prepare(fs);
     Stereo b{std::vector<float>(in.size()), std::vector<float>(in.size())};
     EXPECT_NO_HEAP(renderInto(pieces, in, first, changes, 0, 7, b));
-    for (size_t i = 0; i < in.size(); ++i)
-    {
-        ASSERT_EQ(a.left[i], b.left[i]) << "sample " << i;
-        ASSERT_EQ(a.right[i], b.right[i]) << "sample " << i;
-    }
+    EXPECT_EQ(firstDifference(a.left, b.left), -1L);
+    EXPECT_EQ(firstDifference(a.right, b.right), -1L);
 
 }
