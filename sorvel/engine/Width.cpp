@@ -17,6 +17,7 @@ constexpr float levelSpreadDb = 0.6f;
 // A phrase gap: the power envelope 36 dB below its reference.
 const float gapRatio = static_cast<float>(std::pow(10.0, -3.6));
 constexpr float quietestReference = 1.0e-10f;
+constexpr float levelSettled = 1.0e-7f;
 
 // One step of a glide: the delay on the raised cosine, then the phasor turns by pi / length.
 // Both the sample-by-sample and the stretch-wise paths use it, so they agree to the bit.
@@ -392,23 +393,20 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
         ++i;
     }
 
-    // 3. Per double: read, hide a phrase jump under a crossfade, follow the level.
+    // 3. Per double: read, and hide a phrase jump under a crossfade. Before the phrase start
+    //    the carried crossfade runs on, from it the new one.
     const float jumpScale = 1.0f / static_cast<float>(jumpLength);
+    const int split = std::min(phraseAt, n);
     for (size_t d = 0; d < 2; ++d)
     {
         Voice& v = voices[d];
         float* const y = reads[d].data();
-        const double* const path = delays[d].data();
-        ring.readPath(first, path, y, n);
-
-        // Before the phrase start the carried jump and level target, from it the new ones.
-        float* const lev = levels[d].data();
-        float level = v.level;
+        ring.readPath(first, delays[d].data(), y, n);
         int countdown = 0;
         for (int segment = 0; segment < 2; ++segment)
         {
-            const int from = segment == 0 ? 0 : phraseAt;
-            const int to = segment == 0 ? std::min(phraseAt, n) : n;
+            const int from = segment == 0 ? 0 : split;
+            const int to = segment == 0 ? split : n;
             if (from >= to)
                 continue;
             const double oldRead = std::clamp(segment == 0 ? carriedRead[d] : v.previousRead, 2.0, readLimit);
@@ -418,26 +416,11 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
                 const float old = ring.read(first + static_cast<std::uint32_t>(k), oldRead);
                 y[k] += static_cast<float>(countdown) * jumpScale * (old - y[k]);
             }
-            const float target = segment == 0 ? carriedTarget[d] : v.levelTarget;
-            if (level == target)
-                std::fill(lev + from, lev + to, level);
-            else
-            {
-                for (int k = from; k < to; ++k)
-                {
-                    level = target + levelCoeff * (level - target);
-                    // Close enough to stop following (the follower would stall an ulp away).
-                    if (std::abs(level - target) < 1.0e-7f)
-                        level = target;
-                    lev[k] = level;
-                }
-            }
         }
-        v.level = level;
         v.jumpCountdown = countdown;
     }
 
-    // 4. Soften the tops, scale by send and level, place each double on its side.
+    // 4. Levels, softened tops, send, and each double onto its sides.
     rampValues(send, sendValues.data(), n);
     for (size_t d = 0; d < 2; ++d)
     {
@@ -447,16 +430,39 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
     md::RunningSection lp0 = voices[0].lowPass, lp1 = voices[1].lowPass;
     const float* const s = sendValues.data();
     const float *const y0 = reads[0].data(), *const y1 = reads[1].data();
-    const float *const l0 = levels[0].data(), *const l1 = levels[1].data();
     const float *const a0 = ownValues[0].data(), *const b0 = otherValues[0].data();
     const float *const a1 = ownValues[1].data(), *const b1 = otherValues[1].data();
-    for (i = 0; i < n; ++i)
+    const float k = levelCoeff;
+    // The level is kept as its distance to the target, which only shrinks; at a phrase start it
+    // is re-expressed against the new target.
+    float e0 = voices[0].levelOffset, e1 = voices[1].levelOffset;
+    float t0 = carriedTarget[0], t1 = carriedTarget[1];
+    for (int segment = 0; segment < 2; ++segment)
     {
-        const float v0 = s[i] * l0[i] * static_cast<float>(lp0.processSample(y0[i]));
-        const float v1 = s[i] * l1[i] * static_cast<float>(lp1.processSample(y1[i]));
-        outLeft[i] = a0[i] * v0 + b1[i] * v1;
-        outRight[i] = b0[i] * v0 + a1[i] * v1;
+        const int from = segment == 0 ? 0 : split;
+        const int to = segment == 0 ? split : n;
+        if (segment == 1 && from < to)
+        {
+            e0 = (t0 + e0) - voices[0].levelTarget;
+            e1 = (t1 + e1) - voices[1].levelTarget;
+            t0 = voices[0].levelTarget;
+            t1 = voices[1].levelTarget;
+        }
+        for (i = from; i < to; ++i)
+        {
+            e0 *= k;
+            e1 *= k;
+            // Close enough to stop following (the follower would stall an ulp away).
+            e0 = std::abs(e0) < levelSettled ? 0.0f : e0;
+            e1 = std::abs(e1) < levelSettled ? 0.0f : e1;
+            const float v0 = s[i] * (t0 + e0) * static_cast<float>(lp0.processSample(y0[i]));
+            const float v1 = s[i] * (t1 + e1) * static_cast<float>(lp1.processSample(y1[i]));
+            outLeft[i] = a0[i] * v0 + b1[i] * v1;
+            outRight[i] = b0[i] * v0 + a1[i] * v1;
+        }
     }
+    voices[0].levelOffset = e0;
+    voices[1].levelOffset = e1;
     voices[0].lowPass = lp0;
     voices[1].lowPass = lp1;
 }

@@ -56,8 +56,9 @@ private:
         double previousRead = 0.0;
         // cos(pi progress / length) of the raised-cosine glide, as a rotating phasor.
         double cosine = 1.0, sine = 0.0, rotateCos = 1.0, rotateSin = 0.0;
-        float level = 1.0f;
         float levelTarget = 1.0f;
+        // The smoothed level is levelTarget + levelOffset.
+        float levelOffset = 0.0f;
         int progress = 0;
         int length = 0;
         int hold = 0;
@@ -105,7 +106,7 @@ private:
 
     // Work space for one chunk.
     std::array<float, chunk> filtered{}, sendValues{};
-    std::array<std::array<float, chunk>, 2> reads{}, levels{}, ownValues{}, otherValues{};
+    std::array<std::array<float, chunk>, 2> reads{}, ownValues{}, otherValues{};
     std::array<std::array<double, chunk>, 2> delays{};
 
     bool initialised = false;
