@@ -222,7 +222,8 @@ int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, i
         {
             const float x = crossfade.next();
             outLeft[k] = oldLeft[static_cast<size_t>(k)] + x * (outLeft[k] - oldLeft[static_cast<size_t>(k)]);
-            outRight[k] = oldRight[static_cast<size_t>(k)] + x * (outRight[k] - oldRight[static_cast<size_t>(k)]);
+            outRight[k] =
+                oldRight[static_cast<size_t>(k)] + x * (outRight[k] - oldRight[static_cast<size_t>(k)]);
         }
     }
 

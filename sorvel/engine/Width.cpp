@@ -150,8 +150,8 @@ void Width::startGlide(Voice& v) noexcept
     if (end < shortest || end > longest)
         end = end < base ? base + step : base - step;
     end = std::clamp(end, shortest, longest);
-    const double cents =
-        static_cast<double>(row[2]) + static_cast<double>(row[3] - row[2]) * static_cast<double>(random.uniform());
+    const double cents = static_cast<double>(row[2]) +
+                         static_cast<double>(row[3] - row[2]) * static_cast<double>(random.uniform());
 
     v.glideStart = v.glideEnd;
     v.glideEnd = end;

@@ -43,8 +43,8 @@ struct Stereo
 // Runs the delay the way the chain does: settings before every piece, then the piece. Pieces
 // are `piece` samples long (0: random lengths 1..700) and always break at a change. `out` is
 // sized by the caller, so this allocates nothing itself.
-void renderInto(TempoDelay& delay, const std::vector<float>& in, Settings first, const std::vector<Change>& changes,
-                int piece, unsigned seed, Stereo& out)
+void renderInto(TempoDelay& delay, const std::vector<float>& in, Settings first,
+                const std::vector<Change>& changes, int piece, unsigned seed, Stereo& out)
 {
     std::minstd_rand random(seed);
     Settings current = first;
@@ -57,21 +57,23 @@ void renderInto(TempoDelay& delay, const std::vector<float>& in, Settings first,
         int n = std::min(piece > 0 ? piece : 1 + static_cast<int>(random() % 700u), total - pos);
         if (next < changes.size())
             n = std::min(n, changes[next].at - pos);
-        delay.set(current.character, current.amount, current.feedbackPercent, current.pingPong, current.tempo);
+        delay.set(current.character, current.amount, current.feedbackPercent, current.pingPong,
+                  current.tempo);
         delay.process(in.data() + pos, out.left.data() + pos, out.right.data() + pos, n);
         pos += n;
     }
 }
 
-Stereo render(TempoDelay& delay, const std::vector<float>& in, Settings first, const std::vector<Change>& changes = {},
-              int piece = 480)
+Stereo render(TempoDelay& delay, const std::vector<float>& in, Settings first,
+              const std::vector<Change>& changes = {}, int piece = 480)
 {
     Stereo out{std::vector<float>(in.size()), std::vector<float>(in.size())};
     renderInto(delay, in, first, changes, piece, 1, out);
     return out;
 }
 
-Stereo renderFresh(const std::vector<float>& in, Settings s, const std::vector<Change>& changes = {}, int piece = 480)
+Stereo renderFresh(const std::vector<float>& in, Settings s, const std::vector<Change>& changes = {},
+                   int piece = 480)
 {
     TempoDelay delay;
     delay.prepare(fs);
@@ -260,7 +262,8 @@ TEST(TempoDelay, noteValueChangeCrossfadesIn20msWithoutAPitchSweep)
         else
         {
             const float x = static_cast<float>(i - at + 1) / static_cast<float>(fade);
-            ASSERT_NEAR(out.left[u], a.left[u] + x * (b.left[u] - a.left[u]), 1e-6f) << "crossfade, sample " << i;
+            ASSERT_NEAR(out.left[u], a.left[u] + x * (b.left[u] - a.left[u]), 1e-6f)
+                << "crossfade, sample " << i;
         }
     }
 }
@@ -271,7 +274,8 @@ TEST(TempoDelay, noteValueChangeJumpsTheTimeAndWaitsForARunningCrossfade)
     delay.prepare(fs);
     std::vector<float> in(1, 0.0f), l(1), r(1);
     const int fade = static_cast<int>(std::lround(0.020 * fs));
-    auto step = [&](int character) {
+    auto step = [&](int character)
+    {
         delay.set(character, 10.0f, 25.0f, false, 120.0);
         delay.process(in.data(), l.data(), r.data(), 1);
     };
@@ -300,20 +304,22 @@ TEST(TempoDelay, feedbackIsLimitedTo80Percent)
     const int burst = 960;
     for (int i = 0; i < burst; ++i)
         in[static_cast<size_t>(i)] = 0.05f * static_cast<float>((0.5 - 0.5 * std::cos(2.0 * pi * i / burst)) *
-                                                                  std::sin(2.0 * pi * 1000.0 * i / fs));
+                                                                std::sin(2.0 * pi * 1000.0 * i / fs));
     eng::md::Design highPass;
     eng::md::design(highPass, eng::md::highPass, 1, fs, 300.0, 0.0, 0.70710678);
     eng::md::Design lowPass;
     lowPass.count = 1;
     lowPass.sections[0] = eng::md::designLowPass2(fs, 5000.0, 0.70710678);
-    const double pathDb = eng::md::magnitudeDb(highPass, fs, 1000.0) + eng::md::magnitudeDb(lowPass, fs, 1000.0);
+    const double pathDb =
+        eng::md::magnitudeDb(highPass, fs, 1000.0) + eng::md::magnitudeDb(lowPass, fs, 1000.0);
 
     struct Case
     {
         float percent;
         double gain;
     };
-    const Case cases[] = {{100.0f, 0.8}, {80.0f, 0.8}, {250.0f, 0.8}, {50.0f, 0.5}, {0.0f, 0.0}, {-10.0f, 0.0}};
+    const Case cases[] = {{100.0f, 0.8}, {80.0f, 0.8}, {250.0f, 0.8},
+                          {50.0f, 0.5},  {0.0f, 0.0},  {-10.0f, 0.0}};
     for (const Case& c : cases)
     {
         TempoDelay delay;
@@ -379,11 +385,12 @@ TEST(TempoDelay, everyRepeatIsDarkerAndSofterThanTheOneBefore)
             centroid[k] = spectralCentroid(out.left, from, window);
             level[k] = 10.0 * std::log10(energy(out.left, from, from + window));
         }
-        std::printf("[ figures  ] feedback %.0f %%: repeats at %.0f, %.0f, %.0f Hz; %.2f, %.2f, %.2f dB\n", feedback,
-                    centroid[0], centroid[1], centroid[2], level[0], level[1], level[2]);
+        std::printf("[ figures  ] feedback %.0f %%: repeats at %.0f, %.0f, %.0f Hz; %.2f, %.2f, %.2f dB\n",
+                    feedback, centroid[0], centroid[1], centroid[2], level[0], level[1], level[2]);
         for (int k = 1; k < 3; ++k)
         {
-            EXPECT_LT(centroid[k], centroid[k - 1] - 50.0) << "repeat " << k + 1 << " at " << feedback << " %";
+            EXPECT_LT(centroid[k], centroid[k - 1] - 50.0)
+                << "repeat " << k + 1 << " at " << feedback << " %";
             EXPECT_LT(level[k], level[k - 1] - 1.0) << "repeat " << k + 1 << " at " << feedback << " %";
         }
     }
@@ -409,16 +416,17 @@ TEST(TempoDelay, sendFeedbackAndPingPongChangesRampWithoutClicks)
     pingPong.pingPong = true;
     feedback.feedbackPercent = 80.0f;
     amount.amount = 10.0f;
-    const Case cases[] = {{"ping-pong on", pingPong}, {"feedback 40 -> 80 %", feedback}, {"amount 6 -> 10", amount}};
+    const Case cases[] = {
+        {"ping-pong on", pingPong}, {"feedback 40 -> 80 %", feedback}, {"amount 6 -> 10", amount}};
     const Stereo before = renderFresh(in, base);
     for (const Case& c : cases)
     {
         // Bound: the bends of the steady renders at the old and at the new settings.
         const Stereo after = renderFresh(in, c.after);
         const Stereo out = renderFresh(in, base, {{at, c.after}});
-        const float bound = 1.1f * std::max({largestBend(before.left, at, length), largestBend(after.left, at, length),
-                                             largestBend(before.right, at, length),
-                                             largestBend(after.right, at, length)});
+        const float bound =
+            1.1f * std::max({largestBend(before.left, at, length), largestBend(after.left, at, length),
+                             largestBend(before.right, at, length), largestBend(after.right, at, length)});
         EXPECT_LT(largestBend(out.left, at, length), bound) << c.what;
         EXPECT_LT(largestBend(out.right, at, length), bound) << c.what;
     }
@@ -437,7 +445,8 @@ TEST(TempoDelay, sendFeedbackAndPingPongChangesRampWithoutClicks)
     {
         const auto u = static_cast<size_t>(at + d + k);
         const float x = std::min(1.0f, static_cast<float>(k + 1) / static_cast<float>(fade));
-        EXPECT_NEAR(ramped.left[u], x * reference.left[u], 0.03f * 0.375f) << "sample " << k << " of the fade";
+        EXPECT_NEAR(ramped.left[u], x * reference.left[u], 0.03f * 0.375f)
+            << "sample " << k << " of the fade";
     }
 }
 
@@ -519,5 +528,4 @@ TEST(TempoDelay, pieceSizesDoNotChangeTheOutputAndNothingAllocates)
     EXPECT_NO_HEAP(renderInto(pieces, in, first, changes, 0, 7, b));
     EXPECT_EQ(firstDifference(a.left, b.left), -1L);
     EXPECT_EQ(firstDifference(a.right, b.right), -1L);
-
 }

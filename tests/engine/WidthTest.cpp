@@ -42,8 +42,8 @@ struct Stereo
 // Runs the module the way the chain does: settings before every piece, then the piece. Pieces
 // are `piece` samples long (0: random lengths 1..700) and break at every change. `out` is sized
 // by the caller, so this allocates nothing itself.
-void renderInto(Width& width, const std::vector<float>& in, Settings first, const std::vector<Change>& changes,
-                int piece, unsigned seed, Stereo& out)
+void renderInto(Width& width, const std::vector<float>& in, Settings first,
+                const std::vector<Change>& changes, int piece, unsigned seed, Stereo& out)
 {
     std::minstd_rand random(seed);
     Settings current = first;
@@ -62,8 +62,8 @@ void renderInto(Width& width, const std::vector<float>& in, Settings first, cons
     }
 }
 
-Stereo render(Width& width, const std::vector<float>& in, Settings first, const std::vector<Change>& changes = {},
-              int piece = 480)
+Stereo render(Width& width, const std::vector<float>& in, Settings first,
+              const std::vector<Change>& changes = {}, int piece = 480)
 {
     Stereo out{std::vector<float>(in.size()), std::vector<float>(in.size())};
     renderInto(width, in, first, changes, piece, 1, out);
@@ -196,7 +196,8 @@ TEST(Width, sendLevelIs063TimesTheAmountToThePower075)
     eng::md::design(highPass, eng::md::highPass, 3, fs, 200.0, 0.0, 0.70710678);
     lowPass.count = 1;
     lowPass.sections[0] = eng::md::designLowPass2(fs, 7000.0, 0.70710678);
-    const double filtersDb = eng::md::magnitudeDb(highPass, fs, 1000.0) + eng::md::magnitudeDb(lowPass, fs, 1000.0);
+    const double filtersDb =
+        eng::md::magnitudeDb(highPass, fs, 1000.0) + eng::md::magnitudeDb(lowPass, fs, 1000.0);
     const std::vector<float> in = tone(1000.0, 0.5f, 48000);
     for (const float amount : {10.0f, 5.0f, 1.0f, 0.2f, 15.0f})
     {
@@ -285,7 +286,8 @@ TEST(Width, steadyToneGlidesBetweenHoldsWithinTheCharactersDetuneAndNeverJumps)
             for (int i = 1; i < length; ++i)
             {
                 const double step = p[static_cast<size_t>(i)] - p[static_cast<size_t>(i - 1)];
-                ASSERT_LE(centsOf(step), highest + 1e-6) << "character " << character << " double " << d << " at " << i;
+                ASSERT_LE(centsOf(step), highest + 1e-6)
+                    << "character " << character << " double " << d << " at " << i;
                 ASSERT_GE(p[static_cast<size_t>(i)], shortestOf(character) - 1e-9);
                 ASSERT_LE(p[static_cast<size_t>(i)], longestOf(character) + 1e-9);
                 const bool moving = step != 0.0;
@@ -301,7 +303,8 @@ TEST(Width, steadyToneGlidesBetweenHoldsWithinTheCharactersDetuneAndNeverJumps)
                 if (gliding)
                 {
                     ++glides;
-                    EXPECT_GE(runPeak, lowest - 0.05) << "character " << character << " double " << d << " glide at " << runStart;
+                    EXPECT_GE(runPeak, lowest - 0.05)
+                        << "character " << character << " double " << d << " glide at " << runStart;
                     EXPECT_LE(runPeak, highest + 1e-6);
                 }
                 else
@@ -320,8 +323,10 @@ TEST(Width, steadyToneGlidesBetweenHoldsWithinTheCharactersDetuneAndNeverJumps)
         // measured from zero crossings over ten periods, deviates at most by the row's largest
         // detune and at least (somewhere) by its smallest. No jumps anywhere.
         const double bendBound = 1.02 * std::pow(2.0 * std::sin(pi * 1000.0 / fs), 2.0);
-        EXPECT_LT(largestBend(left, 2000, length), bendBound * peak(left, 2000, length)) << "character " << character;
-        EXPECT_LT(largestBend(right, 2000, length), bendBound * peak(right, 2000, length)) << "character " << character;
+        EXPECT_LT(largestBend(left, 2000, length), bendBound * peak(left, 2000, length))
+            << "character " << character;
+        EXPECT_LT(largestBend(right, 2000, length), bendBound * peak(right, 2000, length))
+            << "character " << character;
         if (character != 1)
             continue;
         std::vector<double> crossings;
@@ -337,8 +342,9 @@ TEST(Width, steadyToneGlidesBetweenHoldsWithinTheCharactersDetuneAndNeverJumps)
             const double hz = 10.0 * fs / (crossings[k] - crossings[k - 10]);
             largest = std::max(largest, std::abs(1200.0 * std::log2(hz / 1000.0)));
         }
-        std::printf("[ figures  ] Wide: largest pitch deviation of the left double %.3f cents (row %.1f .. %.1f)\n",
-                    largest, lowest, highest);
+        std::printf(
+            "[ figures  ] Wide: largest pitch deviation of the left double %.3f cents (row %.1f .. %.1f)\n",
+            largest, lowest, highest);
         EXPECT_LE(largest, highest + 0.1);
         EXPECT_GE(largest, lowest - 0.1);
     }
@@ -427,7 +433,8 @@ TEST(Width, newPhraseJumpsToNewDelaysAndLevelsCrossfadedInsideThePause)
     }
     std::printf("[ figures  ] phrase starts %d .. %d ms into the pause; level spread %.2f / %.2f dB\n",
                 static_cast<int>((starts[0] - phrase) * 1000 / fs),
-                static_cast<int>((starts[static_cast<size_t>(count - 1)] - (count - 1) * period - phrase) * 1000 / fs),
+                static_cast<int>((starts[static_cast<size_t>(count - 1)] - (count - 1) * period - phrase) *
+                                 1000 / fs),
                 spread[0], spread[1]);
 }
 
@@ -453,8 +460,8 @@ TEST(Width, lowEndStaysOutOfTheDoubles)
             const double expected = 10.0 * std::log10(w8 / (1.0 + w8));
             EXPECT_NEAR(rmsDb(out.left, length / 2, length) - referenceDb, expected, p.tolerance)
                 << p.hz << " Hz at " << rate;
-            EXPECT_NEAR(rmsDb(out.right, length / 2, length) - rmsDb(reference.right, length / 2, length), expected,
-                        p.tolerance)
+            EXPECT_NEAR(rmsDb(out.right, length / 2, length) - rmsDb(reference.right, length / 2, length),
+                        expected, p.tolerance)
                 << p.hz << " Hz at " << rate;
         }
     }
