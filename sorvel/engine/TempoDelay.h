@@ -29,9 +29,6 @@ public:
 
     void prepare(double sampleRate);
 
-    // Clears both lines, the feedback filters and any crossfade; settings are kept.
-    void clear() noexcept;
-
     // Once per piece. character 0..3 ("Slap", "Eighth", "Dotted", "Quarter"), amount 0..10 (the
     // chain passes 0 while the module is off), feedback in percent, the host tempo in bpm.
     // The first call after prepare() sets everything directly; later a tempo change glides the
@@ -58,6 +55,8 @@ public:
 private:
     static constexpr int chunk = 256;
 
+    // Clears both lines, the feedback filters and any crossfade; settings are kept.
+    void clear() noexcept;
     bool wantsToRun() const noexcept { return send.getValue() > 0.0f || send.getTarget() > 0.0f; }
     // Returns n, or the index of the sample after which the module stops (tail silent).
     int processChunk(const float* in, float* outLeft, float* outRight, int n) noexcept;

@@ -96,7 +96,7 @@ void Width::clearState() noexcept
     triggered = false;
 }
 
-void Width::set(float amount, int character) noexcept
+void Width::set(int character, float amount) noexcept
 {
     const int k = std::clamp(character, 0, static_cast<int>(tune::widthChars.size()) - 1);
     row = tune::widthChars[static_cast<size_t>(k)];

@@ -23,8 +23,8 @@ constexpr double pi = 3.14159265358979323846;
 
 struct Settings
 {
-    float amount = 10.0f;
     int character = 1;
+    float amount = 10.0f;
 };
 
 // A settings change that takes effect from sample `at` on.
@@ -56,7 +56,7 @@ void renderInto(Width& width, const std::vector<float>& in, Settings first,
         int n = std::min(piece > 0 ? piece : 1 + static_cast<int>(random() % 700u), total - pos);
         if (next < changes.size())
             n = std::min(n, changes[next].at - pos);
-        width.set(current.amount, current.character);
+        width.set(current.character, current.amount);
         width.process(in.data() + pos, out.left.data() + pos, out.right.data() + pos, n);
         pos += n;
     }
@@ -169,7 +169,7 @@ TEST(Width, eachDoubleSitsOnItsSideAndReachesTheOtherByTheCharactersCrossFeed)
         const auto& row = tune::widthChars[static_cast<size_t>(c.character)];
         EXPECT_FLOAT_EQ(1.0f - row[4] + row[5], c.otherSide) << c.name;
 
-        const Stereo out = renderFresh(in, {10.0f, c.character});
+        const Stereo out = renderFresh(in, {c.character, 10.0f});
         const double range = longestOf(c.character) - shortestOf(c.character);
         for (int d = 0; d < 2; ++d)
         {
@@ -202,7 +202,7 @@ TEST(Width, sendLevelIs063TimesTheAmountToThePower075)
     for (const float amount : {10.0f, 5.0f, 1.0f, 0.2f, 15.0f})
     {
         const double send = 0.63 * std::pow(std::min(amount, 10.0f) / 10.0, 0.75);
-        const Stereo out = renderFresh(in, {amount, 1});
+        const Stereo out = renderFresh(in, {1, amount});
         const double expected = 20.0 * std::log10(send * 0.5 / std::sqrt(2.0)) + filtersDb;
         EXPECT_NEAR(rmsDb(out.left, 24000, 48000), expected, 0.02) << "amount " << amount;
     }
@@ -218,7 +218,7 @@ TEST(Width, amountZeroOrSwitchedOffGivesNoDoublesAndDoesNoWork)
     {
         Width width;
         width.prepare(fs);
-        const Stereo out = render(width, in, {0.0f, 0});
+        const Stereo out = render(width, in, {0, 0.0f});
         EXPECT_FALSE(width.isRunning());
         EXPECT_EQ(peak(out.left, 0, 96000), 0.0f);
         EXPECT_EQ(peak(out.right, 0, 96000), 0.0f);
@@ -234,7 +234,7 @@ TEST(Width, amountZeroOrSwitchedOffGivesNoDoublesAndDoesNoWork)
     width.prepare(fs);
     const int off = 20011;
     const int fade = static_cast<int>(std::lround(0.020 * fs));
-    const Stereo out = render(width, in, {5.0f, 0}, {{off, {0.0f, 0}}});
+    const Stereo out = render(width, in, {0, 5.0f}, {{off, {0, 0.0f}}});
     EXPECT_GT(std::abs(out.left[static_cast<size_t>(off + fade / 2)]) +
                   std::abs(out.left[static_cast<size_t>(off + fade / 2 + 12)]),
               0.0f)
@@ -244,12 +244,12 @@ TEST(Width, amountZeroOrSwitchedOffGivesNoDoublesAndDoesNoWork)
     EXPECT_FALSE(width.isRunning());
     EXPECT_EQ(width.getPhraseStarts(), 0) << "the pause came after the send had closed";
     const double frozen0 = width.getDelaySamples(0), frozen1 = width.getDelaySamples(1);
-    render(width, in, {0.0f, 0});
+    render(width, in, {0, 0.0f});
     EXPECT_EQ(width.getDelaySamples(0), frozen0);
     EXPECT_EQ(width.getDelaySamples(1), frozen1);
 
     const std::vector<float> silence(4800, 0.0f);
-    const Stereo restart = render(width, silence, {5.0f, 0});
+    const Stereo restart = render(width, silence, {0, 5.0f});
     EXPECT_TRUE(width.isRunning());
     EXPECT_EQ(peak(restart.left, 0, 4800), 0.0f) << "old vocal left in the ring";
     EXPECT_EQ(peak(restart.right, 0, 4800), 0.0f);
@@ -269,7 +269,7 @@ TEST(Width, steadyToneGlidesBetweenHoldsWithinTheCharactersDetuneAndNeverJumps)
         std::vector<float> left(static_cast<size_t>(length)), right(static_cast<size_t>(length));
         for (int i = 0; i < length; ++i)
         {
-            width.set(10.0f, character);
+            width.set(character, 10.0f);
             width.process(in.data() + i, left.data() + i, right.data() + i, 1);
             for (int d = 0; d < 2; ++d)
                 path[d].push_back(width.getDelaySamples(d));
@@ -372,7 +372,7 @@ TEST(Width, newPhraseJumpsToNewDelaysAndLevelsCrossfadedInsideThePause)
     {
         const double before[2] = {width.getDelaySamples(0), width.getDelaySamples(1)};
         const auto seen = width.getPhraseStarts();
-        width.set(10.0f, character);
+        width.set(character, 10.0f);
         width.process(in.data() + i, out.left.data() + i, out.right.data() + i, 1);
         if (width.getPhraseStarts() == seen)
             continue;
@@ -451,11 +451,11 @@ TEST(Width, lowEndStaysOutOfTheDoubles)
     for (const double rate : {44100.0, 48000.0, 96000.0})
     {
         const int length = static_cast<int>(rate);
-        const Stereo reference = renderFresh(tone(1000.0, 0.5f, length, rate), {10.0f, 1}, rate);
+        const Stereo reference = renderFresh(tone(1000.0, 0.5f, length, rate), {1, 10.0f}, rate);
         const double referenceDb = rmsDb(reference.left, length / 2, length);
         for (const Point& p : points)
         {
-            const Stereo out = renderFresh(tone(p.hz, 0.5f, length, rate), {10.0f, 1}, rate);
+            const Stereo out = renderFresh(tone(p.hz, 0.5f, length, rate), {1, 10.0f}, rate);
             const double w8 = std::pow(p.hz / 200.0, 8.0);
             const double expected = 10.0 * std::log10(w8 / (1.0 + w8));
             EXPECT_NEAR(rmsDb(out.left, length / 2, length) - referenceDb, expected, p.tolerance)
@@ -480,7 +480,7 @@ TEST(Width, characterChangeNeverMakesADoubleJump)
     const double steepest = 1.0 - std::pow(2.0, -6.0 / 1200.0);
     for (int i = 0; i < length; ++i)
     {
-        width.set(10.0f, i < 4800 ? 1 : 0);
+        width.set(i < 4800 ? 1 : 0, 10.0f);
         width.process(in.data() + i, left.data() + i, right.data() + i, 1);
         for (int d = 0; d < 2; ++d)
         {
@@ -511,8 +511,8 @@ TEST(Width, pieceSizesDoNotChangeTheOutputAndNothingAllocates)
     }
     const int total = static_cast<int>(in.size());
     const std::vector<Change> changes{
-        {total / 3, {10.0f, 1}}, {total / 2, {0.0f, 1}}, {total / 2 + 9000, {4.0f, 0}}};
-    const Settings first{7.0f, 2};
+        {total / 3, {1, 10.0f}}, {total / 2, {1, 0.0f}}, {total / 2 + 9000, {0, 4.0f}}};
+    const Settings first{2, 7.0f};
 
     Width whole;
     whole.prepare(fs);
