@@ -252,6 +252,10 @@ TEST(TempoDelay, noteValueChangeCrossfadesIn20msWithoutAPitchSweep)
     delay.prepare(fs);
     const Stereo out = render(delay, in, eighth, {{at, dotted}});
 
+    float apart = 0.0f;
+    for (int i = at; i < at + fade; ++i)
+        apart = std::max(apart, std::abs(a.left[static_cast<size_t>(i)] - b.left[static_cast<size_t>(i)]));
+    ASSERT_GT(apart, 0.05f) << "the two readings must differ for the blend to show";
     for (int i = 0; i < static_cast<int>(in.size()); ++i)
     {
         const auto u = static_cast<size_t>(i);
