@@ -70,7 +70,7 @@ inline constexpr std::array<ShimmerRow, 3> shimmerChars{{
 // Delay characters: note length in beats (0 = the fixed 100 ms slap) and the feedback the editor
 // gives "Delay Feedback" when the character is picked (percent).
 inline constexpr std::array<float, 4> delayBeats{0.0f, 0.5f, 0.75f, 1.0f};
-inline constexpr float slapSeconds = 0.100f;
+inline constexpr double slapSeconds = 0.100; // double: 0.1 s is exactly 4800 samples at 48 kHz
 inline constexpr std::array<float, 4> delayDefaultFeedback{10.0f, 25.0f, 25.0f, 30.0f};
 
 // Width characters, 7 values per row: 0 shortest and 1 longest delay of a double (ms),

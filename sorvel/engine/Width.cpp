@@ -1,0 +1,470 @@
+#include "Width.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace eng::vocal
+{
+
+namespace
+{
+constexpr double pi = 3.14159265358979323846;
+constexpr double sqrtHalf = 0.70710678;
+constexpr double highPassHz = 200.0;
+constexpr double lowPassHz[2] = {7000.0, 9500.0};
+constexpr float levelSpreadDb = 0.6f;
+// A phrase gap: the power envelope 36 dB below its reference.
+const float gapRatio = static_cast<float>(std::pow(10.0, -3.6));
+constexpr float quietestReference = 1.0e-10f;
+constexpr float levelSettled = 1.0e-7f;
+
+// One step of a glide: the delay on the raised cosine, then the phasor turns by pi / length.
+// Both the sample-by-sample and the stretch-wise paths use it, so they agree to the bit.
+struct GlideStepper
+{
+    double start, distance, rc, rs, c, sn;
+
+    double step() noexcept
+    {
+        const double delay = start + distance * 0.5 * (1.0 - c);
+        const double next = c * rc - sn * rs;
+        sn = sn * rc + c * rs;
+        c = next;
+        return delay;
+    }
+};
+
+float follower(double seconds, double rate)
+{
+    return static_cast<float>(std::exp(-1.0 / (seconds * rate)));
+}
+} // namespace
+
+void Width::prepare(double sampleRate)
+{
+    rate = sampleRate > 0.0 ? sampleRate : 48000.0;
+
+    // Room for the longest double plus one chunk written ahead of the reads.
+    ring.prepare(static_cast<std::uint32_t>(std::lround(0.03 * rate)) + 16u + chunk);
+    writePos = 0;
+    readLimit = static_cast<double>(ring.length()) - 4.0 - chunk;
+
+    md::Design design;
+    md::design(design, md::highPass, 3, rate, highPassHz, 0.0, sqrtHalf);
+    highPass1.setCoefficients(design.sections[0]);
+    highPass2.setCoefficients(design.sections[1]);
+
+    const int rampLength = static_cast<int>(std::lround(0.020 * rate));
+    send.setLength(rampLength);
+    send.jumpTo(0.0f);
+    for (size_t d = 0; d < voices.size(); ++d)
+    {
+        Voice& v = voices[d];
+        v = Voice{};
+        v.lowPass.setCoefficients(md::designLowPass2(rate, lowPassHz[d], sqrtHalf));
+        v.ownSide.setLength(rampLength);
+        v.otherSide.setLength(rampLength);
+    }
+
+    attack = follower(0.001, rate);
+    release = follower(0.010, rate);
+    referenceRise = follower(0.005, rate);
+    referenceFall = follower(2.0, rate);
+    levelCoeff = follower(0.2, rate);
+    gapNeeded = static_cast<int>(std::lround(0.035 * rate));
+    jumpLength = std::max(1, static_cast<int>(std::lround(0.010 * rate)));
+    // At most one phrase start per chunk: a second needs a whole new gap.
+    chunkLength = std::clamp(gapNeeded, 1, chunk);
+
+    random = sv::XorShift32(seed);
+    phraseStarts = 0;
+    clearState();
+    initialised = false;
+    wasRunning = false;
+}
+
+void Width::clearState() noexcept
+{
+    ring.clear();
+    highPass1.clearState();
+    highPass2.clearState();
+    for (Voice& v : voices)
+        v.lowPass.clearState();
+    envelope = reference = 0.0f;
+    gapSamples = 0;
+    triggered = false;
+}
+
+void Width::set(int character, float amount) noexcept
+{
+    const int k = std::clamp(character, 0, static_cast<int>(tune::widthChars.size()) - 1);
+    row = tune::widthChars[static_cast<size_t>(k)];
+    shortest = static_cast<double>(row[0]) * 0.001 * rate;
+    longest = static_cast<double>(row[1]) * 0.001 * rate;
+
+    const float x = std::clamp(amount, 0.0f, 10.0f) / 10.0f;
+    const float sendTarget = x > 0.0f ? 0.63f * std::pow(x, 0.75f) : 0.0f;
+    // Separation pulls the other side down, cross-feed adds to it (or inverts it).
+    const float otherSide = 1.0f - row[4] + row[5];
+
+    if (!initialised)
+    {
+        send.jumpTo(sendTarget);
+        const double start[2] = {0.3, 0.7};
+        for (size_t d = 0; d < voices.size(); ++d)
+        {
+            Voice& v = voices[d];
+            v.ownSide.jumpTo(1.0f);
+            v.otherSide.jumpTo(otherSide);
+            v.glideStart = v.glideEnd = v.delay = shortest + (longest - shortest) * start[d];
+            v.progress = v.length = 0;
+            v.hold = 0;
+            startGlide(v);
+        }
+        initialised = true;
+        return;
+    }
+
+    send.setTarget(sendTarget);
+    for (Voice& v : voices)
+    {
+        v.ownSide.setTarget(1.0f);
+        v.otherSide.setTarget(otherSide);
+    }
+}
+
+int Width::holdSamples() noexcept
+{
+    return static_cast<int>((0.3 + 0.9 * static_cast<double>(random.uniform())) * rate);
+}
+
+void Width::startGlide(Voice& v) noexcept
+{
+    const double range = longest - shortest;
+    // The range only moves with the character; glide from wherever the double is so a new
+    // character never makes it jump.
+    const double base = std::clamp(v.glideEnd, shortest, longest);
+    const double step = range * (0.15 + 0.2 * static_cast<double>(random.uniform()));
+    double end = random.uniform() < 0.5f ? base - step : base + step;
+    if (end < shortest || end > longest)
+        end = end < base ? base + step : base - step;
+    end = std::clamp(end, shortest, longest);
+    const double cents = static_cast<double>(row[2]) +
+                         static_cast<double>(row[3] - row[2]) * static_cast<double>(random.uniform());
+
+    v.glideStart = v.glideEnd;
+    v.glideEnd = end;
+    // The steepest point of a raised cosine moves by distance pi / (2 length) per sample: make
+    // that exactly the drawn pitch deviation.
+    const double steepest = 1.0 - std::pow(2.0, -cents / 1200.0);
+    const double samples = std::abs(end - v.glideStart) * (pi / 2.0) / steepest;
+    v.length = std::max(1, static_cast<int>(std::min(samples, 2.0e9)));
+    v.progress = 0;
+    v.cosine = 1.0;
+    v.sine = 0.0;
+    v.rotateCos = std::cos(pi / v.length);
+    v.rotateSin = std::sin(pi / v.length);
+}
+
+void Width::startPhrase() noexcept
+{
+    const double range = longest - shortest;
+    const double quarter = range / 4.0;
+    for (Voice& v : voices)
+    {
+        const double current = v.delay;
+        v.previousRead = current;
+        v.jumpCountdown = jumpLength;
+
+        double x = shortest + range * static_cast<double>(random.uniform());
+        if (std::abs(x - current) < quarter)
+        {
+            // Far enough to sound like a new take.
+            x = x >= current ? current + quarter : current - quarter;
+            if (x > longest)
+                x = current - quarter;
+            else if (x < shortest)
+                x = current + quarter;
+        }
+        x = std::clamp(x, shortest, longest);
+
+        v.glideStart = v.glideEnd = x;
+        v.progress = v.length = 0;
+        v.hold = holdSamples();
+        const float db = levelSpreadDb * (2.0f * random.uniform() - 1.0f);
+        v.levelTarget = std::pow(10.0f, db / 20.0f);
+    }
+    ++phraseStarts;
+}
+
+void Width::nextDelay(Voice& v) noexcept
+{
+    if (v.hold > 0)
+    {
+        --v.hold;
+        v.delay = v.glideEnd;
+        return;
+    }
+    if (v.progress >= v.length)
+        startGlide(v);
+    GlideStepper glide{v.glideStart, v.glideEnd - v.glideStart, v.rotateCos, v.rotateSin, v.cosine, v.sine};
+    v.delay = glide.step();
+    v.cosine = glide.c;
+    v.sine = glide.sn;
+    if (++v.progress >= v.length)
+        v.hold = holdSamples();
+}
+
+int Width::drawFreeSamples(const Voice& v) noexcept
+{
+    if (v.hold > 0)
+        return v.hold;
+    // The sample on which a glide reaches its end draws the next hold.
+    return v.progress < v.length ? v.length - v.progress - 1 : 0;
+}
+
+void Width::advance(double* path0, double* path1, int count) noexcept
+{
+    std::array<GlideStepper, 2> glide{};
+    std::array<bool, 2> gliding{};
+    std::array<double*, 2> paths{path0, path1};
+    for (size_t d = 0; d < 2; ++d)
+    {
+        Voice& v = voices[d];
+        gliding[d] = v.hold <= 0;
+        if (gliding[d])
+            glide[d] = {v.glideStart, v.glideEnd - v.glideStart, v.rotateCos, v.rotateSin, v.cosine, v.sine};
+        else
+        {
+            std::fill(paths[d], paths[d] + count, v.glideEnd);
+            v.hold -= count;
+        }
+    }
+    // Both gliding is the common case: one loop, so the two phasor recursions overlap.
+    if (gliding[0] && gliding[1])
+        for (int k = 0; k < count; ++k)
+        {
+            path0[k] = glide[0].step();
+            path1[k] = glide[1].step();
+        }
+    else
+        for (size_t d = 0; d < 2; ++d)
+            if (gliding[d])
+                for (int k = 0; k < count; ++k)
+                    paths[d][k] = glide[d].step();
+
+    for (size_t d = 0; d < 2; ++d)
+    {
+        Voice& v = voices[d];
+        if (gliding[d])
+        {
+            v.cosine = glide[d].c;
+            v.sine = glide[d].sn;
+            v.progress += count;
+        }
+        v.delay = paths[d][count - 1];
+    }
+}
+
+void Width::process(const float* in, float* outLeft, float* outRight, int n) noexcept
+{
+    int done = 0;
+    while (done < n && isRunning())
+    {
+        if (!wasRunning)
+        {
+            clearState();
+            wasRunning = true;
+        }
+        int part = std::min(chunkLength, n - done);
+        // A closing send stops the module on the very sample it reaches 0, whatever the pieces.
+        if (send.getTarget() == 0.0f && send.isMoving())
+            part = std::min(part, send.getRemaining());
+        run(in + done, outLeft + done, outRight + done, part);
+        done += part;
+    }
+    if (done < n)
+    {
+        std::memset(outLeft + done, 0, sizeof(float) * static_cast<size_t>(n - done));
+        std::memset(outRight + done, 0, sizeof(float) * static_cast<size_t>(n - done));
+        wasRunning = false;
+    }
+}
+
+int Width::filterAndDetect(const float* in, int n) noexcept
+{
+    md::RunningSection h1 = highPass1, h2 = highPass2;
+    float e = envelope, r = reference;
+    int gap = gapSamples;
+    bool fired = triggered;
+    int start = n;
+    for (int i = 0; i < n; ++i)
+    {
+        filtered[static_cast<size_t>(i)] =
+            static_cast<float>(h2.processSample(static_cast<float>(h1.processSample(in[i]))));
+
+        // Phrase detection on the send itself: a gap is the power envelope far below its
+        // reference, which holds while the gap lasts.
+        const float power = in[i] * in[i];
+        e = power + (power > e ? attack : release) * (e - power);
+        const float gapLevel = r * gapRatio;
+        if (e > r)
+            r = e + referenceRise * (r - e);
+        else if (e >= gapLevel)
+            r = e + referenceFall * (r - e);
+        if (e < gapLevel)
+        {
+            gap = std::min(gap + 1, gapNeeded);
+            if (gap >= gapNeeded && r > quietestReference && !fired)
+            {
+                fired = true;
+                start = i;
+            }
+        }
+        else
+        {
+            gap = 0;
+            fired = false;
+        }
+    }
+    highPass1 = h1;
+    highPass2 = h2;
+    envelope = e;
+    reference = r;
+    gapSamples = gap;
+    triggered = fired;
+    return start;
+}
+
+namespace
+{
+// A ramp's values for the next n samples.
+void rampValues(Ramp& ramp, float* out, int n) noexcept
+{
+    if (!ramp.isMoving())
+    {
+        std::fill(out, out + n, ramp.getValue());
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+        out[i] = ramp.next();
+}
+} // namespace
+
+void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcept
+{
+    // 1. High-pass the send into the ring; find a phrase start (at most one per chunk).
+    const int phraseAt = filterAndDetect(in, n);
+    const std::uint32_t first = writePos + 1u;
+    ring.write(first, filtered.data(), n);
+    writePos += static_cast<std::uint32_t>(n);
+
+    // 2. Delay paths, both doubles sample by sample so the random draws keep their order.
+    std::array<double, 2> carriedRead{};
+    std::array<int, 2> carriedJump{};
+    std::array<float, 2> carriedTarget{};
+    for (size_t d = 0; d < 2; ++d)
+    {
+        carriedRead[d] = voices[d].previousRead;
+        carriedJump[d] = voices[d].jumpCountdown;
+        carriedTarget[d] = voices[d].levelTarget;
+    }
+    int i = 0;
+    while (i < n)
+    {
+        if (i == phraseAt)
+            startPhrase();
+        // Stretches in which neither double draws a random number run double by double; the
+        // samples that draw go in order, left double first.
+        int span = std::min(drawFreeSamples(voices[0]), drawFreeSamples(voices[1]));
+        span = std::min(span, (phraseAt > i ? phraseAt : n) - i);
+        if (span > 0)
+        {
+            advance(delays[0].data() + i, delays[1].data() + i, span);
+            i += span;
+            continue;
+        }
+        for (size_t d = 0; d < 2; ++d)
+        {
+            nextDelay(voices[d]);
+            delays[d][static_cast<size_t>(i)] = voices[d].delay;
+        }
+        ++i;
+    }
+
+    // 3. Per double: read, and hide a phrase jump under a crossfade. Before the phrase start
+    //    the carried crossfade runs on, from it the new one.
+    const float jumpScale = 1.0f / static_cast<float>(jumpLength);
+    const int split = std::min(phraseAt, n);
+    for (size_t d = 0; d < 2; ++d)
+    {
+        Voice& v = voices[d];
+        float* const y = reads[d].data();
+        ring.readPath(first, delays[d].data(), y, n);
+        int countdown = 0;
+        for (int segment = 0; segment < 2; ++segment)
+        {
+            const int from = segment == 0 ? 0 : split;
+            const int to = segment == 0 ? split : n;
+            if (from >= to)
+                continue;
+            const double oldRead = std::clamp(segment == 0 ? carriedRead[d] : v.previousRead, 2.0, readLimit);
+            countdown = segment == 0 ? carriedJump[d] : jumpLength;
+            for (int k = from; k < to && countdown > 0; ++k, --countdown)
+            {
+                const float old = ring.read(first + static_cast<std::uint32_t>(k), oldRead);
+                y[k] += static_cast<float>(countdown) * jumpScale * (old - y[k]);
+            }
+        }
+        v.jumpCountdown = countdown;
+    }
+
+    // 4. Levels, softened tops, send, and each double onto its sides.
+    rampValues(send, sendValues.data(), n);
+    for (size_t d = 0; d < 2; ++d)
+    {
+        rampValues(voices[d].ownSide, ownValues[d].data(), n);
+        rampValues(voices[d].otherSide, otherValues[d].data(), n);
+    }
+    md::RunningSection lp0 = voices[0].lowPass, lp1 = voices[1].lowPass;
+    const float* const s = sendValues.data();
+    const float *const y0 = reads[0].data(), *const y1 = reads[1].data();
+    const float *const a0 = ownValues[0].data(), *const b0 = otherValues[0].data();
+    const float *const a1 = ownValues[1].data(), *const b1 = otherValues[1].data();
+    const float k = levelCoeff;
+    // The level is kept as its distance to the target, which only shrinks; at a phrase start it
+    // is re-expressed against the new target.
+    float e0 = voices[0].levelOffset, e1 = voices[1].levelOffset;
+    float t0 = carriedTarget[0], t1 = carriedTarget[1];
+    for (int segment = 0; segment < 2; ++segment)
+    {
+        const int from = segment == 0 ? 0 : split;
+        const int to = segment == 0 ? split : n;
+        if (segment == 1 && from < to)
+        {
+            e0 = (t0 + e0) - voices[0].levelTarget;
+            e1 = (t1 + e1) - voices[1].levelTarget;
+            t0 = voices[0].levelTarget;
+            t1 = voices[1].levelTarget;
+        }
+        for (i = from; i < to; ++i)
+        {
+            e0 *= k;
+            e1 *= k;
+            // Close enough to stop following (the follower would stall an ulp away).
+            e0 = std::abs(e0) < levelSettled ? 0.0f : e0;
+            e1 = std::abs(e1) < levelSettled ? 0.0f : e1;
+            const float v0 = s[i] * (t0 + e0) * static_cast<float>(lp0.processSample(y0[i]));
+            const float v1 = s[i] * (t1 + e1) * static_cast<float>(lp1.processSample(y1[i]));
+            outLeft[i] = a0[i] * v0 + b1[i] * v1;
+            outRight[i] = b0[i] * v0 + a1[i] * v1;
+        }
+    }
+    voices[0].levelOffset = e0;
+    voices[1].levelOffset = e1;
+    voices[0].lowPass = lp0;
+    voices[1].lowPass = lp1;
+}
+
+} // namespace eng::vocal
