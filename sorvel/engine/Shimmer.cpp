@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace eng::vocal
@@ -27,14 +28,10 @@ constexpr float essWindowWidthDb = 9.0f;
 constexpr float essRatioNone = 0.031622777f;
 constexpr float essRatioFull = 0.25118864f;
 constexpr float harshnessScale = 1.2f;
-// Level gate of the taming: the harsh band at most 40 dB below the full signal, fully open from
-// 30 dB below (as power ratios).
-constexpr float gateRatioClosed = 1e-4f;
-constexpr float gateRatioOpen = 1e-3f;
 constexpr float powerFloor = 1e-20f;
 // A reduction below this is no reduction: the taming stage stops and its bells rest.
 constexpr float reductionRestDb = 1e-6f;
-constexpr float dbToNeper = 0.11512925f; // ln 10 / 20
+constexpr float dbToOctaves = 0.166096405f; // log2(10) / 20: 10^(-g/20) = 2^(-g x this)
 
 float coefficient(double seconds, double rate)
 {
@@ -47,23 +44,50 @@ inline float follow(float state, float in, float attack, float release) noexcept
     return in + (in > state ? attack : release) * (state - in);
 }
 
+// Smoothstep of x clamped to 0..1. The clamp is written with fabs so that loops using it
+// vectorise (to the vectoriser a compare-and-select of floats is control flow).
 inline float smoothstep(float x) noexcept
 {
-    x = std::clamp(x, 0.0f, 1.0f);
-    return x * x * (3.0f - 2.0f * x);
+    const float low = 0.5f * (x + std::fabs(x));
+    const float fromTop = 1.0f - low;
+    const float v = 1.0f - 0.5f * (fromTop + std::fabs(fromTop));
+    return v * v * (3.0f - 2.0f * v);
 }
 
-inline md::RunningSection runningFrom(const md::Section& s) noexcept
+// 10 log10 of a power (never negative), floored at 1e-20 first: the exponent, and log2 of the
+// mantissa folded to [sqrt(1/2), sqrt(2)) through the atanh series; within 3e-5 dB. Inline and branch-free: hot loops keep their registers (a call would spill every one) and
+// loops without recurrences vectorise. Non-negative floats order like their bit patterns, so
+// the floor is an integer maximum.
+inline float powerDb(float power) noexcept
 {
-    md::RunningSection r;
-    r.setCoefficients(s);
-    return r;
+    constexpr std::int32_t floorBits = 0x1E3CE508; // 1e-20f
+    std::int32_t bits;
+    std::memcpy(&bits, &power, sizeof bits);
+    bits = bits > floorBits ? bits : floorBits;
+    const std::int32_t exponent = (bits - 0x3F3504F3) >> 23; // 0x3F3504F3: sqrt(1/2)
+    const std::int32_t mantissaBits = bits - exponent * (1 << 23);
+    float m;
+    std::memcpy(&m, &mantissaBits, sizeof m);
+    const float t = (m - 1.0f) / (m + 1.0f);
+    const float t2 = t * t;
+    const float ln = 2.0f * t * (1.0f + t2 * (1.0f / 3.0f + t2 * (1.0f / 5.0f + t2 * (1.0f / 7.0f))));
+    return 3.01029996f * (static_cast<float>(exponent) + ln * 1.44269504f);
 }
 
-// One sample through a running section, rounded to single precision as between sections.
-inline float step(md::RunningSection& s, float x) noexcept
+// 2^z for -126 < z <= 0, within 4e-6 relative: 2^k exactly, and e^(f ln 2) for the fraction in
+// (-1, 0] by its series. Inline for the same reason as powerDb.
+inline float exp2NonPositive(float z) noexcept
 {
-    return static_cast<float>(s.processSample(x));
+    const auto whole = static_cast<std::int32_t>(z); // toward zero: the fraction is in (-1, 0]
+    const float u = (z - static_cast<float>(whole)) * 0.693147181f;
+    const float series =
+        1.0f + u * (1.0f + u * (0.5f + u * (1.0f / 6.0f + u * (1.0f / 24.0f + u * (1.0f / 120.0f +
+                                                                                   u * (1.0f / 720.0f +
+                                                                                        u * (1.0f / 5040.0f)))))));
+    const std::uint32_t scaleBits = static_cast<std::uint32_t>(whole + 127) << 23;
+    float scale;
+    std::memcpy(&scale, &scaleBits, sizeof scale);
+    return series * scale;
 }
 
 } // namespace
@@ -83,6 +107,21 @@ float ShimmerMeter::liftDb() const noexcept
 
 // ---------------------------------------------------------------------------------------------
 // ShimmerCore
+
+void ShimmerCore::Pair::setLane(int lane, const md::Section& s) noexcept
+{
+    const int c = lane;
+    b0[c] = s.b0;
+    b1[c] = s.b1;
+    b2[c] = s.b2;
+    a1[c] = s.a1;
+    a2[c] = s.a2;
+}
+
+void ShimmerCore::Pair::clearState() noexcept
+{
+    s1 = s2 = Lanes{0.0, 0.0};
+}
 
 void ShimmerCore::prepare(double sampleRate, int channels) noexcept
 {
@@ -113,20 +152,21 @@ void ShimmerCore::configure(int newCharacter) noexcept
 
     md::Design d;
     md::design(d, md::highPass, 3, rate, essLowHz, 0.0, butterworthQ);
-    essBand[0] = runningFrom(d.sections[0]);
-    essBand[1] = runningFrom(d.sections[1]);
+    essHigh.setLane(0, d.sections[0]);
+    essHigh.setLane(1, d.sections[1]);
     md::design(d, md::lowPass, 3, rate, essHighHz, 0.0, butterworthQ);
-    essBand[2] = runningFrom(d.sections[0]);
-    essBand[3] = runningFrom(d.sections[1]);
+    essLow.setLane(0, d.sections[0]);
+    essLow.setLane(1, d.sections[1]);
 
     const double centreHz = row[7];
-    harshBands[0] = runningFrom(md::designBandPass(rate, centreHz, harshQ));
-    harshBands[1] = runningFrom(md::designBandPass(rate, 0.5 * centreHz, harshQ));
-    harshBands[2] = runningFrom(md::designBandPass(rate, std::min(2.0 * centreHz, 0.4 * rate), harshQ));
+    harshCentreLow.setLane(0, md::designBandPass(rate, centreHz, harshQ));
+    harshCentreLow.setLane(1, md::designBandPass(rate, 0.5 * centreHz, harshQ));
+    harshHigh.setLane(0, md::designBandPass(rate, std::min(2.0 * centreHz, 0.4 * rate), harshQ));
+    harshHigh.setLane(1, md::Section{});
 
     const md::Section bellBand = md::designBandPass(rate, centreHz, row[8]);
-    for (auto& b : bell)
-        b = runningFrom(bellBand);
+    bell.setLane(0, bellBand);
+    bell.setLane(1, bellBand);
 
     if (hasSparkle)
     {
@@ -134,16 +174,12 @@ void ShimmerCore::configure(int newCharacter) noexcept
         const md::Section bandHigh = d.sections[0];
         const md::Section bandLow = md::designLowPass2(rate, row[4], butterworthQ);
         md::design(d, md::highPass, 3, rate, row[4], 0.0, butterworthQ);
-        const md::Section harmonicsHigh1 = d.sections[0];
-        const md::Section harmonicsHigh2 = d.sections[1];
-        const md::Section harmonicsLow = md::designLowPass2(rate, row[5], butterworthQ);
-        for (auto& f : sparkleFilters)
+        const md::Section sections[5] = {bandHigh, bandLow, d.sections[0], d.sections[1],
+                                         md::designLowPass2(rate, row[5], butterworthQ)};
+        for (size_t k = 0; k < 5; ++k)
         {
-            f[0] = runningFrom(bandHigh);
-            f[1] = runningFrom(bandLow);
-            f[2] = runningFrom(harmonicsHigh1);
-            f[3] = runningFrom(harmonicsHigh2);
-            f[4] = runningFrom(harmonicsLow);
+            sparkleFilters[k].setLane(0, sections[k]);
+            sparkleFilters[k].setLane(1, sections[k]);
         }
     }
 
@@ -154,27 +190,27 @@ void ShimmerCore::clearState() noexcept
 {
     samplesToControl = 0;
 
-    shelf = shelfTarget = md::Section{};
-    shelfStep = md::Section{0.0, 0.0, 0.0, 0.0, 0.0};
+    shelf = shelfTarget = Pair{};
+    shelfStep = Pair{};
+    shelfStep.b0 = Lanes{0.0, 0.0};
     shelfGlideLeft = 0;
     shelfOn = false;
     designedGainDb = 0.0;
     displayDb = 0.0f;
-    shelfS1.fill(0.0);
-    shelfS2.fill(0.0);
 
-    for (auto& s : essBand)
-        s.clearState();
+    essHigh.clearState();
+    essLow.clearState();
+    essPipe = Lanes{0.0, 0.0};
+    essPipeLow = 0.0;
     essBandPower = essFullPower = 0.0f;
     easing = easingPeak = 0.0f;
 
-    for (auto& s : harshBands)
-        s.clearState();
+    harshCentreLow.clearState();
+    harshHigh.clearState();
+    bell.clearState();
     centrePower = lowPower = highPower = fullPower = 0.0f;
     reductionDb = 0.0f;
-    taming = false;
-    for (auto& s : bell)
-        s.clearState();
+    taming = measuring = false;
 
     clearSparkle();
     sparkleScale = sparkleScaleStep = sparkleScaleTarget = 0.0f;
@@ -185,8 +221,7 @@ void ShimmerCore::clearState() noexcept
 void ShimmerCore::clearSparkle() noexcept
 {
     for (auto& f : sparkleFilters)
-        for (auto& s : f)
-            s.clearState();
+        f.clearState();
     sparkleBandPower = sparkleMonoPower = bandReference = monoReference = 0.0f;
 }
 
@@ -208,7 +243,7 @@ void ShimmerCore::controlUpdate(float amount) noexcept
     {
         if (shelfOn)
         {
-            shelfTarget = md::Section{};
+            shelfTarget = Pair{};
             shelfOn = false;
             designedGainDb = 0.0;
             displayDb = 0.0f;
@@ -217,7 +252,9 @@ void ShimmerCore::controlUpdate(float amount) noexcept
     }
     else if (std::abs(gainDb - designedGainDb) >= 0.005)
     {
-        shelfTarget = md::designHighShelf(rate, row[0], gainDb, row[1]);
+        const md::Section design = md::designHighShelf(rate, row[0], gainDb, row[1]);
+        shelfTarget.setLane(0, design);
+        shelfTarget.setLane(1, design);
         shelfOn = true;
         designedGainDb = gainDb;
 
@@ -232,7 +269,7 @@ void ShimmerCore::controlUpdate(float amount) noexcept
     if (redesigned)
     {
         // Coefficients glide to the new design over the next interval instead of jumping.
-        const double inv = 1.0 / controlInterval;
+        const Lanes inv{1.0 / controlInterval, 1.0 / controlInterval};
         shelfStep.b0 = (shelfTarget.b0 - shelf.b0) * inv;
         shelfStep.b1 = (shelfTarget.b1 - shelf.b1) * inv;
         shelfStep.b2 = (shelfTarget.b2 - shelf.b2) * inv;
@@ -276,30 +313,23 @@ template <int Channels>
 void ShimmerCore::processChunk(float* const* io, int n, float amount, const float* trace, int traceStart,
                                const float* weights, ShimmerMeter& meter) noexcept
 {
-    // Mono and full-band power of the input: what the ess and harshness measurements hear.
+    // The mono input: what the ess and harshness measurements hear.
     if constexpr (Channels == 2)
     {
         const float* left = io[0];
         const float* right = io[1];
         for (int i = 0; i < n; ++i)
-        {
             monoBuf[static_cast<size_t>(i)] = 0.5f * (left[i] + right[i]);
-            fullBuf[static_cast<size_t>(i)] = 0.5f * (left[i] * left[i] + right[i] * right[i]);
-        }
     }
     else
-    {
-        const float* x = io[0];
-        for (int i = 0; i < n; ++i)
-        {
-            monoBuf[static_cast<size_t>(i)] = x[i];
-            fullBuf[static_cast<size_t>(i)] = x[i] * x[i];
-        }
-    }
+        std::memcpy(monoBuf.data(), io[0], static_cast<size_t>(n) * sizeof(float));
 
+    // Both measurements hear the input; the taming cuts for negative amounts, the shelf lifts for
+    // positive ones (each only lets go while the other comes in).
     measureEss(monoBuf.data(), n, amount, trace, traceStart);
+    if (amount < 0.0f || reductionDb > 0.0f)
+        tame<Channels>(io, monoBuf.data(), n, amount, weights, meter);
     runShelf<Channels>(io, n);
-    tame<Channels>(io, monoBuf.data(), fullBuf.data(), n, amount, weights, meter);
 
     if (hasSparkle && (sparkleScale > 0.0f || sparkleScaleLeft > 0 || sparkleScaleTarget > 0.0f))
     {
@@ -325,30 +355,33 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
 
 void ShimmerCore::measureEss(const float* mono, int n, float amount, const float* trace, int traceStart) noexcept
 {
-    // The ess band: four sections run side by side per sample, which hides their latency.
-    float band[controlInterval];
-    {
-        md::RunningSection h1 = essBand[0], h2 = essBand[1], l1 = essBand[2], l2 = essBand[3];
-        for (int i = 0; i < n; ++i)
-            band[i] = step(l2, step(l1, step(h2, step(h1, mono[i]))));
-        essBand = {h1, h2, l1, l2};
-    }
-
+    // Filters, followers and easing in one pass so that their recurrences overlap. The band stays
+    // in double between its sections: a detector signal that is never stored.
+    Pair high = essHigh, low = essLow;
+    Lanes pipe = essPipe;
+    double pipeLow = essPipeLow;
     float fb = essBandPower, fm = essFullPower, f = easing, peak = easingPeak;
     const bool enabled = amount > 0.0f;
     for (int i = 0; i < n; ++i)
     {
-        fb = follow(fb, band[i] * band[i], essAttack, essRelease);
-        fm = follow(fm, mono[i] * mono[i], essAttack, essRelease);
+        const float m = mono[i];
+        const Lanes yh = high.run(Lanes{m, pipe[0]});
+        const Lanes yl = low.run(Lanes{pipe[1], pipeLow});
+        pipe = yh;
+        pipeLow = yl[0];
+        const auto b = static_cast<float>(yl[1]);
+
+        fb = follow(fb, b * b, essAttack, essRelease);
+        fm = follow(fm, m * m, essAttack, essRelease);
         float e = 0.0f;
         if (enabled)
         {
             // Only a ratio inside the window needs its logarithm.
-            const float ratio = fb / (fm + powerFloor);
-            if (ratio >= essRatioFull)
+            const float reference = fm + powerFloor;
+            if (fb >= essRatioFull * reference)
                 e = 1.0f;
-            else if (ratio > essRatioNone)
-                e = smoothstep((10.0f * std::log10(ratio) - essWindowLowDb) / essWindowWidthDb);
+            else if (fb > essRatioNone * reference)
+                e = smoothstep((powerDb(fb / reference) - essWindowLowDb) / essWindowWidthDb);
             if (trace != nullptr)
                 e = std::max(e, std::clamp(trace[(traceStart + i) >> 1], 0.0f, 1.0f));
         }
@@ -356,6 +389,10 @@ void ShimmerCore::measureEss(const float* mono, int n, float amount, const float
         peak = std::max(peak, f);
         easingBuf[static_cast<size_t>(i)] = f;
     }
+    essHigh = high;
+    essLow = low;
+    essPipe = pipe;
+    essPipeLow = pipeLow;
     essBandPower = fb;
     essFullPower = fm;
     easing = f;
@@ -367,246 +404,229 @@ template <int Channels> void ShimmerCore::runShelf(float* const* io, int n) noex
     if (!shelfOn && shelfGlideLeft == 0)
         return;
 
-    double z1[static_cast<size_t>(Channels)], z2[static_cast<size_t>(Channels)];
-    for (int c = 0; c < Channels; ++c)
+    Pair k = shelf;
+    float* left = io[0];
+    float* right = io[Channels - 1];
+    int glide = shelfGlideLeft;
+    for (int i = 0; i < n; ++i)
     {
-        z1[c] = shelfS1[static_cast<size_t>(c)];
-        z2[c] = shelfS2[static_cast<size_t>(c)];
-    }
-
-    if (shelfGlideLeft == 0)
-    {
-        const double b0 = shelf.b0, b1 = shelf.b1, b2 = shelf.b2, a1 = shelf.a1, a2 = shelf.a2;
-        for (int i = 0; i < n; ++i)
-            for (int c = 0; c < Channels; ++c)
-            {
-                const double x = io[c][i];
-                const double y = b0 * x + z1[c];
-                z1[c] = b1 * x - a1 * y + z2[c];
-                z2[c] = b2 * x - a2 * y;
-                io[c][i] = static_cast<float>(y);
-            }
-    }
-    else
-    {
-        md::Section k = shelf;
-        int left = shelfGlideLeft;
-        for (int i = 0; i < n; ++i)
+        if (glide > 0)
         {
-            if (left > 0)
+            if (--glide == 0)
             {
-                if (--left == 0)
-                    k = shelfTarget;
-                else
-                {
-                    k.b0 += shelfStep.b0;
-                    k.b1 += shelfStep.b1;
-                    k.b2 += shelfStep.b2;
-                    k.a1 += shelfStep.a1;
-                    k.a2 += shelfStep.a2;
-                }
+                k.b0 = shelfTarget.b0;
+                k.b1 = shelfTarget.b1;
+                k.b2 = shelfTarget.b2;
+                k.a1 = shelfTarget.a1;
+                k.a2 = shelfTarget.a2;
             }
-            for (int c = 0; c < Channels; ++c)
+            else
             {
-                const double x = io[c][i];
-                const double y = k.b0 * x + z1[c];
-                z1[c] = k.b1 * x - k.a1 * y + z2[c];
-                z2[c] = k.b2 * x - k.a2 * y;
-                io[c][i] = static_cast<float>(y);
+                k.b0 += shelfStep.b0;
+                k.b1 += shelfStep.b1;
+                k.b2 += shelfStep.b2;
+                k.a1 += shelfStep.a1;
+                k.a2 += shelfStep.a2;
             }
         }
-        shelf = k;
-        shelfGlideLeft = left;
+        const Lanes y = k.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
+        left[i] = static_cast<float>(y[0]);
+        if constexpr (Channels == 2)
+            right[i] = static_cast<float>(y[1]);
     }
+    shelf = k;
+    shelfGlideLeft = glide;
 
+    // Off and at rest: the identity section, with nothing left in it.
     if (!shelfOn && shelfGlideLeft == 0)
-    {
-        // Off and at rest: the identity section, with nothing left in it.
-        shelfS1.fill(0.0);
-        shelfS2.fill(0.0);
-        return;
-    }
-    for (int c = 0; c < Channels; ++c)
-    {
-        shelfS1[static_cast<size_t>(c)] = z1[c];
-        shelfS2[static_cast<size_t>(c)] = z2[c];
-    }
+        shelf.clearState();
 }
 
 template <int Channels>
-void ShimmerCore::tame(float* const* io, const float* mono, const float* fullIn, int n, float amount,
-                       const float* weights, ShimmerMeter& meter) noexcept
+void ShimmerCore::tame(float* const* io, const float* mono, int n, float amount, const float* weights,
+                       ShimmerMeter& meter) noexcept
 {
-    // The measurement always runs, so a turn to negative amounts starts from current levels.
-    float centre[controlInterval], low[controlInterval], high[controlInterval], full[controlInterval];
+    const float depth = std::max(-amount, 0.0f) * harshnessScale;
+    // The measurement runs only while there is something to tame; it starts from nothing, as
+    // after a character change.
+    if (depth > 0.0f && !measuring)
     {
-        md::RunningSection bc = harshBands[0], bl = harshBands[1], bh = harshBands[2];
+        harshCentreLow.clearState();
+        harshHigh.clearState();
+        centrePower = lowPower = highPower = fullPower = 0.0f;
+    }
+    measuring = depth > 0.0f;
+    if (!taming)
+        bell.clearState();
+    taming = true;
+
+    float* left = io[0];
+    float* right = io[Channels - 1];
+    float* target = gainBuf.data();
+    if (measuring)
+    {
+        // Band powers and the full-band power; the recurrences only, so they overlap.
+        float* pcs = powerBuf[0].data();
+        float* pls = powerBuf[1].data();
+        float* phs = powerBuf[2].data();
+        float* pfs = powerBuf[3].data();
+        Pair centreLow = harshCentreLow, high = harshHigh;
         float pc = centrePower, pl = lowPower, ph = highPower, pf = fullPower;
         for (int i = 0; i < n; ++i)
         {
-            const float m = mono[i];
-            const float yc = step(bc, m), yl = step(bl, m), yh = step(bh, m);
+            const double m = mono[i];
+            const Lanes y = centreLow.run(Lanes{m, m});
+            const Lanes yh = high.run(Lanes{m, 0.0});
+            const auto yc = static_cast<float>(y[0]), yl = static_cast<float>(y[1]);
+            const auto yhi = static_cast<float>(yh[0]);
+            const float full = Channels == 2 ? 0.5f * (left[i] * left[i] + right[i] * right[i]) : left[i] * left[i];
             pc = follow(pc, yc * yc, powerAttack, powerRelease);
             pl = follow(pl, yl * yl, powerAttack, powerRelease);
-            ph = follow(ph, yh * yh, powerAttack, powerRelease);
-            pf = follow(pf, fullIn[i], powerAttack, powerRelease);
-            centre[i] = pc;
-            low[i] = pl;
-            high[i] = ph;
-            full[i] = pf;
+            ph = follow(ph, yhi * yhi, powerAttack, powerRelease);
+            pf = follow(pf, full, powerAttack, powerRelease);
+            pcs[i] = pc;
+            pls[i] = pl;
+            phs[i] = ph;
+            pfs[i] = pf;
         }
-        harshBands = {bc, bl, bh};
+        harshCentreLow = centreLow;
+        harshHigh = high;
         centrePower = pc;
         lowPower = pl;
         highPower = ph;
         fullPower = pf;
-    }
 
-    if (amount >= 0.0f && reductionDb <= 0.0f)
-    {
-        taming = false;
-        return;
+        // Target reduction: peakiness (the centre band over its neighbours) times the level gate
+        // (the band against the full signal). No recurrence here.
+        const float windowLowDb = row[9] - 0.5f * row[10];
+        const float windowWidthDb = row[10];
+        for (int i = 0; i < n; ++i)
+        {
+            const float centreDb = powerDb(pcs[i]);
+            const float s1 = smoothstep((centreDb - 0.5f * (powerDb(pls[i]) + powerDb(phs[i])) - windowLowDb) /
+                                        windowWidthDb);
+            const float s2 = smoothstep((centreDb - powerDb(pfs[i]) + 40.0f) * 0.1f);
+            target[i] = depth * s1 * s2;
+        }
     }
-    if (!taming)
-        for (auto& b : bell)
-            b.clearState();
-    taming = true;
+    else
+        std::fill(target, target + n, 0.0f);
 
-    // Per sample: target, smoothed reduction and the bell's gain minus one (kept in `low`).
-    const float depth = std::max(-amount, 0.0f) * harshnessScale;
-    const float windowLowDb = row[9] - 0.5f * row[10];
-    const float windowWidthDb = row[10];
-    // Peakiness window as power ratios centre^2 / (low x high): 10^(2 dB / 10) at both ends.
-    const double peakNone = std::pow(10.0, 0.2 * windowLowDb);
-    const double peakFull = std::pow(10.0, 0.2 * (windowLowDb + windowWidthDb));
+    // The reduction follows its target; the bells cut x + (gain - 1) bp(x) per channel.
+    Pair bells = bell;
     float g = reductionDb, peak = meter.tamingPeakDb;
     for (int i = 0; i < n; ++i)
     {
-        float target = 0.0f;
-        if (depth > 0.0f)
-        {
-            const float pc = std::max(centre[i], powerFloor);
-            const float gateRatio = pc / std::max(full[i], powerFloor);
-            float s2 = 0.0f;
-            if (gateRatio >= gateRatioOpen)
-                s2 = 1.0f;
-            else if (gateRatio > gateRatioClosed)
-                s2 = smoothstep((10.0f * std::log10(gateRatio) + 40.0f) * 0.1f);
-            if (s2 > 0.0f)
-            {
-                // Lc - (Llo + Lhi) / 2 in dB is 5 log10(Pc^2 / (Plo Phi)).
-                const double pcd = pc;
-                const double peakRatio = pcd * pcd / (static_cast<double>(std::max(low[i], powerFloor)) *
-                                                      std::max(high[i], powerFloor));
-                float s1 = 0.0f;
-                if (peakRatio >= peakFull)
-                    s1 = 1.0f;
-                else if (peakRatio > peakNone)
-                    s1 = smoothstep((static_cast<float>(5.0 * std::log10(peakRatio)) - windowLowDb) /
-                                    windowWidthDb);
-                target = depth * s1 * s2;
-            }
-        }
-        g = follow(g, target, tameAttack, tameRelease);
-        if (target <= 0.0f && g < reductionRestDb)
-            g = 0.0f;
+        g = follow(g, target[i], tameAttack, tameRelease);
+        if (target[i] <= 0.0f && g < reductionRestDb)
+            g = 0.0f; // a reduction this small is none, and the bells may come to rest
         peak = std::max(peak, weights != nullptr ? g * weights[i] : g);
-        low[i] = g;
+        const float gainLessOne = exp2NonPositive(-g * dbToOctaves) - 1.0f;
+        const Lanes y = bells.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
+        left[i] += gainLessOne * static_cast<float>(y[0]);
+        if constexpr (Channels == 2)
+            right[i] += gainLessOne * static_cast<float>(y[1]);
     }
+    bell = bells;
     reductionDb = g;
     meter.tamingPeakDb = peak;
 
-    for (int i = 0; i < n; ++i)
-        low[i] = low[i] > 0.0f ? std::exp(-low[i] * dbToNeper) - 1.0f : 0.0f;
-
-    // A dynamic bell cut: x + (gain - 1) bp(x).
-    md::RunningSection b[static_cast<size_t>(Channels)];
-    for (int c = 0; c < Channels; ++c)
-        b[c] = bell[static_cast<size_t>(c)];
-    for (int i = 0; i < n; ++i)
-        for (int c = 0; c < Channels; ++c)
-        {
-            const float x = io[c][i];
-            io[c][i] = x + low[i] * step(b[c], x);
-        }
-    for (int c = 0; c < Channels; ++c)
-        bell[static_cast<size_t>(c)] = b[c];
-
-    if (reductionDb <= 0.0f)
+    if (reductionDb <= 0.0f && !measuring)
         taming = false;
 }
 
 template <int Channels>
 void ShimmerCore::sparkle(float* const* io, int n, const float* weights, ShimmerMeter& meter) noexcept
 {
-    std::array<md::RunningSection, 5> f[static_cast<size_t>(Channels)];
-    for (int c = 0; c < Channels; ++c)
-        f[c] = sparkleFilters[static_cast<size_t>(c)];
-    float bp = sparkleBandPower, mp = sparkleMonoPower, bandRef = bandReference, monoRef = monoReference;
-    float scale = sparkleScale;
-    int left = sparkleScaleLeft;
-    const float inverseChannels = 1.0f / Channels;
-    double added = 0.0;
-
-    for (int i = 0; i < n; ++i)
+    float* left = io[0];
+    float* right = io[Channels - 1];
+    constexpr float inverseChannels = 1.0f / Channels;
+    // Three passes, so that each keeps its filter states in registers: the band with its power
+    // references, the shaping (no recurrence, vectorised) and the harmonics' filters. Channel
+    // values sit interleaved, two per sample.
+    float* bands = shapeBuf.data();
+    float* scales = scaleBuf.data();
+    float* levels = gainBuf.data();
     {
-        if (left > 0)
+        Pair high = sparkleFilters[0], low = sparkleFilters[1];
+        float bp = sparkleBandPower, mp = sparkleMonoPower, bandRef = bandReference, monoRef = monoReference;
+        float scale = sparkleScale;
+        int glide = sparkleScaleLeft;
+        for (int i = 0; i < n; ++i)
         {
-            if (--left == 0)
-                scale = sparkleScaleTarget;
-            else
-                scale += sparkleScaleStep;
-        }
+            if (glide > 0)
+            {
+                if (--glide == 0)
+                    scale = sparkleScaleTarget;
+                else
+                    scale += sparkleScaleStep;
+            }
 
-        float band[static_cast<size_t>(Channels)];
-        float bandSum = 0.0f, monoSum = 0.0f;
-        for (int c = 0; c < Channels; ++c)
-        {
-            const float x = io[c][i];
-            band[c] = step(f[c][1], step(f[c][0], x));
-            bandSum += band[c] * band[c];
-            monoSum += x;
-        }
-        const float m = monoSum * inverseChannels;
-        bp = bandSum * inverseChannels + sparkleTrack * (bp - bandSum * inverseChannels);
-        mp = m * m + sparkleTrack * (mp - m * m);
+            // Band and harmonics stay in double between sections: signals that are never stored.
+            const float xL = left[i];
+            const float xR = Channels == 2 ? right[i] : 0.0f;
+            const Lanes band = low.run(high.run(Lanes{xL, xR}));
+            const auto bandL = static_cast<float>(band[0]);
+            const float bandR = Channels == 2 ? static_cast<float>(band[1]) : 0.0f;
+            const float m = (xL + xR) * inverseChannels;
+            const float bandPower = (bandL * bandL + bandR * bandR) * inverseChannels;
+            bp = bandPower + sparkleTrack * (bp - bandPower);
+            mp = m * m + sparkleTrack * (mp - m * m);
 
-        // Gated like a level meter: rise fast, fall slowly only while the signal is present.
-        const bool gateOpen = mp > 0.001f * monoRef;
-        if (mp > monoRef)
-            monoRef = mp + refRise * (monoRef - mp);
-        else if (gateOpen)
-            monoRef = mp + refFall * (monoRef - mp);
-        if (bp > bandRef)
-            bandRef = bp + refRise * (bandRef - bp);
-        else if (gateOpen)
-            bandRef = bp + refFall * (bandRef - bp);
+            // Gated like a level meter: rise fast, fall slowly only while the signal is present.
+            const bool gateOpen = mp > 0.001f * monoRef;
+            const float monoNext = mp + (mp > monoRef ? refRise : refFall) * (monoRef - mp);
+            monoRef = mp > monoRef || gateOpen ? monoNext : monoRef;
+            const float bandNext = bp + (bp > bandRef ? refRise : refFall) * (bandRef - bp);
+            bandRef = bp > bandRef || gateOpen ? bandNext : bandRef;
 
-        const float rms = std::sqrt(bandRef);
-        const float normalise = 0.25f / (rms + 1e-7f);
-        const float level = rms * scale * sparkleGain * (1.0f - easingBuf[static_cast<size_t>(i)]);
-        float power = 0.0f;
-        for (int c = 0; c < Channels; ++c)
-        {
-            const float y = 4.0f * tanh7(std::clamp(band[c] * normalise, -4.97f, 4.97f));
-            // Smooth rectifier: about |y| when large, y^2 near 0, so mostly the octave above.
-            const float harmonics = std::sqrt(y * y + 0.25f) - 0.5f;
-            const float s = level * step(f[c][4], step(f[c][3], step(f[c][2], harmonics)));
-            io[c][i] += s;
-            power += s * s;
+            const float rms = std::sqrt(bandRef);
+            const float normalise = 0.25f / (rms + 1e-7f);
+            bands[2 * i] = bandL;
+            bands[2 * i + 1] = bandR;
+            scales[2 * i] = scales[2 * i + 1] = normalise;
+            levels[i] = rms * scale * sparkleGain * (1.0f - easingBuf[static_cast<size_t>(i)]);
         }
-        power *= inverseChannels;
-        added += weights != nullptr ? power * weights[i] : power;
+        sparkleFilters[0] = high;
+        sparkleFilters[1] = low;
+        sparkleBandPower = bp;
+        sparkleMonoPower = mp;
+        bandReference = bandRef;
+        monoReference = monoRef;
+        sparkleScale = scale;
+        sparkleScaleLeft = glide;
     }
 
-    for (int c = 0; c < Channels; ++c)
-        sparkleFilters[static_cast<size_t>(c)] = f[c];
-    sparkleBandPower = bp;
-    sparkleMonoPower = mp;
-    bandReference = bandRef;
-    monoReference = monoRef;
-    sparkleScale = scale;
-    sparkleScaleLeft = left;
+    // Normalised band, 4 tanh7 of it, then the smooth rectifier: about |y| when large, y^2 near 0,
+    // so it makes even harmonics, mostly the octave above. The clamp to +-4.97 is written with
+    // fabs, which vectorises.
+    for (int j = 0; j < 2 * n; ++j)
+    {
+        const float v = bands[j] * scales[j];
+        const float c = 0.5f * (std::fabs(v + 4.97f) - std::fabs(v - 4.97f));
+        const float y = 4.0f * tanh7(c);
+        bands[j] = std::sqrt(y * y + 0.25f) - 0.5f;
+    }
+
+    Pair high1 = sparkleFilters[2], high2 = sparkleFilters[3], low = sparkleFilters[4];
+    double added = 0.0;
+    for (int i = 0; i < n; ++i)
+    {
+        const Lanes out = low.run(high2.run(high1.run(Lanes{bands[2 * i], bands[2 * i + 1]})));
+        const float sL = levels[i] * static_cast<float>(out[0]);
+        left[i] += sL;
+        float power = sL * sL;
+        if constexpr (Channels == 2)
+        {
+            const float sR = levels[i] * static_cast<float>(out[1]);
+            right[i] += sR;
+            power = (power + sR * sR) * inverseChannels;
+        }
+        added += weights != nullptr ? power * weights[i] : power;
+    }
+    sparkleFilters[2] = high1;
+    sparkleFilters[3] = high2;
+    sparkleFilters[4] = low;
     meter.sparklePower += added;
 }
 

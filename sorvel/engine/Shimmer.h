@@ -68,6 +68,41 @@ public:
     bool isBusy() const noexcept;
 
 private:
+#if defined(__GNUC__)
+    // Two doubles in one vector register (GCC and Clang vector extension).
+    typedef double Lanes __attribute__((vector_size(16)));
+#else
+    struct Lanes
+    {
+        double v[2];
+        double operator[](int i) const noexcept { return v[i]; }
+        double& operator[](int i) noexcept { return v[i]; }
+        friend Lanes operator+(Lanes a, Lanes b) noexcept { return {a.v[0] + b.v[0], a.v[1] + b.v[1]}; }
+        friend Lanes operator-(Lanes a, Lanes b) noexcept { return {a.v[0] - b.v[0], a.v[1] - b.v[1]}; }
+        friend Lanes operator*(Lanes a, Lanes b) noexcept { return {a.v[0] * b.v[0], a.v[1] * b.v[1]}; }
+        Lanes& operator+=(Lanes b) noexcept { return *this = *this + b; }
+    };
+#endif
+
+    // Two TDF-II sections side by side in double: per lane the arithmetic of md::RunningSection,
+    // packed into one vector. The lanes are a channel pair, or two stages of one mono chain a
+    // sample apart.
+    struct Pair
+    {
+        Lanes b0{1.0, 1.0}, b1{0.0, 0.0}, b2{0.0, 0.0}, a1{0.0, 0.0}, a2{0.0, 0.0};
+        Lanes s1{0.0, 0.0}, s2{0.0, 0.0};
+
+        void setLane(int lane, const md::Section& s) noexcept;
+        void clearState() noexcept;
+        Lanes run(Lanes x) noexcept
+        {
+            const Lanes y = b0 * x + s1;
+            s1 = b1 * x - a1 * y + s2;
+            s2 = b2 * x - a2 * y;
+            return y;
+        }
+    };
+
     template <int Channels>
     void processChunk(float* const* io, int n, float amount, const float* trace, int traceStart,
                       const float* weights, ShimmerMeter& meter) noexcept;
@@ -75,8 +110,8 @@ private:
     void measureEss(const float* mono, int n, float amount, const float* trace, int traceStart) noexcept;
     template <int Channels> void runShelf(float* const* io, int n) noexcept;
     template <int Channels>
-    void tame(float* const* io, const float* mono, const float* fullPower, int n, float amount,
-              const float* weights, ShimmerMeter& meter) noexcept;
+    void tame(float* const* io, const float* mono, int n, float amount, const float* weights,
+              ShimmerMeter& meter) noexcept;
     template <int Channels>
     void sparkle(float* const* io, int n, const float* weights, ShimmerMeter& meter) noexcept;
     void clearSparkle() noexcept;
@@ -98,39 +133,44 @@ private:
 
     int samplesToControl = 0;
 
-    // Shelf: one coefficient set shared by the channels, gliding linearly to a new design over
-    // one control interval; double state per channel.
-    md::Section shelf{}, shelfTarget{}, shelfStep{};
+    // Shelf: one design for both lanes (channels), gliding linearly to a new design over one
+    // control interval.
+    Pair shelf, shelfTarget, shelfStep;
     int shelfGlideLeft = 0;
     bool shelfOn = false;
     double designedGainDb = 0.0;
     float displayDb = 0.0f;
-    std::array<double, maxChannels> shelfS1{}, shelfS2{};
 
-    // Ess measurement on the mono input: 24 dB/oct high-pass at 5 kHz then low-pass at 10 kHz.
-    std::array<md::RunningSection, 4> essBand{};
+    // Ess measurement on the mono input: 24 dB/oct high-pass at 5 kHz (essHigh, both sections)
+    // then low-pass at 10 kHz (essLow). Each section takes the previous one's output of the sample
+    // before, so the band lags the input by three samples; `essPipe` and `essPipeLow` hold those
+    // outputs.
+    Pair essHigh, essLow;
+    Lanes essPipe{0.0, 0.0};
+    double essPipeLow = 0.0;
     float essBandPower = 0, essFullPower = 0;
     float easing = 0, easingPeak = 0;
 
-    // Harshness: the three Q 2 band-passes on the mono input (centre, half, double), their
-    // powers and the full-band power; the reduction and the per-channel bell band-passes.
-    std::array<md::RunningSection, 3> harshBands{};
+    // Harshness: the Q 2 band-passes on the mono input (centre and half in one pair, double in the
+    // other), their powers and the full-band power; the reduction; the bells (one per channel).
+    Pair harshCentreLow, harshHigh, bell;
     float centrePower = 0, lowPower = 0, highPower = 0, fullPower = 0;
     float reductionDb = 0;
-    bool taming = false;
-    std::array<md::RunningSection, maxChannels> bell{};
+    bool taming = false, measuring = false;
 
-    // Sparkle ("Glass"): band high- and low-pass per channel, then the harmonics' 24 dB/oct
-    // high-pass and low-pass per channel; power trackers and gated references; the amount scale
-    // glides over a control interval.
-    std::array<std::array<md::RunningSection, 5>, maxChannels> sparkleFilters{};
+    // Sparkle ("Glass"), per channel: band high- and low-pass, then the harmonics' 24 dB/oct
+    // high-pass (two sections) and low-pass. Power trackers, gated references, and the amount
+    // scale gliding over a control interval.
+    std::array<Pair, 5> sparkleFilters{};
     float sparkleBandPower = 0, sparkleMonoPower = 0, bandReference = 0, monoReference = 0;
     float sparkleScale = 0, sparkleScaleStep = 0, sparkleScaleTarget = 0;
     int sparkleScaleLeft = 0;
     bool sparkling = false;
 
     // Per-chunk scratch (a chunk never crosses a control update).
-    std::array<float, controlInterval> monoBuf{}, fullBuf{}, easingBuf{};
+    std::array<float, controlInterval> monoBuf{}, easingBuf{}, gainBuf{};
+    std::array<float, 2 * controlInterval> shapeBuf{}, scaleBuf{};
+    std::array<std::array<float, controlInterval>, 4> powerBuf{};
 };
 
 // The Shimmer module: "plus lifts the air with a smooth shelf that eases off on esses; minus
