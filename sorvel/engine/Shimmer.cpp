@@ -55,9 +55,9 @@ inline float smoothstep(float x) noexcept
 }
 
 // 10 log10 of a power (never negative), floored at 1e-20 first: the exponent, and log2 of the
-// mantissa folded to [sqrt(1/2), sqrt(2)) through the atanh series; within 3e-5 dB. Inline and branch-free: hot loops keep their registers (a call would spill every one) and
-// loops without recurrences vectorise. Non-negative floats order like their bit patterns, so
-// the floor is an integer maximum.
+// mantissa folded to [sqrt(1/2), sqrt(2)) through the atanh series; within 3e-5 dB. Inline and branch-free:
+// hot loops keep their registers (a call would spill every one) and loops without recurrences vectorise.
+// Non-negative floats order like their bit patterns, so the floor is an integer maximum.
 inline float powerDb(float power) noexcept
 {
     constexpr std::int32_t floorBits = 0x1E3CE508; // 1e-20f
@@ -81,9 +81,10 @@ inline float exp2NonPositive(float z) noexcept
     const auto whole = static_cast<std::int32_t>(z); // toward zero: the fraction is in (-1, 0]
     const float u = (z - static_cast<float>(whole)) * 0.693147181f;
     const float series =
-        1.0f + u * (1.0f + u * (0.5f + u * (1.0f / 6.0f + u * (1.0f / 24.0f + u * (1.0f / 120.0f +
-                                                                                   u * (1.0f / 720.0f +
-                                                                                        u * (1.0f / 5040.0f)))))));
+        1.0f +
+        u * (1.0f + u * (0.5f + u * (1.0f / 6.0f +
+                                     u * (1.0f / 24.0f + u * (1.0f / 120.0f +
+                                                              u * (1.0f / 720.0f + u * (1.0f / 5040.0f)))))));
     const std::uint32_t scaleBits = static_cast<std::uint32_t>(whole + 127) << 23;
     float scale;
     std::memcpy(&scale, &scaleBits, sizeof scale);
@@ -189,6 +190,7 @@ void ShimmerCore::configure(int newCharacter) noexcept
 void ShimmerCore::clearState() noexcept
 {
     samplesToControl = 0;
+    resting = false;
 
     shelf = shelfTarget = Pair{};
     shelfStep = Pair{};
@@ -232,6 +234,9 @@ bool ShimmerCore::isBusy() const noexcept
 
 void ShimmerCore::controlUpdate(float amount) noexcept
 {
+    // Work resumes after a rest from clean states, as after switching on.
+    if (resting && amount != 0.0f)
+        clearState();
     samplesToControl = controlInterval;
 
     // Shelf: eased by the loudest easing of the interval just gone.
@@ -287,6 +292,10 @@ void ShimmerCore::controlUpdate(float amount) noexcept
     }
     else
         sparkleScaleLeft = 0;
+
+    // Amount 0 with nothing left moving: the input passes untouched until the next update, and
+    // the measurements rest with it.
+    resting = amount == 0.0f && !isBusy();
 }
 
 void ShimmerCore::process(float* const* channels, int numSamples, float amount, const float* deessTrace,
@@ -300,10 +309,13 @@ void ShimmerCore::process(float* const* channels, int numSamples, float amount, 
         const int n = std::min(numSamples - done, samplesToControl);
         float* io[maxChannels] = {channels[0] + done, channels[channelCount > 1 ? 1 : 0] + done};
         const float* w = weights != nullptr ? weights + done : nullptr;
-        if (channelCount == 2)
-            processChunk<2>(io, n, amount, deessTrace, traceStart + done, w, meter);
-        else
-            processChunk<1>(io, n, amount, deessTrace, traceStart + done, w, meter);
+        if (!resting) // resting, the input passes untouched
+        {
+            if (channelCount == 2)
+                processChunk<2>(io, n, amount, deessTrace, traceStart + done, w, meter);
+            else
+                processChunk<1>(io, n, amount, deessTrace, traceStart + done, w, meter);
+        }
         samplesToControl -= n;
         done += n;
     }
@@ -353,7 +365,8 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
     }
 }
 
-void ShimmerCore::measureEss(const float* mono, int n, float amount, const float* trace, int traceStart) noexcept
+void ShimmerCore::measureEss(const float* mono, int n, float amount, const float* trace,
+                             int traceStart) noexcept
 {
     // Filters, followers and easing in one pass so that their recurrences overlap. The band stays
     // in double between its sections: a detector signal that is never stored.
@@ -479,7 +492,8 @@ void ShimmerCore::tame(float* const* io, const float* mono, int n, float amount,
             const Lanes yh = high.run(Lanes{m, 0.0});
             const auto yc = static_cast<float>(y[0]), yl = static_cast<float>(y[1]);
             const auto yhi = static_cast<float>(yh[0]);
-            const float full = Channels == 2 ? 0.5f * (left[i] * left[i] + right[i] * right[i]) : left[i] * left[i];
+            const float full =
+                Channels == 2 ? 0.5f * (left[i] * left[i] + right[i] * right[i]) : left[i] * left[i];
             pc = follow(pc, yc * yc, powerAttack, powerRelease);
             pl = follow(pl, yl * yl, powerAttack, powerRelease);
             ph = follow(ph, yhi * yhi, powerAttack, powerRelease);
@@ -503,8 +517,8 @@ void ShimmerCore::tame(float* const* io, const float* mono, int n, float amount,
         for (int i = 0; i < n; ++i)
         {
             const float centreDb = powerDb(pcs[i]);
-            const float s1 = smoothstep((centreDb - 0.5f * (powerDb(pls[i]) + powerDb(phs[i])) - windowLowDb) /
-                                        windowWidthDb);
+            const float s1 = smoothstep(
+                (centreDb - 0.5f * (powerDb(pls[i]) + powerDb(phs[i])) - windowLowDb) / windowWidthDb);
             const float s2 = smoothstep((centreDb - powerDb(pfs[i]) + 40.0f) * 0.1f);
             target[i] = depth * s1 * s2;
         }
@@ -768,7 +782,8 @@ void Shimmer::process(float* const* channels, float* const* listen, int numSampl
                 incomingWeight[static_cast<size_t>(i)] = l * f;
                 outgoingWeight[static_cast<size_t>(i)] = (1.0f - l) * f;
             }
-            float* in[ShimmerCore::maxChannels] = {incoming[0].data(), incoming[channelCount > 1 ? 1 : 0].data()};
+            float* in[ShimmerCore::maxChannels] = {incoming[0].data(),
+                                                   incoming[channelCount > 1 ? 1 : 0].data()};
             for (int c = 0; c < channelCount; ++c)
                 std::memcpy(in[c], dry[static_cast<size_t>(c)].data(), bytes(n));
 

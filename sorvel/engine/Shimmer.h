@@ -35,7 +35,8 @@ public:
     // Control interval at the doubled rate (32 host samples): shelf redesign and glides.
     static constexpr int controlInterval = 64;
 
-    // Follower coefficients for `rate` (the doubled rate); clears everything, shelf off.
+    // Follower coefficients for `rate` (the doubled rate); the current character's filters are
+    // designed again for it and everything is cleared, shelf off.
     void prepare(double rate, int channels) noexcept;
 
     // Character clamped to 0..2; copies its row of tune::shimmerChars, designs every filter for it
@@ -64,8 +65,10 @@ public:
     float getEasing() const noexcept { return easing; }
     float getReductionDb() const noexcept { return reductionDb; }
     // True while the core still changes the signal: shelf on or moving, taming releasing,
-    // sparkle present.
+    // sparkle present. At amount 0 a core that is not busy rests (passes the input untouched)
+    // from its next control update and starts from clean states when the amount leaves 0.
     bool isBusy() const noexcept;
+    bool isResting() const noexcept { return resting; }
 
 private:
 #if defined(__GNUC__)
@@ -132,6 +135,7 @@ private:
     float refRise = 0, refFall = 0;          // sparkle references
 
     int samplesToControl = 0;
+    bool resting = false; // decided at each control update
 
     // Shelf: one design for both lanes (channels), gliding linearly to a new design over one
     // control interval.
@@ -206,7 +210,10 @@ public:
     bool isCrossfading() const noexcept { return crossfading; }
     // The character heard (the active core's), and the one the incoming core fades to.
     int getCharacter() const noexcept { return cores[static_cast<size_t>(active)].getCharacter(); }
-    int getIncomingCharacter() const noexcept { return cores[static_cast<size_t>(1 - active)].getCharacter(); }
+    int getIncomingCharacter() const noexcept
+    {
+        return cores[static_cast<size_t>(1 - active)].getCharacter();
+    }
     const ShimmerCore& getActiveCore() const noexcept { return cores[static_cast<size_t>(active)]; }
 
     // Display sums since the last take; taking clears them.

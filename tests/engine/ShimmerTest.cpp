@@ -33,7 +33,8 @@ Signal sine(int n, double hz, double rate, double amplitude, double phase = 0.0)
 {
     Signal x(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
-        x[static_cast<size_t>(i)] = static_cast<float>(amplitude * std::sin(2.0 * pi * hz * i / rate + phase));
+        x[static_cast<size_t>(i)] =
+            static_cast<float>(amplitude * std::sin(2.0 * pi * hz * i / rate + phase));
     return x;
 }
 
@@ -94,7 +95,10 @@ struct Render
     Signal left, right, listenLeft, listenRight;
     Signal trace; // one value per host sample, may stay empty
 
-    explicit Render(const Signal& input) : left(input), right(input), listenLeft(input.size()), listenRight(input.size()) {}
+    explicit Render(const Signal& input)
+        : left(input), right(input), listenLeft(input.size()), listenRight(input.size())
+    {
+    }
 
     // Processes [from, to) (doubled-rate samples, even) in pieces of `pieceHost` host samples.
     void run(Shimmer& shimmer, int from, int to, int pieceHost = 256, bool withListen = true)
@@ -130,7 +134,8 @@ double analogShelfDb(double gainDb, double cornerHz, double q, double hz)
     const double A = std::pow(10.0, gainDb / 40.0);
     const double W2 = (hz / cornerHz) * (hz / cornerHz);
     const double cross = A * W2 / (q * q);
-    return 10.0 * std::log10(A * A * ((1.0 - A * W2) * (1.0 - A * W2) + cross) / ((A - W2) * (A - W2) + cross));
+    return 10.0 *
+           std::log10(A * A * ((1.0 - A * W2) * (1.0 - A * W2) + cross) / ((A - W2) * (A - W2) + cross));
 }
 
 } // namespace
@@ -160,6 +165,39 @@ TEST(Shimmer, amountZeroLeavesTheInputUnchanged)
             EXPECT_EQ(m.tamingPeakDb, 0.0f);
             EXPECT_FALSE(shimmer.isActive());
         }
+}
+
+TEST(Shimmer, amountBackToZeroLetsGoWithinTwoControlIntervalsAndRests)
+{
+    for (int character : {silk, glass})
+    {
+        SCOPED_TRACE(characterNames[character]);
+        const double fs = 48000.0, rate = 2.0 * fs;
+        const int n = samplesFor(0.3, rate), change = samplesFor(0.1, rate) & ~1;
+        const Signal input = noise(n, 0.3, 8u) + sine(n, 5000.0, rate, 0.2);
+        Shimmer shimmer = prepared(fs, 10.0f, character);
+        Render r(input);
+        r.run(shimmer, 0, change);
+        shimmer.set(0.0f, character, true);
+        const int letGo = change + 2 * eng::vocal::ShimmerCore::controlInterval;
+        r.run(shimmer, change, letGo);
+        EXPECT_FALSE(shimmer.getActiveCore().isShelfOn());
+        EXPECT_FALSE(shimmer.isActive());
+        r.run(shimmer, letGo, n);
+        EXPECT_TRUE(shimmer.getActiveCore().isResting());
+        for (int i = letGo; i < n; ++i)
+        {
+            ASSERT_EQ(r.left[static_cast<size_t>(i)], input[static_cast<size_t>(i)]) << "sample " << i;
+            ASSERT_EQ(r.listenLeft[static_cast<size_t>(i)], 0.0f) << "sample " << i;
+        }
+
+        // Back at work: from clean states, the shelf up again at the first update.
+        shimmer.set(10.0f, character, true);
+        Render again(input);
+        again.run(shimmer, 0, 2 * eng::vocal::ShimmerCore::controlInterval);
+        EXPECT_FALSE(shimmer.getActiveCore().isResting());
+        EXPECT_TRUE(shimmer.getActiveCore().isShelfOn());
+    }
 }
 
 // A loud low carrier with quiet probes: no esses, so the shelf stands at its full gain.
@@ -197,11 +235,12 @@ TEST(Shimmer, silkAtPlusTenIsANinePointFourDbShelfAtTenKilohertzShowingSixAtTwel
             const double measured = gainDbAt(input, r.left, settle, n - settle, hz, rate);
             const double analog = analogShelfDb(9.4, 10000.0, 0.65, hz);
             EXPECT_NEAR(measured, analog, 0.1) << "at " << hz << " Hz";
-            EXPECT_NEAR(gainDbAt(input, r.right, settle, n - settle, hz, rate), measured, 1e-9) << "at " << hz << " Hz";
+            EXPECT_NEAR(gainDbAt(input, r.right, settle, n - settle, hz, rate), measured, 1e-9)
+                << "at " << hz << " Hz";
             worst = std::max(worst, std::abs(measured - analog));
         }
-        std::printf("[ shimmer  ] Silk +10 at %.0f Hz: worst shelf error %.4f dB, display %.3f dB\n", fs, worst,
-                    static_cast<double>(core.getDisplayDb()));
+        std::printf("[ shimmer  ] Silk +10 at %.0f Hz: worst shelf error %.4f dB, display %.3f dB\n", fs,
+                    worst, static_cast<double>(core.getDisplayDb()));
     }
 }
 
@@ -284,8 +323,8 @@ TEST(Shimmer, minusTenCutsABandThatStandsOutByTwelveDbReleasedOverEightyMs)
             EXPECT_NEAR(core.getReductionDb(), 12.0, 0.01);
             // The cut is x + (g - 1) bp(x) with the matched band-pass, which is not quite zero-phase
             // at its centre: the centre loses up to 0.85 dB of the 12 (Air at 44.1 kHz).
-            const std::complex<double> bp = response(
-                eng::md::designBandPass(rate, centreHz, 1.4), 2.0 * pi * centreHz / rate);
+            const std::complex<double> bp =
+                response(eng::md::designBandPass(rate, centreHz, 1.4), 2.0 * pi * centreHz / rate);
             const double expectedDb = 20.0 * std::log10(std::abs(1.0 + (std::pow(10.0, -0.6) - 1.0) * bp));
             const int window = samplesFor(0.05, rate);
             const double measuredDb = gainDbAt(input, r.left, steady - window, window, centreHz, rate);
@@ -313,11 +352,10 @@ TEST(Shimmer, minusTenLeavesBandsThatDoNotStandOutOrAreTooQuiet)
         std::function<Signal(int n, double centreHz, double rate)> make;
     };
     const Case cases[] = {
-        {"centre 6 dB below its neighbours",
-         [](int n, double c, double rate)
+        {"centre 6 dB below its neighbours", [](int n, double c, double rate)
          { return sine(n, c, rate, 0.15) + sine(n, 0.5 * c, rate, 0.3) + sine(n, 2.0 * c, rate, 0.3, 1.0); }},
-        {"centre 55 dB below a low carrier",
-         [](int n, double c, double rate) { return sine(n, 30.0, rate, 0.3) + sine(n, c, rate, 0.3 * 0.0017783); }},
+        {"centre 55 dB below a low carrier", [](int n, double c, double rate)
+         { return sine(n, 30.0, rate, 0.3) + sine(n, c, rate, 0.3 * 0.0017783); }},
     };
     const double fs = 48000.0, rate = 2.0 * fs;
     for (const Case& k : cases)
@@ -339,62 +377,68 @@ TEST(Shimmer, minusTenLeavesBandsThatDoNotStandOutOrAreTooQuiet)
 
 TEST(Shimmer, negativeAmountsNeverLiftOrSparkle)
 {
-    const double fs = 48000.0, rate = 2.0 * fs;
-    const int n = samplesFor(0.4, rate);
-    const Signal input = noise(n, 0.3, 11u) + sine(n, 9000.0, rate, 0.2);
-    eng::md::Design high;
-    eng::md::design(high, eng::md::highPass, 3, rate, 9000.0, 0.0, 0.70710678);
-    const auto highEnergy = [&](Signal x)
+    for (double fs : hostRates)
     {
-        eng::md::Cascade<2> filter;
-        filter.setDesign(high);
-        filter.process(x.data(), n);
-        double e = 0.0;
-        for (float v : x)
-            e += static_cast<double>(v) * v;
-        return e;
-    };
-    const double inputHigh = highEnergy(input);
-
-    for (int character : {silk, air, glass})
-        for (float amount : {-10.0f, -2.5f, -0.1f})
+        const double rate = 2.0 * fs;
+        const int n = samplesFor(0.4, rate);
+        const Signal input = noise(n, 0.3, 11u) + sine(n, 9000.0, rate, 0.2);
+        eng::md::Design high;
+        eng::md::design(high, eng::md::highPass, 3, rate, 9000.0, 0.0, 0.70710678);
+        const auto highEnergy = [&](Signal x)
         {
-            SCOPED_TRACE(testing::Message() << characterNames[character] << " at " << amount);
-            Shimmer shimmer = prepared(fs, amount, character);
-            Render r(input);
-            for (int pos = 0; pos < n; pos += 512)
+            eng::md::Cascade<2> filter;
+            filter.setDesign(high);
+            filter.process(x.data(), n);
+            double e = 0.0;
+            for (float v : x)
+                e += static_cast<double>(v) * v;
+            return e;
+        };
+        const double inputHigh = highEnergy(input);
+
+        for (int character : {silk, air, glass})
+            for (float amount : {-10.0f, -2.5f, -0.1f})
             {
-                r.piece(shimmer, pos, std::min(512, n - pos));
-                ASSERT_FALSE(shimmer.getActiveCore().isShelfOn());
-                ASSERT_FALSE(shimmer.getActiveCore().isShelfMoving());
+                SCOPED_TRACE(testing::Message()
+                             << characterNames[character] << " at " << amount << ", " << fs);
+                Shimmer shimmer = prepared(fs, amount, character);
+                Render r(input);
+                for (int pos = 0; pos < n; pos += 512)
+                {
+                    r.piece(shimmer, pos, std::min(512, n - pos));
+                    ASSERT_FALSE(shimmer.getActiveCore().isShelfOn());
+                    ASSERT_FALSE(shimmer.getActiveCore().isShelfMoving());
+                }
+                const ShimmerMeter m = shimmer.takeMeter();
+                EXPECT_EQ(m.sparklePower, 0.0);
+                EXPECT_EQ(m.liftSumDb, 0.0);
+                EXPECT_LE(highEnergy(r.left), inputHigh * 1.0001);
             }
-            const ShimmerMeter m = shimmer.takeMeter();
-            EXPECT_EQ(m.sparklePower, 0.0);
-            EXPECT_EQ(m.liftSumDb, 0.0);
-            EXPECT_LE(highEnergy(r.left), inputHigh * 1.0001);
-        }
+    }
 }
 
 TEST(Shimmer, positiveAmountsNeverCut)
 {
-    const double fs = 48000.0, rate = 2.0 * fs;
-    for (int character : {silk, air, glass})
-        for (float amount : {10.0f, 2.5f, 0.1f})
-        {
-            SCOPED_TRACE(testing::Message() << characterNames[character] << " at " << amount);
-            const double centreHz = eng::vocal::tune::shimmerChars[static_cast<size_t>(character)][7];
-            const int n = samplesFor(0.3, rate);
-            const Signal input = sine(n, centreHz, rate, 0.3) + noise(n, 0.003, 5u);
-            Shimmer shimmer = prepared(fs, amount, character);
-            Render r(input);
-            for (int pos = 0; pos < n; pos += 512)
+    for (double fs : hostRates)
+        for (int character : {silk, air, glass})
+            for (float amount : {10.0f, 2.5f, 0.1f})
             {
-                r.piece(shimmer, pos, std::min(512, n - pos));
-                ASSERT_EQ(shimmer.getActiveCore().getReductionDb(), 0.0f);
+                SCOPED_TRACE(testing::Message()
+                             << characterNames[character] << " at " << amount << ", " << fs);
+                const double rate = 2.0 * fs;
+                const double centreHz = eng::vocal::tune::shimmerChars[static_cast<size_t>(character)][7];
+                const int n = samplesFor(0.3, rate);
+                const Signal input = sine(n, centreHz, rate, 0.3) + noise(n, 0.003, 5u);
+                Shimmer shimmer = prepared(fs, amount, character);
+                Render r(input);
+                for (int pos = 0; pos < n; pos += 512)
+                {
+                    r.piece(shimmer, pos, std::min(512, n - pos));
+                    ASSERT_EQ(shimmer.getActiveCore().getReductionDb(), 0.0f);
+                }
+                EXPECT_EQ(shimmer.takeMeter().tamingPeakDb, 0.0f);
+                EXPECT_GE(gainDbAt(input, r.left, n / 2, n / 2, centreHz, rate), -0.001);
             }
-            EXPECT_EQ(shimmer.takeMeter().tamingPeakDb, 0.0f);
-            EXPECT_GE(gainDbAt(input, r.left, n / 2, n / 2, centreHz, rate), -0.001);
-        }
 }
 
 TEST(Shimmer, onlyGlassSparkles)
@@ -526,8 +570,8 @@ TEST(Shimmer, characterChangeDuringACrossfadeWaitsForItsEnd)
     struct Case
     {
         const char* name;
-        int second;           // asked for during the first crossfade (Silk -> Air)
-        int afterFirstFade;   // heard once the first fade has ended
+        int second;         // asked for during the first crossfade (Silk -> Air)
+        int afterFirstFade; // heard once the first fade has ended
         bool fadesAgain;
     };
     const Case cases[] = {
@@ -644,18 +688,31 @@ TEST(Shimmer, liftAndTamingDisplaysCountTheFade)
     const double fs = 48000.0, rate = 2.0 * fs;
     const int n = samplesFor(0.4, rate);
     const int fadeLength = samplesFor(0.020, rate);
-    Shimmer shimmer = prepared(fs, 10.0f, silk);
-    Render r(sine(n, 200.0, rate, 0.5));
-    r.run(shimmer, 0, n / 2);
-    shimmer.takeMeter();
-    shimmer.set(10.0f, silk, false);
-    r.run(shimmer, n / 2, n);
-    const ShimmerMeter m = shimmer.takeMeter();
-    // The fade runs linearly from 1 to 0: the lift counts on average half, over the fade only.
-    EXPECT_EQ(m.samples, fadeLength);
-    const double display = shimmer.getActiveCore().getDisplayDb();
-    EXPECT_NEAR(m.liftSumDb, display * 0.5 * (fadeLength - 1), display * fadeLength * 1e-4);
-    EXPECT_EQ(shimmer.takeMeter().samples, 0);
+    // Switched off at half time: the fade runs linearly from 1 to 0 and then nothing is counted.
+    const auto fadeOut = [&](float amount, const Signal& input)
+    {
+        Shimmer shimmer = prepared(fs, amount, silk);
+        Render r(input);
+        r.run(shimmer, 0, n / 2);
+        const ShimmerMeter steady = shimmer.takeMeter();
+        shimmer.set(amount, silk, false);
+        r.run(shimmer, n / 2, n);
+        const ShimmerMeter faded = shimmer.takeMeter();
+        EXPECT_EQ(faded.samples, fadeLength);
+        EXPECT_EQ(shimmer.takeMeter().samples, 0) << "taking clears";
+        return std::make_pair(steady, faded);
+    };
+
+    // The lift counts on average half over the fade.
+    const auto [liftSteady, liftFaded] = fadeOut(10.0f, sine(n, 200.0, rate, 0.5));
+    EXPECT_NEAR(liftSteady.liftDb(), 6.013, 0.001);
+    EXPECT_NEAR(liftFaded.liftSumDb, 6.013 * 0.5 * (fadeLength - 1), 6.013 * fadeLength * 1e-4);
+
+    // The taming peak is the reduction times the fade, largest at the fade's first sample.
+    const auto [tameSteady, tameFaded] = fadeOut(-10.0f, sine(n, 4000.0, rate, 0.3));
+    EXPECT_NEAR(tameSteady.tamingPeakDb, 12.0, 0.01);
+    EXPECT_NEAR(tameFaded.tamingPeakDb, 12.0 * (1.0 - 1.0 / fadeLength), 0.01);
+    EXPECT_EQ(tameFaded.liftSumDb, 0.0);
 }
 
 TEST(Shimmer, monoMatchesEitherSideOfAnIdenticalStereoPair)
@@ -697,9 +754,13 @@ TEST(Shimmer, onePieceAndRandomPiecesGiveIdenticalOutput)
             int character;
             bool on;
         };
-        const Change changes[] = {{0, 10.0f, glass, true},     {n / 5 & ~1, 10.0f, silk, true},
-                                  {n / 4 & ~1, -8.0f, air, true}, {n / 2 & ~1, -8.0f, air, false},
-                                  {3 * n / 5 & ~1, 4.0f, glass, true}};
+        const Change changes[] = {{0, 10.0f, glass, true},
+                                  {n / 5 & ~1, 10.0f, silk, true},
+                                  {n / 4 & ~1, -8.0f, air, true},
+                                  {n / 2 & ~1, -8.0f, air, false},
+                                  {3 * n / 5 & ~1, 4.0f, glass, true},
+                                  {7 * n / 10 & ~1, 0.0f, glass, true}, // rests
+                                  {4 * n / 5 & ~1, 6.0f, silk, true}};
 
         const auto render = [&](bool randomPieces)
         {
@@ -726,7 +787,8 @@ TEST(Shimmer, onePieceAndRandomPiecesGiveIdenticalOutput)
         for (int i = 0; i < n; ++i)
         {
             ASSERT_EQ(whole.left[static_cast<size_t>(i)], cut.left[static_cast<size_t>(i)]) << "sample " << i;
-            ASSERT_EQ(whole.right[static_cast<size_t>(i)], cut.right[static_cast<size_t>(i)]) << "sample " << i;
+            ASSERT_EQ(whole.right[static_cast<size_t>(i)], cut.right[static_cast<size_t>(i)])
+                << "sample " << i;
             ASSERT_EQ(whole.listenLeft[static_cast<size_t>(i)], cut.listenLeft[static_cast<size_t>(i)])
                 << "sample " << i;
         }
