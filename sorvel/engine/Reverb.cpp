@@ -74,7 +74,8 @@ void Reverb::prepare(double rate, int maxPieceSamples)
     // 210 ms of pre-delay and reflections, plus a piece: the cores read the line after the whole
     // piece went in.
     preDelayLine.prepare(static_cast<int>(std::lround(0.21 * sampleRate)) + 10 + maxPiece);
-    preDelay = preDelayTarget = 1.0f;
+    preDelayTarget = 1.0f;
+    preDelayOffset = 0.0f;
     glideCoeff = static_cast<float>(sv::onePoleCoefficient(0.120, sampleRate));
 
     md::Design highPassDesign;
@@ -102,7 +103,12 @@ void Reverb::set(float amount, int character, float decaySeconds, float preDelay
 {
     const float x = std::clamp(amount, 0.0f, 10.0f) * 0.1f;
     const float sendTarget = x > 0.0f ? 0.62f * std::pow(x, 1.2f) : 0.0f;
-    preDelayTarget = static_cast<float>(double(std::clamp(preDelayMs, 0.0f, 120.0f)) * 0.001 * sampleRate);
+    const float newPreDelay = static_cast<float>(double(std::clamp(preDelayMs, 0.0f, 120.0f)) * 0.001 * sampleRate);
+    if (newPreDelay != preDelayTarget)
+    {
+        preDelayOffset = preDelayTarget + preDelayOffset - newPreDelay;
+        preDelayTarget = newPreDelay;
+    }
     const int newCharacter = std::clamp(character, 0, 2);
     const float newDecay = std::clamp(decaySeconds, 0.1f, 20.0f);
     latestDecay = newDecay;
@@ -111,7 +117,7 @@ void Reverb::set(float amount, int character, float decaySeconds, float preDelay
     if (!initialised)
     {
         sendRamp.jumpTo(sendTarget);
-        preDelay = preDelayTarget;
+        preDelayOffset = 0.0f;
         current.configure(newCharacter, newDecay);
         initialised = true;
         return;
@@ -176,8 +182,9 @@ void Reverb::start() noexcept
         highPass[ch].clearState();
         lowPass[ch].clearState();
     }
+    sinceFilterFlush = 0;
     // A pre-delay moved while nothing ran starts where it was set, not with a glide.
-    preDelay = preDelayTarget;
+    preDelayOffset = 0.0f;
     silentFor = 0;
     running = true;
 }
@@ -228,19 +235,18 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
     float* const sendGain = gains.data();
     fillRamp(sendRamp, sendGain, n);
     const float maxDelay = static_cast<float>(preDelayLine.getLength() - 2);
-    float pd = preDelay;
+    float offset = preDelayOffset;
     for (int t = 0; t < n; ++t)
     {
         preDelayLine.push(flushTiny(send[t] * sendGain[t]));
-        float step = glideCoeff * (pd - preDelayTarget);
-        // Land on the target instead of creeping towards it for ever (denormals at a target of 0).
-        step = std::abs(step) < 1e-4f ? 0.0f : step;
-        pd = preDelayTarget + step;
-        const float clamped = std::min(std::max(pd, 1.0f), maxDelay);
-        preDelays[static_cast<size_t>(t)] = clamped;
-        delayedSend[static_cast<size_t>(t)] = preDelayLine.readLinear(clamped);
+        offset *= glideCoeff;
+        // Land on the target instead of creeping towards it for ever.
+        offset = std::abs(offset) < 1e-4f ? 0.0f : offset;
+        const float pd = std::min(std::max(preDelayTarget + offset, 1.0f), maxDelay);
+        preDelays[static_cast<size_t>(t)] = pd;
+        delayedSend[static_cast<size_t>(t)] = preDelayLine.readLinear(pd);
     }
-    preDelay = pd;
+    preDelayOffset = offset;
 
     std::memset(outL, 0, count * sizeof(float));
     std::memset(outR, 0, count * sizeof(float));

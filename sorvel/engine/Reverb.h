@@ -41,7 +41,7 @@ public:
     int getActiveCoreIndex() const noexcept { return active; }
     const FdnCore& getCore(int k) const noexcept { return cores[static_cast<size_t>(k)]; }
     float getSendLevel() const noexcept { return sendRamp.getValue(); }
-    float getPreDelaySamples() const noexcept { return preDelay; }
+    float getPreDelaySamples() const noexcept { return preDelayTarget + preDelayOffset; }
 
 private:
     void processPiece(const float* send, float* outL, float* outR, int n) noexcept;
@@ -64,8 +64,10 @@ private:
 
     Ramp sendRamp;
     sv::DelayLine preDelayLine;
-    float preDelay = 1.0f; // samples, gliding towards preDelayTarget
+    // The pre-delay in samples is target + offset; the offset glides to 0. (Gliding the sum itself
+    // in single precision would stall a fraction of a sample short of a long target.)
     float preDelayTarget = 1.0f;
+    float preDelayOffset = 0.0f;
     float glideCoeff = 0.0f;
 
     std::array<md::RunningSection, 2> highPass{};
