@@ -172,7 +172,7 @@ void FdnCore::clear() noexcept
     allPassWrite = 0;
     dampState.fill(0.0f);
     reflectionL = reflectionR = 0.0f;
-    tail = 0.0f;
+    tail = 0.0;
     for (size_t j = 0; j < numLines; ++j)
     {
         lfoCos[j] = static_cast<float>(std::cos(double(startPhase[j])));
@@ -315,7 +315,7 @@ void FdnCore::renormalise() noexcept
         lfoSin[j] *= g;
     }
     if (tail < 1e-30f)
-        tail = 0.0f;
+        tail = 0.0;
 }
 
 void FdnCore::tick(float input, const sv::DelayLine& preDelay, float preDelaySamples, float reflectionLevel,
@@ -426,7 +426,8 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
             left += reflectionL;
             right += reflectionR;
         }
-        tail = 0.9995f * tail + 0.0005f * (left * left + right * right);
+        const double l = left, r = right;
+        tail = 0.9995 * tail + 0.0005 * (l * l + r * r);
         outL[t] += left;
         outR[t] += right;
     };

@@ -72,7 +72,7 @@ public:
         return {dampB0[index(line)], dampB1[index(line)], dampA1[index(line)]};
     }
     // Running mean of the output power (left^2 + right^2), about 2000 samples long.
-    float getTailEnergy() const noexcept { return tail; }
+    float getTailEnergy() const noexcept { return static_cast<float>(tail); }
 
 private:
     static size_t index(int line) noexcept { return static_cast<size_t>(line); }
@@ -143,7 +143,9 @@ private:
     float reflectionL = 0.0f;
     float reflectionR = 0.0f;
 
-    float tail = 0.0f;
+    // Double, so that squaring the last quiet samples before they are set to zero (around
+    // 1e-20) does not make denormals.
+    double tail = 0.0;
     int sinceRenormalise = 0;
 
     // The reflections of one run, per side, before their low-pass.
