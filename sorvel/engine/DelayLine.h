@@ -20,19 +20,32 @@ public:
             length *= 2;
         buffer.assign(static_cast<size_t>(length), 0.0f);
         mask = length - 1;
-        write = 0;
+        writePos = 0;
     }
 
     void clear() noexcept
     {
         std::fill(buffer.begin(), buffer.end(), 0.0f);
-        write = 0;
+        writePos = 0;
     }
 
     void push(float x) noexcept
     {
-        buffer[static_cast<size_t>(write)] = x;
-        write = (write + 1) & mask;
+        buffer[static_cast<size_t>(writePos)] = x;
+        writePos = (writePos + 1) & mask;
+    }
+
+    // n samples at once, the same as n pushes.
+    void write(const float* x, int n) noexcept
+    {
+        while (n > 0)
+        {
+            const int len = std::min(n, mask + 1 - writePos);
+            std::copy(x, x + len, buffer.begin() + writePos);
+            writePos = (writePos + len) & mask;
+            x += len;
+            n -= len;
+        }
     }
 
     // x[n - delay], x[n] being the newest sample, with the delay clamped to 1..length - 2.
@@ -44,7 +57,7 @@ public:
         const float d = clampDelay(delaySamples);
         const int whole = static_cast<int>(d);
         const float frac = d - static_cast<float>(whole);
-        const int newer = (write - 1 - olderBy - whole) & mask;
+        const int newer = (writePos - 1 - olderBy - whole) & mask;
         const float a = buffer[static_cast<size_t>(newer)];
         const float b = buffer[static_cast<size_t>((newer - 1) & mask)];
         return a + frac * (b - a);
@@ -57,7 +70,7 @@ public:
         const float d = clampDelay(delaySamples);
         const int whole = static_cast<int>(d);
         const float frac = d - static_cast<float>(whole);
-        const int start = write - 1 - olderAtStart - whole;
+        const int start = writePos - 1 - olderAtStart - whole;
         const float* const x = buffer.data();
         int t = 0;
         while (t < n)
@@ -90,7 +103,7 @@ private:
 
     std::vector<float> buffer = std::vector<float>(4, 0.0f);
     int mask = 3;
-    int write = 0;
+    int writePos = 0;
 };
 
 } // namespace sv

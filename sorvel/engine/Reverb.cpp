@@ -231,22 +231,36 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
         start();
     }
 
-    // The send goes into the pre-delay line; the gliding pre-delay reads it back.
+    // The send goes into the pre-delay line; the gliding pre-delay reads it back. The whole
+    // piece goes in first: every read reaches back at least a sample, and the line is a piece
+    // longer than the longest read, so this reads what sample-by-sample writing would.
     float* const sendGain = gains.data();
     fillRamp(sendRamp, sendGain, n);
+    for (size_t t = 0; t < count; ++t)
+        coreIn[t] = flushTiny(send[t] * sendGain[t]);
+    preDelayLine.write(coreIn.data(), n);
     const float maxDelay = static_cast<float>(preDelayLine.getLength() - 2);
-    float offset = preDelayOffset;
-    for (int t = 0; t < n; ++t)
+    if (preDelayOffset == 0.0f)
     {
-        preDelayLine.push(flushTiny(send[t] * sendGain[t]));
-        offset *= glideCoeff;
-        // Land on the target instead of creeping towards it for ever.
-        offset = std::abs(offset) < 1e-4f ? 0.0f : offset;
-        const float pd = std::min(std::max(preDelayTarget + offset, 1.0f), maxDelay);
-        preDelays[static_cast<size_t>(t)] = pd;
-        delayedSend[static_cast<size_t>(t)] = preDelayLine.readLinear(pd);
+        const float pd = std::min(std::max(preDelayTarget, 1.0f), maxDelay);
+        std::fill(preDelays.begin(), preDelays.begin() + n, pd);
+        std::fill(delayedSend.begin(), delayedSend.begin() + n, 0.0f);
+        preDelayLine.addRun(pd, n - 1, 1.0f, delayedSend.data(), n);
     }
-    preDelayOffset = offset;
+    else
+    {
+        float offset = preDelayOffset;
+        for (int t = 0; t < n; ++t)
+        {
+            offset *= glideCoeff;
+            // Land on the target instead of creeping towards it for ever.
+            offset = std::abs(offset) < 1e-4f ? 0.0f : offset;
+            const float pd = std::min(std::max(preDelayTarget + offset, 1.0f), maxDelay);
+            preDelays[static_cast<size_t>(t)] = pd;
+            delayedSend[static_cast<size_t>(t)] = preDelayLine.readLinear(pd, n - 1 - t);
+        }
+        preDelayOffset = offset;
+    }
 
     std::memset(outL, 0, count * sizeof(float));
     std::memset(outR, 0, count * sizeof(float));
