@@ -17,6 +17,12 @@ constexpr double pi = 3.14159265358979323846;
 // Anything this small is -400 dB: set to zero where it would otherwise decay into denormals.
 constexpr float tiny = 1e-20f;
 
+// Decay clamped to 0.1..20 s; anything that is not a number counts as the shortest.
+inline float clampDecay(float seconds) noexcept
+{
+    return seconds >= 0.1f ? std::min(seconds, 20.0f) : 0.1f;
+}
+
 inline float flushTiny(float v) noexcept
 {
     return std::abs(v) < tiny ? 0.0f : v;
@@ -59,8 +65,9 @@ inline f4 flushTiny4(f4 v) noexcept
 // Catmull-Rom between p1 (newer) and p2 at f, p0 and p3 the outer neighbours.
 inline f4 catmullRom(f4 p0, f4 p1, f4 p2, f4 p3, f4 f) noexcept
 {
-    return p1 + 0.5f * f *
-                    (p2 - p0 + f * (2.0f * p0 - 5.0f * p1 + 4.0f * p2 - p3 + f * (3.0f * (p1 - p2) + p3 - p0)));
+    return p1 +
+           0.5f * f *
+               (p2 - p0 + f * (2.0f * p0 - 5.0f * p1 + 4.0f * p2 - p3 + f * (3.0f * (p1 - p2) + p3 - p0)));
 }
 
 // A line's damping section in transposed form.
@@ -184,7 +191,7 @@ void FdnCore::clear() noexcept
 void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
 {
     character = std::clamp(newCharacter, 0, 2);
-    decay = std::clamp(decaySeconds, 0.1f, 20.0f);
+    decay = clampDecay(decaySeconds);
     row = tune::reverbChars[static_cast<size_t>(character)];
     const double fs = sampleRate;
 
@@ -196,8 +203,8 @@ void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
     for (int i = 0; i < numLines; ++i)
     {
         const auto j = index(i);
-        const int length = makePrime(
-            std::lround(fs * 0.001 * shortestMs * std::pow(longestMs / shortestMs, i / 15.0)));
+        const int length =
+            makePrime(std::lround(fs * 0.001 * shortestMs * std::pow(longestMs / shortestMs, i / 15.0)));
         baseLength[j] = length;
 
         const double spread = (i + 1) * 0.618034;
@@ -216,9 +223,8 @@ void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
     }
 
     for (int k = 0; k < numAllPasses; ++k)
-        allPassDelay[static_cast<size_t>(k)] =
-            std::min(makePrime(std::lround(fs * double(row[static_cast<size_t>(2 + k)]) / 1000.0)),
-                     allPassLength - 1);
+        allPassDelay[static_cast<size_t>(k)] = std::min(
+            makePrime(std::lround(fs * double(row[static_cast<size_t>(2 + k)]) / 1000.0)), allPassLength - 1);
     allPassGain = row[6];
 
     // A block of four samples may only read what was written before it.
@@ -273,7 +279,7 @@ void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
 
 void FdnCore::setDecay(float decaySeconds) noexcept
 {
-    decay = std::clamp(decaySeconds, 0.1f, 20.0f);
+    decay = clampDecay(decaySeconds);
     computeDamping();
 }
 
@@ -464,7 +470,8 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         {
             f4 f[4] = {frac[0][q], frac[1][q], frac[2][q], frac[3][q]};
             transpose4(f);
-            const i4 moved = (whole[1][q] - whole[0][q]) | (whole[2][q] - whole[0][q]) | (whole[3][q] - whole[0][q]);
+            const i4 moved =
+                (whole[1][q] - whole[0][q]) | (whole[2][q] - whole[0][q]) | (whole[3][q] - whole[0][q]);
             const i4 start = readBase[q] - whole[0][q];
             readBase[q] += 4;
             for (int k = 0; k < 4; ++k)
@@ -513,7 +520,8 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         for (int k = 0; k < numAllPasses; ++k)
         {
             float* const apLine = ap + k * allPassStride;
-            const f4 delayed = load4(apLine + ((allPassWrite - allPassDelay[static_cast<size_t>(k)]) & allPassMask));
+            const f4 delayed =
+                load4(apLine + ((allPassWrite - allPassDelay[static_cast<size_t>(k)]) & allPassMask));
             const f4 w = flushTiny4(d + g * delayed);
             if (allPassWrite >= allPassGuard && allPassWrite <= allPassMask - 3)
                 store4(apLine + allPassWrite, w);

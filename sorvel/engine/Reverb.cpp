@@ -30,6 +30,12 @@ inline float flushTiny(float v) noexcept
     return std::abs(v) < tiny ? 0.0f : v;
 }
 
+// Clamped, with anything that is not a number taken as the low end.
+inline float clampOrLow(float v, float low, float high) noexcept
+{
+    return v >= low ? std::min(v, high) : low;
+}
+
 inline void flushState(md::RunningSection& s) noexcept
 {
     if (std::abs(s.s1) < 1e-20)
@@ -101,16 +107,17 @@ void Reverb::prepare(double rate, int maxPieceSamples)
 
 void Reverb::set(float amount, int character, float decaySeconds, float preDelayMs) noexcept
 {
-    const float x = std::clamp(amount, 0.0f, 10.0f) * 0.1f;
+    const float x = clampOrLow(amount, 0.0f, 10.0f) * 0.1f;
     const float sendTarget = x > 0.0f ? 0.62f * std::pow(x, 1.2f) : 0.0f;
-    const float newPreDelay = static_cast<float>(double(std::clamp(preDelayMs, 0.0f, 120.0f)) * 0.001 * sampleRate);
+    const float newPreDelay =
+        static_cast<float>(double(clampOrLow(preDelayMs, 0.0f, 120.0f)) * 0.001 * sampleRate);
     if (newPreDelay != preDelayTarget)
     {
         preDelayOffset = preDelayTarget + preDelayOffset - newPreDelay;
         preDelayTarget = newPreDelay;
     }
     const int newCharacter = std::clamp(character, 0, 2);
-    const float newDecay = std::clamp(decaySeconds, 0.1f, 20.0f);
+    const float newDecay = clampOrLow(decaySeconds, 0.1f, 20.0f);
     latestDecay = newDecay;
     FdnCore& current = cores[static_cast<size_t>(active)];
 

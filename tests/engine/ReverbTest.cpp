@@ -285,12 +285,14 @@ TEST(FdnCore, dampingLosesSixtyDecibelsPerDecayAtOneKilohertzAndFasterAtTheTop)
                     const auto gainDb = [&](double hz)
                     {
                         const std::complex<double> z = std::polar(1.0, -2.0 * pi * hz / rate);
-                        return 20.0 * std::log10(std::abs((double(d[0]) + double(d[1]) * z) / (1.0 + double(d[2]) * z)));
+                        return 20.0 * std::log10(std::abs((double(d[0]) + double(d[1]) * z) /
+                                                          (1.0 + double(d[2]) * z)));
                     };
                     // One pass through a line of N samples loses 60 N / (fs T) dB at 1 kHz, and
                     // 60 N / (fs T ratio) dB at the top of the band.
                     const double passSeconds = core.getLineLength(j) / rate;
-                    EXPECT_NEAR(gainDb(1000.0), -60.0 * passSeconds / decay, 1e-4 * 60.0 * passSeconds / decay)
+                    EXPECT_NEAR(gainDb(1000.0), -60.0 * passSeconds / decay,
+                                1e-4 * 60.0 * passSeconds / decay)
                         << names[ch] << ", " << decay << " s, line " << j << " at " << rate;
                     // At the top the shelf only nearly reaches its target: its gain is matched at 1 kHz,
                     // not at DC.
@@ -311,7 +313,8 @@ class ReverbDecay : public ::testing::TestWithParam<double>
 TEST_P(ReverbDecay, aOneKilohertzBurstFallsSixtyDecibelsInTheSetTimeAndTenKilohertzFaster)
 {
     const double rate = GetParam();
-    std::printf("decay at %.0f Hz: set, measured at 1 kHz (error), at 10 kHz, ratio 10k/1k (character's)\n", rate);
+    std::printf("decay at %.0f Hz: set, measured at 1 kHz (error), at 10 kHz, ratio 10k/1k (character's)\n",
+                rate);
     for (int ch = 0; ch < 3; ++ch)
         for (float decay : {0.3f, 1.6f, 6.0f})
         {
@@ -329,9 +332,9 @@ TEST_P(ReverbDecay, aOneKilohertzBurstFallsSixtyDecibelsInTheSetTimeAndTenKilohe
             }
             const double ratio = measured[1] / measured[0];
             const double expectedRatio = tune::reverbChars[at(ch)][7];
-            std::printf("  %-5s %.1f s: 1 kHz %.3f s (%+.1f %%), 10 kHz %.3f s, ratio %.3f (%.2f)\n", names[ch],
-                        double(decay), measured[0], 100.0 * (measured[0] / decay - 1.0), measured[1], ratio,
-                        expectedRatio);
+            std::printf("  %-5s %.1f s: 1 kHz %.3f s (%+.1f %%), 10 kHz %.3f s, ratio %.3f (%.2f)\n",
+                        names[ch], double(decay), measured[0], 100.0 * (measured[0] / decay - 1.0),
+                        measured[1], ratio, expectedRatio);
             EXPECT_NEAR(measured[0] / decay, 1.0, 0.05) << names[ch] << ", " << decay << " s at " << rate;
             // At 10 kHz the shelf is not quite at its top and the interpolation loses a little,
             // so the ratio is the character's only roughly; it is always clearly faster.
@@ -370,13 +373,35 @@ TEST(Reverb, sendFollowsTheAmountCurveOverA30msRamp)
         float amount;
         float send;
     };
-    for (const Case c : {Case{0.0f, 0.0f}, Case{-3.0f, 0.0f}, Case{12.0f, 0.62f}, Case{2.0f, 0.62f * std::pow(0.2f, 1.2f)}})
+    for (const Case c : {Case{0.0f, 0.0f}, Case{-3.0f, 0.0f}, Case{12.0f, 0.62f},
+                         Case{2.0f, 0.62f * std::pow(0.2f, 1.2f)}, Case{std::nanf(""), 0.0f}})
     {
         Reverb reverb;
         reverb.prepare(48000.0, 64);
         reverb.set(c.amount, 0, 1.6f, 30.0f);
         EXPECT_FLOAT_EQ(reverb.getSendLevel(), c.send) << "amount " << c.amount;
     }
+}
+
+TEST(Reverb, settingsOutsideTheirRangesAreClamped)
+{
+    constexpr double rate = 48000.0;
+    Reverb reverb;
+    reverb.prepare(rate, 256);
+    reverb.set(10.0f, 7, std::nanf(""), std::nanf(""));
+    EXPECT_EQ(reverb.getActiveCharacter(), 2);
+    EXPECT_EQ(reverb.getCore(reverb.getActiveCoreIndex()).getDecay(), 0.1f);
+    EXPECT_EQ(reverb.getPreDelaySamples(), 0.0f);
+
+    reverb.set(10.0f, -5, 100.0f, 500.0f);
+    EXPECT_EQ(reverb.getCore(reverb.getActiveCoreIndex()).getDecay(), 20.0f);
+    const auto in = noise(samples(rate, 0.5), 0.5f, 9u);
+    const auto out = render(reverb, in, 256);
+    EXPECT_EQ(reverb.getActiveCharacter(), 0);
+    EXPECT_EQ(reverb.getPreDelaySamples(), static_cast<float>(0.120 * rate)) << "set before anything ran";
+    for (float v : out.left)
+        ASSERT_TRUE(std::isfinite(v));
+    EXPECT_GT(rms(out.left, 0, static_cast<int>(in.size())), 1e-3);
 }
 
 TEST(Reverb, preDelayJumpsFirstThenGlidesWithA120msTimeConstant)
@@ -396,7 +421,8 @@ TEST(Reverb, preDelayJumpsFirstThenGlidesWithA120msTimeConstant)
         const float to = static_cast<float>(0.060 * rate);
         run(reverb, in, out, 0, samples(rate, 0.120), 256);
         const double expected = to + (from - to) * std::exp(-1.0);
-        EXPECT_NEAR(reverb.getPreDelaySamples(), expected, 0.01 * (to - from)) << "one time constant at " << rate;
+        EXPECT_NEAR(reverb.getPreDelaySamples(), expected, 0.01 * (to - from))
+            << "one time constant at " << rate;
         run(reverb, in, out, samples(rate, 0.120), samples(rate, 2.5), 256);
         EXPECT_EQ(reverb.getPreDelaySamples(), to) << "lands on the target at " << rate;
 
@@ -419,8 +445,10 @@ TEST(Reverb, earlyReflectionsLeadTheLateTailAndPlateHasNone)
             std::vector<float> impulse(at(samples(rate, 0.2)), 0.0f);
             impulse[0] = 1.0f;
             const auto out = render(reverb, impulse);
-            const auto firstSound = [](const std::vector<float>& x)
-            { return static_cast<int>(std::find_if(x.begin(), x.end(), [](float v) { return v != 0.0f; }) - x.begin()); };
+            const auto firstSound = [](const std::vector<float>& x) {
+                return static_cast<int>(std::find_if(x.begin(), x.end(), [](float v) { return v != 0.0f; }) -
+                                        x.begin());
+            };
             const int left = firstSound(out.left), right = firstSound(out.right);
             const FdnCore& core = reverb.getCore(reverb.getActiveCoreIndex());
             const std::string where = std::string(names[ch]) + " at " + std::to_string(int(rate));
@@ -467,7 +495,8 @@ TEST(Reverb, aCharacterChangeCrossfadesBetweenTheCoresWithoutAClick)
         reverb.set(10.0f, 2, 2.6f, 20.0f);
         EXPECT_TRUE(reverb.isCrossfading());
         EXPECT_EQ(reverb.getActiveCharacter(), 2);
-        EXPECT_EQ(reverb.getCore(1 - reverb.getActiveCoreIndex()).getCharacter(), 0) << "the old core fades out";
+        EXPECT_EQ(reverb.getCore(1 - reverb.getActiveCoreIndex()).getCharacter(), 0)
+            << "the old core fades out";
         run(reverb, in, out, change, change + fade - 1, 97);
         EXPECT_TRUE(reverb.isCrossfading()) << "one sample before the end at " << rate;
         run(reverb, in, out, change + fade - 1, total);
@@ -617,7 +646,8 @@ TEST(Reverb, startsClearedFromOffAndStopsOnceItsTailIsOver)
     EXPECT_GT(rms(out.left, 48000 + 9600, 48000 + 14400), 1e-3) << "the tail rings on after the send is down";
     EXPECT_GT(stoppedAt, 48000 + samples(rate, 0.9)) << "not before the tail has decayed";
     EXPECT_LT(rms(out.left, stoppedAt - 4800, stoppedAt), 1e-5) << "stopped only once far below hearing";
-    std::printf("tail of Room at 0.9 s: stopped %.2f s after the send went down\n", (stoppedAt - 48000) / rate);
+    std::printf("tail of Room at 0.9 s: stopped %.2f s after the send went down\n",
+                (stoppedAt - 48000) / rate);
 
     // Starting again from off clears everything: the same as a fresh module from here on.
     const int restart = stoppedAt + 4800;
@@ -676,8 +706,9 @@ TEST(Reverb, onePieceAndRandomPiecesGiveTheSameReturn)
             for (int pos = changes[step]; pos < changes[step + 1];)
             {
                 const float u = random.uniform();
-                const int n = std::min(u < 0.2f ? 1 + static_cast<int>(u * 15.0f) : static_cast<int>(u * 700.0f),
-                                       changes[step + 1] - pos);
+                const int n =
+                    std::min(u < 0.2f ? 1 + static_cast<int>(u * 15.0f) : static_cast<int>(u * 700.0f),
+                             changes[step + 1] - pos);
                 EXPECT_NO_HEAP(pieces.process(in.data() + pos, b.left.data() + pos, b.right.data() + pos, n));
                 pos += n;
             }
@@ -694,11 +725,11 @@ TEST(Reverb, nothingAllocatesAfterPrepare)
     std::vector<float> left(in.size()), right(in.size());
     Reverb reverb;
     reverb.prepare(rate, 512);
-    EXPECT_NO_HEAP(reverb.set(10.0f, 1, 1.6f, 30.0f));              // first setting: configure
+    EXPECT_NO_HEAP(reverb.set(10.0f, 1, 1.6f, 30.0f));                         // first setting: configure
     EXPECT_NO_HEAP(reverb.process(in.data(), left.data(), right.data(), 512)); // start from off
-    EXPECT_NO_HEAP(reverb.set(10.0f, 2, 1.6f, 30.0f));              // character: configure + crossfade
+    EXPECT_NO_HEAP(reverb.set(10.0f, 2, 1.6f, 30.0f)); // character: configure + crossfade
     EXPECT_NO_HEAP(reverb.process(in.data(), left.data(), right.data(), 512));
-    EXPECT_NO_HEAP(reverb.set(10.0f, 2, 4.0f, 80.0f));              // decay in place, pre-delay glide
+    EXPECT_NO_HEAP(reverb.set(10.0f, 2, 4.0f, 80.0f)); // decay in place, pre-delay glide
     EXPECT_NO_HEAP(reverb.process(in.data(), left.data(), right.data(), 4096)); // longer than a piece
     EXPECT_NO_HEAP(reverb.set(0.0f, 2, 4.0f, 80.0f));
     EXPECT_NO_HEAP(reverb.process(in.data(), left.data(), right.data(), 512));
@@ -775,7 +806,8 @@ TEST(Reverb, theReturnIsHighAndLowPassed)
     const double reference = gainDb(1000.0);
     const double low = gainDb(60.0) - reference, corner = gainDb(250.0) - reference,
                  high = gainDb(16000.0) - reference;
-    std::printf("return relative to 1 kHz: 60 Hz %.1f dB, 250 Hz %.1f dB, 16 kHz %.1f dB\n", low, corner, high);
+    std::printf("return relative to 1 kHz: 60 Hz %.1f dB, 250 Hz %.1f dB, 16 kHz %.1f dB\n", low, corner,
+                high);
     // Second-order Butterworth at 250 Hz: -24.8 dB at 60 Hz, -3 dB at the corner. Above 9 kHz
     // the low-pass (-10.4 dB at 16 kHz) and the shorter high decay.
     EXPECT_NEAR(low, -24.8, 4.0);
