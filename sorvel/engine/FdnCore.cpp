@@ -185,7 +185,7 @@ void FdnCore::clear() noexcept
         lfoCos[j] = static_cast<float>(std::cos(double(startPhase[j])));
         lfoSin[j] = static_cast<float>(std::sin(double(startPhase[j])));
     }
-    sinceRenormalise = 0;
+    runPosition = 0;
 }
 
 void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
@@ -311,16 +311,17 @@ void FdnCore::computeDamping() noexcept
     }
 }
 
-void FdnCore::renormalise() noexcept
+void FdnCore::finishRun() noexcept
 {
-    // One Newton step towards unit length keeps the rotating phasors from drifting.
+    // One Newton step towards unit length keeps the rotating phasors from drifting in amplitude
+    // over hours of rounding; a tail too small to matter goes to zero before it turns denormal.
     for (size_t j = 0; j < numLines; ++j)
     {
         const float g = 1.5f - 0.5f * (lfoCos[j] * lfoCos[j] + lfoSin[j] * lfoSin[j]);
         lfoCos[j] *= g;
         lfoSin[j] *= g;
     }
-    if (tail < 1e-30f)
+    if (tail < 1e-30)
         tail = 0.0;
 }
 
@@ -336,7 +337,7 @@ void FdnCore::process(const float* input, const float* reflectionLevel, const sv
     int done = 0;
     while (done < n)
     {
-        const int chunk = std::min(n - done, runLength - sinceRenormalise);
+        const int chunk = std::min(n - done, runLength - runPosition);
         const int olderAtStart = n - 1 - done;
         if (reflectionCount > 0)
             run<true>(input + done, reflectionLevel + done, preDelay, preDelaySamples + done, outL + done,
@@ -345,11 +346,11 @@ void FdnCore::process(const float* input, const float* reflectionLevel, const sv
             run<false>(input + done, reflectionLevel + done, preDelay, preDelaySamples + done, outL + done,
                        outR + done, chunk, olderAtStart);
         done += chunk;
-        sinceRenormalise += chunk;
-        if (sinceRenormalise == runLength)
+        runPosition += chunk;
+        if (runPosition == runLength)
         {
-            renormalise();
-            sinceRenormalise = 0;
+            finishRun();
+            runPosition = 0;
         }
     }
 }

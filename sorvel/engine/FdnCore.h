@@ -80,7 +80,7 @@ private:
     template <bool WithReflections>
     void run(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
              const float* preDelaySamples, float* outL, float* outR, int n, int olderAtStart) noexcept;
-    void renormalise() noexcept;
+    void finishRun() noexcept;
 
     using Lanes = std::array<float, numLines>;
     using IntLanes = std::array<std::int32_t, numLines>;
@@ -146,7 +146,7 @@ private:
     // Double, so that squaring the last quiet samples before they are set to zero (around
     // 1e-20) does not make denormals.
     double tail = 0.0;
-    int sinceRenormalise = 0;
+    int runPosition = 0;
 
     // The reflections of one run, per side, before their low-pass.
     std::array<float, runLength> sideL{};

@@ -28,7 +28,8 @@ public:
     // change alone recomputes the running core's damping in place.
     void set(float amount, int character, float decaySeconds, float preDelayMs) noexcept;
 
-    // The stereo return of n samples of mono send. Writes zeros while the module is off.
+    // The stereo return of n samples of mono send (any n; longer than the prepared piece is cut).
+    // Writes zeros while the module is off. The send may share memory with an output.
     void process(const float* send, float* outL, float* outR, int n) noexcept;
 
     // On or fading (the send is up or moving, or the tail still rings): the return takes part in

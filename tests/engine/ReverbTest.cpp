@@ -718,6 +718,24 @@ TEST(Reverb, onePieceAndRandomPiecesGiveTheSameReturn)
     }
 }
 
+TEST(Reverb, theSendMayShareMemoryWithTheReturn)
+{
+    constexpr double rate = 48000.0;
+    const auto in = noise(samples(rate, 0.5), 0.3f, 4u);
+    Reverb apart, shared;
+    for (auto* r : {&apart, &shared})
+    {
+        r->prepare(rate, 256);
+        r->set(10.0f, 1, 1.6f, 5.0f);
+    }
+    const auto expected = render(apart, in, 1000);
+    auto left = in;
+    std::vector<float> right(in.size());
+    shared.process(left.data(), left.data(), right.data(), static_cast<int>(in.size()));
+    EXPECT_EQ(left, expected.left);
+    EXPECT_EQ(right, expected.right);
+}
+
 TEST(Reverb, nothingAllocatesAfterPrepare)
 {
     constexpr double rate = 48000.0;
