@@ -83,8 +83,24 @@ inline constexpr std::array<WidthRow, 3> widthChars{{
     {8.0f, 25.0f, 3.0f, 5.5f, 1.0f, -0.3f, 1.0f},   // "Spreader"
 }};
 
+// Reverb characters, 17 values per row:
+//  0 shortest and 1 longest line delay (ms), 2..5 input all-pass delays (ms), 6 input all-pass
+//  gain, 7 high-frequency decay ratio, 8 damping corner (Hz), 9 modulation depth (ms),
+//  10 modulation rate (Hz), 11 early reflection count, 12 first and 13 last reflection (ms),
+//  14 reflection level, 15 late output gain, 16 the character's own decay (s).
+using ReverbRow = std::array<float, 17>;
+inline constexpr std::array<ReverbRow, 3> reverbChars{{
+    {17.0f, 58.0f, 1.1f, 1.7f, 3.1f, 4.3f, 0.7f, 0.7f, 6500.0f, 0.234f, 0.6f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f,
+     1.6f}, // "Plate"
+    {14.0f, 50.0f, 0.9f, 1.4f, 2.2f, 3.3f, 0.62f, 0.5f, 4000.0f, 0.14f, 0.9f, 14.0f, 3.0f, 38.0f, 0.55f, 1.0f,
+     0.9f}, // "Room"
+    {27.0f, 97.0f, 1.5f, 2.5f, 4.4f, 6.3f, 0.66f, 0.55f, 4500.0f, 0.18f, 0.4f, 10.0f, 9.0f, 72.0f, 0.38f, 1.0f,
+     2.6f}, // "Hall"
+}};
+
 // Reverb decay that comes with each character (Plate, Room, Hall), seconds; the editor sets
 // "Reverb Decay" to it when a character is picked.
-inline constexpr std::array<float, 3> reverbCharDecay{1.6f, 0.9f, 2.6f};
+inline constexpr std::array<float, 3> reverbCharDecay{reverbChars[0][16], reverbChars[1][16],
+                                                      reverbChars[2][16]};
 
 } // namespace eng::vocal::tune

@@ -1,0 +1,353 @@
+#include "Reverb.h"
+
+#include "common/dsp/OnePole.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace eng::vocal
+{
+
+namespace
+{
+
+constexpr double butterworthQ = 0.70710678;
+constexpr double returnHighPassHz = 250.0;
+constexpr double returnLowPassHz = 9000.0;
+
+// A tail below this mean power (-120 dB) is over: a module whose send is down stops there.
+constexpr float tailOver = 1e-12f;
+
+// Return filter states are checked this often (counted in samples, not pieces) and set to zero
+// once they are too small to matter, before they can decay into denormals.
+constexpr int filterFlushInterval = 256;
+
+constexpr float tiny = 1e-20f;
+
+inline float flushTiny(float v) noexcept
+{
+    return std::abs(v) < tiny ? 0.0f : v;
+}
+
+// Clamped, with anything that is not a number taken as the low end.
+inline float clampOrLow(float v, float low, float high) noexcept
+{
+    return v >= low ? std::min(v, high) : low;
+}
+
+inline void flushState(md::RunningSection& s) noexcept
+{
+    if (std::abs(s.s1) < 1e-20)
+        s.s1 = 0.0;
+    if (std::abs(s.s2) < 1e-20)
+        s.s2 = 0.0;
+}
+
+// Ramp values for a piece: one branch per piece when the ramp stands still.
+void fillRamp(Ramp& ramp, float* values, int n) noexcept
+{
+    if (!ramp.isMoving())
+    {
+        std::fill(values, values + n, ramp.getValue());
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+        values[i] = ramp.next();
+}
+
+} // namespace
+
+void Reverb::prepare(double rate, int maxPieceSamples)
+{
+    sampleRate = rate;
+    maxPiece = std::max(1, maxPieceSamples);
+
+    for (auto& core : cores)
+        core.prepare(sampleRate);
+    const int fadeLength = std::max(1, static_cast<int>(std::lround(0.020 * sampleRate)));
+    for (auto& fade : fades)
+        fade.setLength(fadeLength);
+    fades[0].jumpTo(1.0f);
+    fades[1].jumpTo(0.0f);
+    active = 0;
+    pending = -1;
+    fadingOut = false;
+    latestDecay = cores[0].getDecay();
+
+    sendRamp.setLength(std::max(1, static_cast<int>(std::lround(0.030 * sampleRate))));
+    sendRamp.jumpTo(0.0f);
+    // 210 ms of pre-delay and reflections, plus a piece: the cores read the line after the whole
+    // piece went in.
+    preDelayLine.prepare(static_cast<int>(std::lround(0.21 * sampleRate)) + 10 + maxPiece);
+    preDelayTarget = 1.0f;
+    preDelayOffset = 0.0f;
+    glideCoeff = static_cast<float>(sv::onePoleCoefficient(0.120, sampleRate));
+
+    md::Design highPassDesign;
+    md::design(highPassDesign, md::highPass, 1, sampleRate, returnHighPassHz, 0.0, butterworthQ);
+    const md::Section lowPassSection = md::designLowPass2(sampleRate, returnLowPassHz, butterworthQ);
+    for (size_t ch = 0; ch < 2; ++ch)
+    {
+        highPass[ch] = {};
+        highPass[ch].setCoefficients(highPassDesign.sections[0]);
+        lowPass[ch] = {};
+        lowPass[ch].setCoefficients(lowPassSection);
+    }
+    sinceFilterFlush = 0;
+
+    initialised = false;
+    running = false;
+    silentFor = 0;
+
+    for (auto* buffer : {&delayedSend, &preDelays, &gains, &coreIn, &coreL, &coreR})
+        buffer->assign(static_cast<size_t>(maxPiece), 0.0f);
+    ones.assign(static_cast<size_t>(maxPiece), 1.0f);
+}
+
+void Reverb::set(float amount, int character, float decaySeconds, float preDelayMs) noexcept
+{
+    const float x = clampOrLow(amount, 0.0f, 10.0f) * 0.1f;
+    const float sendTarget = x > 0.0f ? 0.62f * std::pow(x, 1.2f) : 0.0f;
+    const float newPreDelay =
+        static_cast<float>(double(clampOrLow(preDelayMs, 0.0f, 120.0f)) * 0.001 * sampleRate);
+    if (newPreDelay != preDelayTarget)
+    {
+        preDelayOffset = preDelayTarget + preDelayOffset - newPreDelay;
+        preDelayTarget = newPreDelay;
+    }
+    const int newCharacter = std::clamp(character, 0, 2);
+    const float newDecay = clampOrLow(decaySeconds, 0.1f, 20.0f);
+    latestDecay = newDecay;
+    FdnCore& current = cores[static_cast<size_t>(active)];
+
+    if (!initialised)
+    {
+        sendRamp.jumpTo(sendTarget);
+        preDelayOffset = 0.0f;
+        current.configure(newCharacter, newDecay);
+        initialised = true;
+        return;
+    }
+
+    sendRamp.setTarget(sendTarget);
+
+    if (!running)
+    {
+        // Nothing runs, so there is nothing to crossfade: the active core takes the setting.
+        if (newCharacter != current.getCharacter())
+            current.configure(newCharacter, newDecay);
+        else if (decayMoved(newDecay))
+            current.setDecay(newDecay);
+        return;
+    }
+
+    if (newCharacter == current.getCharacter())
+        pending = -1;
+    else if (fadingOut)
+        pending = newCharacter;
+    else
+        startCrossfade(newCharacter, newDecay);
+
+    if (decayMoved(newDecay))
+        cores[static_cast<size_t>(active)].setDecay(newDecay);
+}
+
+bool Reverb::decayMoved(float decaySeconds) const noexcept
+{
+    return std::abs(decaySeconds / cores[static_cast<size_t>(active)].getDecay() - 1.0f) >= 0.003f;
+}
+
+void Reverb::startCrossfade(int character, float decaySeconds) noexcept
+{
+    const int incoming = 1 - active;
+    cores[static_cast<size_t>(incoming)].configure(character, decaySeconds);
+    fades[static_cast<size_t>(incoming)].restart(0.0f, 1.0f);
+    fades[static_cast<size_t>(active)].setTarget(0.0f);
+    active = incoming;
+    fadingOut = true;
+    pending = -1;
+}
+
+void Reverb::takeUpPending() noexcept
+{
+    if (pending < 0 || fadingOut)
+        return;
+    const int character = pending;
+    pending = -1;
+    if (character != cores[static_cast<size_t>(active)].getCharacter())
+        startCrossfade(character, latestDecay);
+}
+
+void Reverb::start() noexcept
+{
+    for (auto& core : cores)
+        core.clear();
+    preDelayLine.clear();
+    for (size_t ch = 0; ch < 2; ++ch)
+    {
+        highPass[ch].clearState();
+        lowPass[ch].clearState();
+    }
+    sinceFilterFlush = 0;
+    // A pre-delay moved while nothing ran starts where it was set, not with a glide.
+    preDelayOffset = 0.0f;
+    silentFor = 0;
+    running = true;
+}
+
+void Reverb::stop() noexcept
+{
+    running = false;
+    fades[static_cast<size_t>(active)].jumpTo(1.0f);
+    fades[static_cast<size_t>(1 - active)].jumpTo(0.0f);
+    fadingOut = false;
+    if (pending >= 0)
+    {
+        if (pending != cores[static_cast<size_t>(active)].getCharacter())
+            cores[static_cast<size_t>(active)].configure(pending, latestDecay);
+        pending = -1;
+    }
+}
+
+void Reverb::process(const float* send, float* outL, float* outR, int n) noexcept
+{
+    while (n > 0)
+    {
+        const int piece = std::min(n, maxPiece);
+        processPiece(send, outL, outR, piece);
+        send += piece;
+        outL += piece;
+        outR += piece;
+        n -= piece;
+    }
+}
+
+void Reverb::processPiece(const float* send, float* outL, float* outR, int n) noexcept
+{
+    const auto count = static_cast<size_t>(n);
+    takeUpPending();
+    if (!running)
+    {
+        if (!isActive())
+        {
+            std::memset(outL, 0, count * sizeof(float));
+            std::memset(outR, 0, count * sizeof(float));
+            return;
+        }
+        start();
+    }
+
+    // The send goes into the pre-delay line; the gliding pre-delay reads it back. The whole
+    // piece goes in first: every read reaches back at least a sample, and the line is a piece
+    // longer than the longest read, so this reads what sample-by-sample writing would.
+    float* const sendGain = gains.data();
+    fillRamp(sendRamp, sendGain, n);
+    for (size_t t = 0; t < count; ++t)
+        coreIn[t] = flushTiny(send[t] * sendGain[t]);
+    preDelayLine.write(coreIn.data(), n);
+    const float maxDelay = static_cast<float>(preDelayLine.getLength() - 2);
+    if (preDelayOffset == 0.0f)
+    {
+        const float pd = std::min(std::max(preDelayTarget, 1.0f), maxDelay);
+        std::fill(preDelays.begin(), preDelays.begin() + n, pd);
+        std::fill(delayedSend.begin(), delayedSend.begin() + n, 0.0f);
+        preDelayLine.addRun(pd, n - 1, 1.0f, delayedSend.data(), n);
+    }
+    else
+    {
+        float offset = preDelayOffset;
+        for (int t = 0; t < n; ++t)
+        {
+            offset *= glideCoeff;
+            // Land on the target instead of creeping towards it for ever.
+            offset = std::abs(offset) < 1e-4f ? 0.0f : offset;
+            const float pd = std::min(std::max(preDelayTarget + offset, 1.0f), maxDelay);
+            preDelays[static_cast<size_t>(t)] = pd;
+            delayedSend[static_cast<size_t>(t)] = preDelayLine.readLinear(pd, n - 1 - t);
+        }
+        preDelayOffset = offset;
+    }
+
+    std::memset(outL, 0, count * sizeof(float));
+    std::memset(outR, 0, count * sizeof(float));
+    for (int k = 0; k < 2; ++k)
+    {
+        if (k != active && !fadingOut)
+            continue;
+        FdnCore& core = cores[static_cast<size_t>(k)];
+        Ramp& fade = fades[static_cast<size_t>(k)];
+        if (!fade.isMoving() && fade.getValue() == 1.0f)
+        {
+            core.process(delayedSend.data(), ones.data(), preDelayLine, preDelays.data(), outL, outR, n);
+            continue;
+        }
+        float* const g = gains.data();
+        fillRamp(fade, g, n);
+        for (size_t t = 0; t < count; ++t)
+        {
+            coreIn[t] = delayedSend[t] * g[t];
+            coreL[t] = 0.0f;
+            coreR[t] = 0.0f;
+        }
+        core.process(coreIn.data(), g, preDelayLine, preDelays.data(), coreL.data(), coreR.data(), n);
+        for (size_t t = 0; t < count; ++t)
+        {
+            outL[t] += g[t] * coreL[t];
+            outR[t] += g[t] * coreR[t];
+        }
+    }
+    if (fadingOut)
+    {
+        const Ramp& outgoing = fades[static_cast<size_t>(1 - active)];
+        if (!outgoing.isMoving() && outgoing.getValue() <= 0.0f)
+            fadingOut = false;
+    }
+
+    filterReturn(outL, outR, n);
+
+    // Off once the send has been down long enough to empty the pre-delay line and the tail is over.
+    if (sendRamp.getTarget() <= 0.0f && !sendRamp.isMoving())
+        silentFor += n;
+    else
+        silentFor = 0;
+    if (silentFor >= preDelayLine.getLength())
+    {
+        bool over = cores[static_cast<size_t>(active)].getTailEnergy() < tailOver;
+        if (fadingOut)
+            over = over && cores[static_cast<size_t>(1 - active)].getTailEnergy() < tailOver;
+        if (over)
+            stop();
+    }
+}
+
+void Reverb::filterReturn(float* outL, float* outR, int n) noexcept
+{
+    int done = 0;
+    while (done < n)
+    {
+        const int chunk = std::min(n - done, filterFlushInterval - sinceFilterFlush);
+        // All four sections in one pass, so that their recursions overlap instead of running
+        // one after the other; samples are single precision between sections.
+        for (int t = done; t < done + chunk; ++t)
+        {
+            const float left = static_cast<float>(highPass[0].processSample(outL[t]));
+            const float right = static_cast<float>(highPass[1].processSample(outR[t]));
+            outL[t] = flushTiny(static_cast<float>(lowPass[0].processSample(left)));
+            outR[t] = flushTiny(static_cast<float>(lowPass[1].processSample(right)));
+        }
+        done += chunk;
+        sinceFilterFlush += chunk;
+        if (sinceFilterFlush == filterFlushInterval)
+        {
+            for (size_t ch = 0; ch < 2; ++ch)
+            {
+                flushState(highPass[ch]);
+                flushState(lowPass[ch]);
+            }
+            sinceFilterFlush = 0;
+        }
+    }
+}
+
+} // namespace eng::vocal

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "DelayLine.h"
+#include "FdnCore.h"
+#include "FilterDesign.h"
+#include "Ramp.h"
+
+#include <array>
+#include <vector>
+
+namespace eng::vocal
+{
+
+// The reverb send: the mono send through a gliding pre-delay into one of two FdnCores (two
+// during a 20 ms character crossfade), the return high- and low-passed so it sits behind the
+// vocal. Runs while the send is on and for as long as its tail is heard. Audio thread only;
+// prepare comes from the chain's prepareToPlay.
+class Reverb
+{
+public:
+    // Both cores, the pre-delay line and the work buffers for pieces of up to maxPieceSamples
+    // (longer pieces are cut). The first set afterwards takes its values directly.
+    void prepare(double sampleRate, int maxPieceSamples);
+
+    // Once per block from the parameter pull. amount: the reverb amount 0..10, already 0 while
+    // the reverb is switched off; character 0..2; decay in seconds; pre-delay in milliseconds.
+    // A character change crossfades to the other core (or waits for it to be free); a decay
+    // change alone recomputes the running core's damping in place.
+    void set(float amount, int character, float decaySeconds, float preDelayMs) noexcept;
+
+    // The stereo return of n samples of mono send (any n; longer than the prepared piece is cut).
+    // Writes zeros while the module is off. The send may share memory with an output.
+    void process(const float* send, float* outL, float* outR, int n) noexcept;
+
+    // On or fading (the send is up or moving, or the tail still rings): the return takes part in
+    // the mix. While this is false, process only writes zeros and may be skipped.
+    bool isActive() const noexcept { return running || sendRamp.getTarget() > 0.0f || sendRamp.isMoving(); }
+
+    int getActiveCharacter() const noexcept { return cores[static_cast<size_t>(active)].getCharacter(); }
+    int getPendingCharacter() const noexcept { return pending; }
+    bool isCrossfading() const noexcept { return fadingOut; }
+    int getActiveCoreIndex() const noexcept { return active; }
+    const FdnCore& getCore(int k) const noexcept { return cores[static_cast<size_t>(k)]; }
+    float getSendLevel() const noexcept { return sendRamp.getValue(); }
+    float getPreDelaySamples() const noexcept { return preDelayTarget + preDelayOffset; }
+
+private:
+    void processPiece(const float* send, float* outL, float* outR, int n) noexcept;
+    void start() noexcept;
+    void stop() noexcept;
+    void startCrossfade(int character, float decaySeconds) noexcept;
+    void takeUpPending() noexcept;
+    bool decayMoved(float decaySeconds) const noexcept;
+    void filterReturn(float* outL, float* outR, int n) noexcept;
+
+    double sampleRate = 48000.0;
+    int maxPiece = 0;
+
+    std::array<FdnCore, 2> cores;
+    std::array<Ramp, 2> fades; // each core's input and output ramp (they always move together)
+    int active = 0;
+    int pending = -1;
+    bool fadingOut = false; // the other core is still fading out
+    float latestDecay = 1.6f;
+
+    Ramp sendRamp;
+    sv::DelayLine preDelayLine;
+    // The pre-delay in samples is target + offset; the offset glides to 0. (Gliding the sum itself
+    // in single precision would stall a fraction of a sample short of a long target.)
+    float preDelayTarget = 1.0f;
+    float preDelayOffset = 0.0f;
+    float glideCoeff = 0.0f;
+
+    std::array<md::RunningSection, 2> highPass{};
+    std::array<md::RunningSection, 2> lowPass{};
+    int sinceFilterFlush = 0;
+
+    bool initialised = false;
+    bool running = false;
+    long silentFor = 0; // samples since the send last sent anything
+
+    // Work buffers of maxPiece samples.
+    std::vector<float> delayedSend, preDelays, ones, gains, coreIn, coreL, coreR;
+};
+
+} // namespace eng::vocal
