@@ -49,25 +49,9 @@ bool Sorvel2Processor::isBusesLayoutSupported(const BusesLayout& layouts) const
 
 void Sorvel2Processor::prepareToPlay(double sampleRate, int maximumExpectedSamplesPerBlock)
 {
-    juce::ignoreUnused(maximumExpectedSamplesPerBlock);
-    chainChannels = getTotalNumInputChannels() >= 2 ? 2 : 1;
-
-    setLatencySamples(eng::vocal::chainLatencySamples(sampleRate));
-
-    inputMeter.prepare(sampleRate);
-    outputMeter.prepare(sampleRate);
-
+    chain.prepare(sampleRate, getTotalNumInputChannels() >= 2 ? 2 : 1, maximumExpectedSamplesPerBlock);
+    setLatencySamples(chain.getLatencySamples());
     pullParams();
-}
-
-double Sorvel2Processor::readHostTempo() const noexcept
-{
-    double tempo = validTempo(hostTempo) ? hostTempo : 120.0;
-    if (auto* head = getPlayHead())
-        if (const auto position = head->getPosition())
-            if (const auto bpm = position->getBpm(); bpm && validTempo(*bpm))
-                tempo = *bpm;
-    return tempo;
 }
 
 void Sorvel2Processor::pullParams() noexcept
@@ -118,29 +102,34 @@ void Sorvel2Processor::pullParams() noexcept
     jassert(i == raw.size());
     p.tempo = hostTempo;
     params = p;
+    chain.applyParams(params);
 }
 
 void Sorvel2Processor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
     juce::ScopedNoDenormals noDenormals;
 
-    hostTempo = readHostTempo();
+    // The tempo of the previous block (or 120) unless the host reports a valid one.
+    if (!validTempo(hostTempo))
+        hostTempo = 120.0;
+    hostPlaying = false;
+    if (auto* head = getPlayHead())
+        if (const auto position = head->getPosition())
+        {
+            if (const auto bpm = position->getBpm(); bpm && validTempo(*bpm))
+                hostTempo = *bpm;
+            hostPlaying = position->getIsPlaying();
+        }
+
     pullParams();
 
     const int numSamples = buffer.getNumSamples();
     if (buffer.getNumChannels() < 2 || numSamples == 0)
         return;
 
-    float* left = buffer.getWritePointer(0);
-    float* right = buffer.getWritePointer(1);
-
-    // A mono input feeds both outputs.
-    if (chainChannels == 1 || getTotalNumInputChannels() < 2)
-        std::copy(left, left + numSamples, right);
-
-    inputMeter.process(left, right, numSamples);
-    // Until the processing chain is in, the output is the input.
-    outputMeter.process(left, right, numSamples);
+    const bool markedClear = buffer.hasBeenCleared();
+    chain.processBlock(buffer.getWritePointer(0), buffer.getWritePointer(1), numSamples, getTotalNumInputChannels(),
+                       markedClear, hostPlaying);
 }
 
 juce::AudioProcessorEditor* Sorvel2Processor::createEditor()

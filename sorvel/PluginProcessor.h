@@ -3,6 +3,9 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "common/dsp/LoudnessMeter.h"
+#include "sorvel/engine/Chain.h"
+#include "sorvel/engine/EditorFeed.h"
+#include "sorvel/engine/Params.h"
 
 #include <array>
 #include <atomic>
@@ -14,37 +17,8 @@ class Sorvel2Processor : public juce::AudioProcessor
 public:
     static constexpr int numParameters = 36;
 
-    // The per-block snapshot of every parameter (audio thread only). One atomic load each, in
-    // the order of the fields, so a block always sees one value per parameter.
-    struct Params
-    {
-        float input = 0, output = 0;
-        int hpf = 2;
-        float deess = 3;
-        int deessChar = 1;
-        float deessFreq = 0;  // 0 = Auto
-        float bass = 0, treble = 2;
-        int bassChar = 1, trebleChar = 0;
-        float comp = 4;
-        int compChar = 1;
-        float compMix = 100;
-        float shimmer = 1;
-        int shimmerChar = 0;
-        float reverb = 2;
-        int reverbChar = 0;
-        float reverbDecay = 1.6f, reverbPredelay = 30;
-        float delay = 1;
-        int delayChar = 1;
-        float delayFeedback = 25;
-        bool delayPingPong = false;
-        float width = 2;
-        int widthChar = 0;
-        float duck = 4;
-        int listen = 0;
-        bool bypass = false, hpfOn = true, deessOn = true, eqOn = true, compOn = true, shimmerOn = true,
-             reverbOn = true, delayOn = true, widthOn = true;
-        double tempo = 120.0;
-    };
+    // The per-block snapshot of every parameter and the tempo (audio thread only).
+    using Params = sv2::Params;
 
     Sorvel2Processor();
     ~Sorvel2Processor() override = default;
@@ -85,16 +59,21 @@ public:
     const sv::LoudnessMeter& getOutputMeter() const noexcept { return outputMeter; }
     const sv::LoudnessMeter& getInputMeter() const noexcept { return inputMeter; }
 
+    // What the editor reads, and the two requests it writes (loudness reset, spectrum taps).
+    sv2::EditorFeed& getFeed() noexcept { return feed; }
+    const sv2::Chain& getChain() const noexcept { return chain; }
+
 private:
     void pullParams() noexcept;
-    double readHostTempo() const noexcept;
 
+    sv2::Chain chain{inputMeter, outputMeter, feed};
     sv::LoudnessMeter outputMeter;
     sv::LoudnessMeter inputMeter;
+    sv2::EditorFeed feed;
 
     Params params;
     double hostTempo = 120.0;
-    int chainChannels = 2;
+    bool hostPlaying = false;
 
     // Cached once: the audio thread reads these and never touches the tree.
     std::array<std::atomic<float>*, numParameters> raw{};

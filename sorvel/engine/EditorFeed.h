@@ -1,0 +1,139 @@
+#pragma once
+
+#include "common/dsp/AtomicMax.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+namespace sv2
+{
+
+// One metering record, written every 10 ms while audio flows.
+struct MeteringRecord
+{
+    enum Field
+    {
+        inputPeak,
+        inputRms,
+        outputPeak,
+        outputRms,
+        deessReductionDb,
+        essSounding,
+        compStage1Db,
+        compStage2Db,
+        shimmerSparkleDb,
+        shimmerTamingDb,
+        shimmerLiftDb,
+        duckingDb,
+        reverbReturnDb,
+        delayReturnDb,
+        widthReturnDb,
+        numFields
+    };
+
+    std::array<float, numFields> values{};
+
+    float& operator[](Field f) noexcept { return values[static_cast<size_t>(f)]; }
+    float operator[](Field f) const noexcept { return values[static_cast<size_t>(f)]; }
+
+    // Levels at -120 dB, reductions at 0: what the editor shows before any audio.
+    static MeteringRecord silent() noexcept
+    {
+        MeteringRecord r;
+        for (auto f : {inputPeak, inputRms, outputPeak, outputRms})
+            r[f] = 0.0f;
+        for (auto f : {shimmerSparkleDb, reverbReturnDb, delayReturnDb, widthReturnDb})
+            r[f] = -120.0f;
+        return r;
+    }
+};
+
+// The last 512 records, published by a counter: a record is complete before the counter moves
+// past it. The audio thread writes; the editor reads records from counter - 512 up to counter.
+class RecordRing
+{
+public:
+    static constexpr std::uint32_t size = 512;
+
+    void push(const MeteringRecord& r) noexcept
+    {
+        const auto n = counter.load(std::memory_order_relaxed);
+        records[n % size] = r;
+        counter.store(n + 1, std::memory_order_seq_cst);
+    }
+
+    std::uint32_t count() const noexcept { return counter.load(std::memory_order_seq_cst); }
+    const MeteringRecord& at(std::uint32_t index) const noexcept { return records[index % size]; }
+
+private:
+    std::array<MeteringRecord, size> records{};
+    std::atomic<std::uint32_t> counter{0};
+};
+
+// Three mono taps per sample for the spectrum view (after the input gain; after the de-esser;
+// after the EQ). Single writer (audio thread), single reader (editor); a full FIFO drops the
+// newest samples whole, never a torn entry.
+class TapFifo
+{
+public:
+    static constexpr std::uint32_t capacity = 32768;
+
+    struct Entry
+    {
+        float a, b, c;
+    };
+
+    // Writes as many of the n samples as fit; returns how many.
+    std::uint32_t push(const float* a, const float* b, const float* c, std::uint32_t n) noexcept
+    {
+        const auto w = write.load(std::memory_order_relaxed);
+        const auto r = read.load(std::memory_order_acquire);
+        const auto free = capacity - (w - r);
+        const auto k = n < free ? n : free;
+        for (std::uint32_t i = 0; i < k; ++i)
+            entries[(w + i) & (capacity - 1)] = {a[i], b[i], c[i]};
+        write.store(w + k, std::memory_order_release);
+        return k;
+    }
+
+    // Editor side: hands every waiting entry to fn, then frees them.
+    template <typename Fn>
+    std::uint32_t pop(Fn&& fn)
+    {
+        const auto w = write.load(std::memory_order_acquire);
+        auto r = read.load(std::memory_order_relaxed);
+        const auto n = w - r;
+        for (; r != w; ++r)
+            fn(entries[r & (capacity - 1)]);
+        read.store(r, std::memory_order_release);
+        return n;
+    }
+
+private:
+    std::array<Entry, capacity> entries{};
+    std::atomic<std::uint32_t> write{0};
+    std::atomic<std::uint32_t> read{0};
+};
+
+// What the audio thread publishes for the editor, and the two requests the editor makes. Every
+// value is an atomic of its own; peaks are raised with an atomic maximum and taken with
+// exchange(0).
+struct EditorFeed
+{
+    std::atomic<int> blocksProcessed{0};
+    std::atomic<bool> idle{true};
+    std::atomic<float> inputPeak{0.0f}, outputPeak{0.0f};
+    std::atomic<float> compStage1Peak{0.0f}, compStage2Peak{0.0f}, deessPeak{0.0f}, duckPeak{0.0f};
+    std::atomic<float> matchOffsetDb{0.0f};
+    std::atomic<float> deessFreqHz{6500.0f};
+    std::atomic<float> hostBpm{120.0f};
+
+    std::atomic<bool> resetLoudness{false};  // editor: reset button
+    std::atomic<bool> tapEnabled{false};     // editor: while the spectrum is shown
+
+    RecordRing records;
+    TapFifo taps;
+};
+
+} // namespace sv2
