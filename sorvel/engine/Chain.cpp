@@ -542,10 +542,16 @@ void Chain::mix(float* const* out, int n) noexcept
         {
             const float b = bypassRamp.next();
             const float m = matchGain.next();
-            if (b > 0.0f)
+            const float dl = dry.left[static_cast<size_t>(i)] * m;
+            const float dr = (channels == 2 ? dry.right[static_cast<size_t>(i)] : dry.left[static_cast<size_t>(i)]) * m;
+            if (b >= 1.0f)
             {
-                const float dl = dry.left[static_cast<size_t>(i)] * m;
-                const float dr = (channels == 2 ? dry.right[static_cast<size_t>(i)] : dry.left[static_cast<size_t>(i)]) * m;
+                // Fully bypassed: exactly the dry signal.
+                out[0][i] = dl;
+                out[1][i] = dr;
+            }
+            else if (b > 0.0f)
+            {
                 out[0][i] += b * (dl - out[0][i]);
                 out[1][i] += b * (dr - out[1][i]);
             }

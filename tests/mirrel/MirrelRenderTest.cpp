@@ -102,9 +102,13 @@ TEST_P(MirrelRender, equalsTheProcessorDrivenDirectly)
         ASSERT_EQ(result.exitCode, 0) << result.output;
 
         MirrelProcessor direct;
-        for (const auto& [id, v] : {std::pair{"width", 80.0f}, std::pair{"seed", 5.0f}, std::pair{"hole", 10.0f}})
-            direct.apvts.getParameter(id)->setValueNotifyingHost(direct.apvts.getParameter(id)->convertTo0to1(v));
-        const auto expected = testsupport::renderDirect(direct, input, rate, c.direct);
+        const auto expected = testsupport::renderDirect(
+            direct, input, rate, c.direct,
+            [&] {
+                for (const auto& [id, v] : {std::pair{"width", 80.0f}, std::pair{"seed", 5.0f}, std::pair{"hole", 10.0f}})
+                    direct.apvts.getParameter(id)->setValueNotifyingHost(direct.apvts.getParameter(id)->convertTo0to1(v));
+            },
+            juce::String(GetParam()) == "VST3" ? testsupport::HostSequence::vst3 : testsupport::HostSequence::lv2);
 
         const auto rendered = testsupport::readWav(out);
         EXPECT_EQ(testsupport::largestDifference(rendered, expected), 0.0f) << GetParam() << ": " << c.what;

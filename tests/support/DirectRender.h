@@ -9,6 +9,8 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <functional>
+
 namespace testsupport
 {
 
@@ -20,17 +22,53 @@ struct DirectRenderSettings
     double jumpAtSeconds = -1.0, jumpToQuarterNotes = 0.0;
 };
 
+// The order in which a host's calls reach the plug-in differs between the formats, and the
+// processor is driven in that order:
+// - VST3: the render sets the parameters, prepares, runs one silent block (which hands the
+//   values over), releases and prepares again;
+// - LV2: JUCE's LV2 wrapper prepares a plug-in when it is created and JUCE's LV2 host creates
+//   it anew at every prepare, restoring its state afterwards: the settings arrive as changes
+//   after a preparation at the defaults.
+enum class HostSequence
+{
+    vst3,
+    lv2
+};
+
 inline juce::AudioBuffer<float> renderDirect(juce::AudioProcessor& p, const juce::AudioBuffer<float>& input,
-                                             double rate, DirectRenderSettings s = {})
+                                             double rate, DirectRenderSettings s = {},
+                                             const std::function<void()>& applySettings = {},
+                                             HostSequence sequence = HostSequence::vst3)
 {
     if (s.jumpAtSeconds >= 0.0)
     {
         s.transport.jumpAtSample = static_cast<juce::int64>(std::llround(s.jumpAtSeconds * rate));
         s.transport.jumpToQuarterNotes = s.jumpToQuarterNotes;
     }
+    juce::MidiBuffer settleMidi;
+    if (sequence == HostSequence::vst3)
+    {
+        if (applySettings)
+            applySettings();
+        Transport settle(s.transport, rate);
+        p.setPlayHead(&settle);
+        p.prepareToPlay(rate, s.blockMax);
+        juce::AudioBuffer<float> silence(2, s.blockMax);
+        silence.clear();
+        p.processBlock(silence, settleMidi);
+        p.releaseResources();
+        Transport transport(s.transport, rate);
+        p.setPlayHead(&transport);
+        p.prepareToPlay(rate, s.blockMax);
+    }
+    else
+    {
+        p.prepareToPlay(rate, s.blockMax);
+        if (applySettings)
+            applySettings();
+    }
     Transport transport(s.transport, rate);
     p.setPlayHead(&transport);
-    p.prepareToPlay(rate, s.blockMax);
 
     const int total = input.getNumSamples();
     juce::AudioBuffer<float> output(2, total), block(2, s.blockMax);

@@ -1,0 +1,115 @@
+#pragma once
+
+// A Sorvel processor driven block by block as a host drives it, with every processBlock checked
+// for heap use.
+#include "sorvel/PluginProcessor.h"
+#include "support/AllocationCounter.h"
+
+#include <functional>
+
+namespace testsupport
+{
+
+struct SorvelRig
+{
+    struct PlayHead : juce::AudioPlayHead
+    {
+        bool playing = false;
+        double bpm = 120.0;
+        bool hasBpm = true;
+        juce::Optional<PositionInfo> getPosition() const override
+        {
+            PositionInfo info;
+            info.setIsPlaying(playing);
+            if (hasBpm)
+                info.setBpm(bpm);
+            return info;
+        }
+    };
+
+    Sorvel2Processor p;
+    PlayHead head;
+    juce::MidiBuffer midi;
+    double rate = 48000.0;
+
+    SorvelRig() { p.setPlayHead(&head); }
+
+    void set(const char* id, float plain)
+    {
+        auto* prm = p.apvts.getParameter(id);
+        prm->setValueNotifyingHost(prm->convertTo0to1(plain));
+    }
+
+    void allModulesOff()
+    {
+        for (const char* id : {"hpfOn", "deessOn", "eqOn", "compOn", "shimmerOn", "reverbOn", "delayOn", "widthOn"})
+            set(id, 0.0f);
+    }
+
+    void prepare(double sampleRate = 48000.0, int block = 512, bool monoInput = false)
+    {
+        rate = sampleRate;
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add(monoInput ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo());
+        layout.outputBuses.add(juce::AudioChannelSet::stereo());
+        p.setBusesLayout(layout);
+        p.prepareToPlay(sampleRate, block);
+    }
+
+    // Processes `input` in blocks of `block` samples (or the sizes `nextBlock` gives), calling
+    // `beforeBlock(index, position)` before each. Returns the stereo output.
+    juce::AudioBuffer<float> run(const juce::AudioBuffer<float>& input, int block,
+                                 const std::function<void(int, int)>& beforeBlock = {},
+                                 const std::function<int()>& nextBlock = {})
+    {
+        const int total = input.getNumSamples();
+        juce::AudioBuffer<float> output(2, total), buffer(2, std::max(block, 1));
+        int index = 0;
+        for (int pos = 0; pos < total; ++index)
+        {
+            const int n = std::min(nextBlock ? nextBlock() : block, total - pos);
+            if (beforeBlock)
+                beforeBlock(index, pos);
+            buffer.setSize(2, n, false, false, true);
+            for (int c = 0; c < 2; ++c)
+                buffer.copyFrom(c, 0, input, std::min(c, input.getNumChannels() - 1), pos, n);
+            if (p.getTotalNumInputChannels() == 1)
+                buffer.clear(1, 0, n);
+            EXPECT_NO_HEAP(p.processBlock(buffer, midi));
+            for (int c = 0; c < 2; ++c)
+                output.copyFrom(c, pos, buffer, c, 0, n);
+            pos += n;
+        }
+        return output;
+    }
+};
+
+inline juce::AudioBuffer<float> sine(double rate, double hz, float amplitude, int samples, int channels = 2)
+{
+    juce::AudioBuffer<float> b(channels, samples);
+    for (int c = 0; c < channels; ++c)
+        for (int i = 0; i < samples; ++i)
+            b.setSample(c, i, amplitude * static_cast<float>(std::sin(2.0 * M_PI * hz * i / rate)));
+    return b;
+}
+
+inline float largestStep(const juce::AudioBuffer<float>& y, int from = 1, int to = -1)
+{
+    const int end = to < 0 ? y.getNumSamples() : std::min(to, y.getNumSamples());
+    float worst = 0.0f;
+    for (int c = 0; c < y.getNumChannels(); ++c)
+        for (int i = std::max(from, 1); i < end; ++i)
+            worst = std::max(worst, std::abs(y.getSample(c, i) - y.getSample(c, i - 1)));
+    return worst;
+}
+
+inline bool allFinite(const juce::AudioBuffer<float>& y)
+{
+    for (int c = 0; c < y.getNumChannels(); ++c)
+        for (int i = 0; i < y.getNumSamples(); ++i)
+            if (!std::isfinite(y.getSample(c, i)))
+                return false;
+    return true;
+}
+
+} // namespace testsupport
