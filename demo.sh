@@ -23,6 +23,13 @@ done
 echo
 echo "== Rendering the demo material through the installed plug-ins"
 "$render" "$HOME/.vst3/Sorvel.vst3" "$build/demo/phrase.wav" "$out/phrase-sorvel.wav" --tail 2
+# Every module at a strong setting: heavier de-essing and compression, more air, a long hall,
+# dotted ping-pong echoes and wide doubles.
+"$render" "$HOME/.vst3/Sorvel.vst3" "$build/demo/phrase.wav" "$out/phrase-sorvel-strong.wav" --tail 4 \
+    --set hpf="130 Hz" --set deess=7 --set deessChar=Hard --set bass=-3 --set treble=5 --set trebleChar=Top \
+    --set comp=8 --set compChar=Hard --set shimmer=6 --set shimmerChar=Glass --set reverb=6 --set reverbChar=Hall \
+    --set reverbDecay=2.6 --set delay=5 --set delayChar=Dotted --set delayPingPong=On --set width=7 \
+    --set widthChar=Wide --play --tempo 96
 # Mirrel follows the song position: transport playing at the loop's tempo.
 "$render" "$HOME/.vst3/Mirrel.vst3" "$build/demo/drums.wav" "$out/drums-mirrel.wav" --play --tempo 120
 "$render" "$HOME/.lv2/Mirrel.lv2" "$build/demo/drums.wav" "$out/drums-mirrel-lv2.wav" --play --tempo 120

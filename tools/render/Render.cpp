@@ -6,6 +6,8 @@
 #include "Transport.h"
 #include "host/PluginHost.h"
 
+#include "common/dsp/LoudnessMeter.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <chrono>
@@ -17,6 +19,21 @@
 
 namespace
 {
+// Integrated loudness (BS.1770) of the first two channels of a buffer, LUFS; -100 for silence.
+float integratedLoudness(const juce::AudioBuffer<float>& audio, double rate)
+{
+    sv::LoudnessMeter meter;
+    meter.prepare(rate);
+    const float* right = audio.getNumChannels() > 1 ? audio.getReadPointer(1) : nullptr;
+    meter.process(audio.getReadPointer(0), right, audio.getNumSamples());
+    return meter.integrated();
+}
+
+juce::String lufs(float value)
+{
+    return value <= -99.0f ? juce::String("silent") : juce::String(value, 1) + " LUFS";
+}
+
 int fail(const juce::String& message)
 {
     std::cerr << "render: " << message << "\n";
@@ -351,6 +368,12 @@ int render(const RenderOptions& opt)
               << p.getName() << " (" << plugin->formatName() << ") in " << juce::String(seconds, 3) << " s, "
               << juce::String(seconds > 0.0 ? audioSeconds / seconds : 0.0, 1) << "x real time -> "
               << opt.output.getFullPathName() << std::endl;
+    // A mono file counts on both sides, as it plays on both.
+    juce::AudioBuffer<float> stereoInput(2, input.getNumSamples());
+    for (int c = 0; c < 2; ++c)
+        stereoInput.copyFrom(c, 0, input, juce::jmin(c, inChannels - 1), 0, input.getNumSamples());
+    std::cout << "loudness: input " << lufs(integratedLoudness(stereoInput, rate)) << ", output "
+              << lufs(integratedLoudness(output, rate)) << " (integrated)" << std::endl;
     return 0;
 }
 } // namespace
