@@ -1,6 +1,5 @@
 #include "PluginProcessor.h"
 
-#include "common/plugin/ParameterState.h"
 
 #include <cmath>
 
@@ -40,23 +39,13 @@ juce::AudioProcessorValueTreeState::ParameterLayout MirrelProcessor::createLayou
 }
 
 MirrelProcessor::MirrelProcessor()
-    : AudioProcessor(BusesProperties()
-                         .withInput("Input", juce::AudioChannelSet::stereo(), true)
-                         .withOutput("Output", juce::AudioChannelSet::stereo(), true)),
-      apvts(*this, nullptr, "PARAMS", createLayout())
+    : EffectProcessor(createLayout())
 {
     for (size_t i = 0; i < ids.size(); ++i)
     {
         raw[i] = apvts.getRawParameterValue(ids[i]);
         jassert(raw[i] != nullptr);
     }
-}
-
-bool MirrelProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
-{
-    const auto in = layouts.getMainInputChannelSet();
-    return layouts.getMainOutputChannelSet() == juce::AudioChannelSet::stereo()
-           && (in == juce::AudioChannelSet::mono() || in == juce::AudioChannelSet::stereo());
 }
 
 void MirrelProcessor::prepareToPlay(double sampleRate, int)
@@ -126,16 +115,6 @@ void MirrelProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiB
 juce::AudioProcessorEditor* MirrelProcessor::createEditor()
 {
     return new juce::GenericAudioProcessorEditor(*this);
-}
-
-void MirrelProcessor::getStateInformation(juce::MemoryBlock& destData)
-{
-    plugin::saveParameters(apvts, destData);
-}
-
-void MirrelProcessor::setStateInformation(const void* data, int sizeInBytes)
-{
-    plugin::restoreParameters(apvts, data, sizeInBytes);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

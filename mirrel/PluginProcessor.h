@@ -1,6 +1,6 @@
 #pragma once
 
-#include <juce_audio_processors/juce_audio_processors.h>
+#include "common/plugin/EffectProcessor.h"
 
 #include "mirrel/engine/MirrelEngine.h"
 
@@ -10,7 +10,7 @@
 // Mirrel's audio processor: nine parameters, state, lifecycle, and the host-facing side of the
 // audio path (play head, buses). The engine does the work. processBlock on the audio thread,
 // everything else on the message thread.
-class MirrelProcessor : public juce::AudioProcessor
+class MirrelProcessor : public plugin::EffectProcessor
 {
 public:
     static constexpr int numParameters = 9;
@@ -20,32 +20,15 @@ public:
 
     static juce::AudioProcessorValueTreeState::ParameterLayout createLayout();
 
-    bool isBusesLayoutSupported(const BusesLayout& layouts) const override;
     void prepareToPlay(double sampleRate, int maximumExpectedSamplesPerBlock) override;
-    void releaseResources() override {}
 
     using AudioProcessor::processBlock;
     void processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
 
     juce::AudioProcessorEditor* createEditor() override;
-    bool hasEditor() const override { return true; }
 
     const juce::String getName() const override { return "Mirrel"; }
-    bool acceptsMidi() const override { return false; }
-    bool producesMidi() const override { return false; }
-    bool isMidiEffect() const override { return false; }
     double getTailLengthSeconds() const override { return 0.0; }
-
-    int getNumPrograms() override { return 1; }
-    int getCurrentProgram() override { return 0; }
-    void setCurrentProgram(int) override {}
-    const juce::String getProgramName(int) override { return {}; }
-    void changeProgramName(int, const juce::String&) override {}
-
-    void getStateInformation(juce::MemoryBlock& destData) override;
-    void setStateInformation(const void* data, int sizeInBytes) override;
-
-    juce::AudioProcessorValueTreeState apvts;
 
     // What the editor reads (and the loudness reset it writes).
     mr::Feed& feed() noexcept { return engine.feed; }

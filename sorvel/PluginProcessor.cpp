@@ -1,7 +1,6 @@
 #include "PluginProcessor.h"
 #include "ParameterIds.h"
 
-#include "common/plugin/ParameterState.h"
 #include "sorvel/engine/Latency.h"
 
 #include <algorithm>
@@ -28,23 +27,13 @@ bool validTempo(double bpm) noexcept
 } // namespace
 
 Sorvel2Processor::Sorvel2Processor()
-    : AudioProcessor(BusesProperties()
-                         .withInput("Input", juce::AudioChannelSet::stereo(), true)
-                         .withOutput("Output", juce::AudioChannelSet::stereo(), true)),
-      apvts(*this, nullptr, "PARAMS", createLayout())
+    : EffectProcessor(createLayout())
 {
     for (size_t i = 0; i < pullOrder.size(); ++i)
     {
         raw[i] = apvts.getRawParameterValue(pullOrder[i]);
         jassert(raw[i] != nullptr);
     }
-}
-
-bool Sorvel2Processor::isBusesLayoutSupported(const BusesLayout& layouts) const
-{
-    const auto in = layouts.getMainInputChannelSet();
-    return layouts.getMainOutputChannelSet() == juce::AudioChannelSet::stereo()
-           && (in == juce::AudioChannelSet::mono() || in == juce::AudioChannelSet::stereo());
 }
 
 void Sorvel2Processor::prepareToPlay(double sampleRate, int maximumExpectedSamplesPerBlock)
@@ -135,16 +124,6 @@ void Sorvel2Processor::processBlock(juce::AudioBuffer<float>& buffer, juce::Midi
 juce::AudioProcessorEditor* Sorvel2Processor::createEditor()
 {
     return new juce::GenericAudioProcessorEditor(*this);
-}
-
-void Sorvel2Processor::getStateInformation(juce::MemoryBlock& destData)
-{
-    plugin::saveParameters(apvts, destData);
-}
-
-void Sorvel2Processor::setStateInformation(const void* data, int sizeInBytes)
-{
-    plugin::restoreParameters(apvts, data, sizeInBytes);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

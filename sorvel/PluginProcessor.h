@@ -1,6 +1,6 @@
 #pragma once
 
-#include <juce_audio_processors/juce_audio_processors.h>
+#include "common/plugin/EffectProcessor.h"
 
 #include "common/dsp/LoudnessMeter.h"
 #include "sorvel/engine/Chain.h"
@@ -12,7 +12,7 @@
 
 // Sorvel's audio processor: parameters, state, lifecycle and the per-block snapshot. The host
 // calls processBlock on its audio thread and everything else on the message thread.
-class Sorvel2Processor : public juce::AudioProcessor
+class Sorvel2Processor : public plugin::EffectProcessor
 {
 public:
     static constexpr int numParameters = 36;
@@ -25,32 +25,15 @@ public:
 
     static juce::AudioProcessorValueTreeState::ParameterLayout createLayout();
 
-    bool isBusesLayoutSupported(const BusesLayout& layouts) const override;
     void prepareToPlay(double sampleRate, int maximumExpectedSamplesPerBlock) override;
-    void releaseResources() override {}
 
     using AudioProcessor::processBlock;
     void processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
 
     juce::AudioProcessorEditor* createEditor() override;
-    bool hasEditor() const override { return true; }
 
     const juce::String getName() const override { return "Sorvel"; }
-    bool acceptsMidi() const override { return false; }
-    bool producesMidi() const override { return false; }
-    bool isMidiEffect() const override { return false; }
     double getTailLengthSeconds() const override { return 8.0; }
-
-    int getNumPrograms() override { return 1; }
-    int getCurrentProgram() override { return 0; }
-    void setCurrentProgram(int) override {}
-    const juce::String getProgramName(int) override { return {}; }
-    void changeProgramName(int, const juce::String&) override {}
-
-    void getStateInformation(juce::MemoryBlock& destData) override;
-    void setStateInformation(const void* data, int sizeInBytes) override;
-
-    juce::AudioProcessorValueTreeState apvts;
 
     // Module whose panel the editor shows (0 High-Pass .. 7 Width). Message thread only; not saved.
     std::atomic<int> selectedModule{3};
