@@ -124,6 +124,110 @@ struct RunningSection
     }
 };
 
+// Two doubles in one vector register: the lanes of a SectionPair.
+#if defined(__GNUC__)
+typedef double Lanes __attribute__((vector_size(16)));
+#else
+struct Lanes
+{
+    double v[2];
+    double operator[](int i) const noexcept { return v[i]; }
+    double& operator[](int i) noexcept { return v[i]; }
+    friend Lanes operator+(Lanes a, Lanes b) noexcept { return {a.v[0] + b.v[0], a.v[1] + b.v[1]}; }
+    friend Lanes operator-(Lanes a, Lanes b) noexcept { return {a.v[0] - b.v[0], a.v[1] - b.v[1]}; }
+    friend Lanes operator*(Lanes a, Lanes b) noexcept { return {a.v[0] * b.v[0], a.v[1] * b.v[1]}; }
+    Lanes& operator+=(Lanes b) noexcept { return *this = *this + b; }
+};
+#endif
+
+// Two running sections side by side, one vector register per coefficient and state word: per
+// lane exactly the arithmetic of RunningSection, so two independent recursions cost one. The
+// lanes are two channels of one filter, or two stages of one chain a sample apart. Belongs to
+// the thread that runs its owner (the audio thread for the modules).
+struct SectionPair
+{
+    Lanes b0{1.0, 1.0}, b1{0.0, 0.0}, b2{0.0, 0.0}, a1{0.0, 0.0}, a2{0.0, 0.0};
+    Lanes s1{0.0, 0.0}, s2{0.0, 0.0};
+
+    // Coefficients of one lane; its state words carry on.
+    void setLane(int lane, const Section& s) noexcept
+    {
+        b0[lane] = s.b0;
+        b1[lane] = s.b1;
+        b2[lane] = s.b2;
+        a1[lane] = s.a1;
+        a2[lane] = s.a2;
+    }
+
+    void clearState() noexcept { s1 = s2 = Lanes{0.0, 0.0}; }
+
+    // Coefficients and state of two running sections, and back.
+    void load(const RunningSection& left, const RunningSection& right) noexcept
+    {
+        b0 = Lanes{left.b0, right.b0};
+        b1 = Lanes{left.b1, right.b1};
+        b2 = Lanes{left.b2, right.b2};
+        a1 = Lanes{left.a1, right.a1};
+        a2 = Lanes{left.a2, right.a2};
+        s1 = Lanes{left.s1, right.s1};
+        s2 = Lanes{left.s2, right.s2};
+    }
+    void storeState(RunningSection& left, RunningSection& right) const noexcept
+    {
+        left.s1 = s1[0];
+        left.s2 = s2[0];
+        right.s1 = s1[1];
+        right.s2 = s2[1];
+    }
+
+    Lanes run(Lanes x) noexcept
+    {
+        const Lanes y = b0 * x + s1;
+        s1 = b1 * x - a1 * y + s2;
+        s2 = b2 * x - a2 * y;
+        return y;
+    }
+};
+
+namespace detail
+{
+
+// Both lanes rounded to float, as a RunningSection's output is. GCC 12 drops the rounding when
+// it is written lane by lane into a vector, so it is written as a vector conversion.
+inline Lanes roundedToFloat(Lanes x) noexcept
+{
+#if defined(__GNUC__)
+    typedef float Floats __attribute__((vector_size(8)));
+    return __builtin_convertvector(__builtin_convertvector(x, Floats), Lanes);
+#else
+    return Lanes{static_cast<double>(static_cast<float>(x[0])),
+                 static_cast<double>(static_cast<float>(x[1]))};
+#endif
+}
+
+// Count sections of two cascades, from `left` and `right` on, over a run of both channels, sample by
+// sample through the sections so that all 2 x Count recursions overlap.
+template <size_t Count>
+void runPairs(RunningSection* left, RunningSection* right, float* x, float* y, int n) noexcept
+{
+    SectionPair p[Count];
+    for (size_t k = 0; k < Count; ++k)
+        p[k].load(left[k], right[k]);
+    for (int i = 0; i < n; ++i)
+    {
+        Lanes v{x[i], y[i]};
+        for (size_t k = 0; k + 1 < Count; ++k)
+            v = roundedToFloat(p[k].run(v));
+        v = p[Count - 1].run(v);
+        x[i] = static_cast<float>(v[0]);
+        y[i] = static_cast<float>(v[1]);
+    }
+    for (size_t k = 0; k < Count; ++k)
+        p[k].storeState(left[k], right[k]);
+}
+
+} // namespace detail
+
 // Up to MaxSections running sections in series, `count` of them in use. Owned and run by one
 // thread (the audio thread for the modules).
 template <int MaxSections> struct Cascade
@@ -160,6 +264,29 @@ template <int MaxSections> struct Cascade
         return x;
     }
 };
+
+// Two channels of one filter, in place: `left` over x and `right` over y, their recursions
+// interleaved in one loop (the same result, bit for bit, as running each cascade alone).
+// Cascades of different lengths run one after the other.
+template <int MaxSections>
+void processTwoChannels(Cascade<MaxSections>& left, Cascade<MaxSections>& right, float* x, float* y,
+                        int n) noexcept
+{
+    if (left.count != right.count)
+    {
+        left.process(x, n);
+        right.process(y, n);
+        return;
+    }
+    // Two sections at a time keep every coefficient in a register.
+    int k = 0;
+    for (; k + 2 <= left.count; k += 2)
+        detail::runPairs<2>(&left.sections[static_cast<size_t>(k)], &right.sections[static_cast<size_t>(k)],
+                            x, y, n);
+    if (k < left.count)
+        detail::runPairs<1>(&left.sections[static_cast<size_t>(k)], &right.sections[static_cast<size_t>(k)],
+                            x, y, n);
+}
 
 namespace detail
 {

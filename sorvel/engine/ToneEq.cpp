@@ -142,8 +142,11 @@ void EqBand::process(float* const* channels, int n) noexcept
         else
         {
             auto& slot = slots[static_cast<size_t>(active)];
-            for (int ch = 0; ch < numChannels; ++ch)
-                slot.channels[static_cast<size_t>(ch)].process(channels[ch] + done, len);
+            if (numChannels == 2)
+                md::processTwoChannels(slot.channels[0], slot.channels[1], channels[0] + done,
+                                       channels[1] + done, len);
+            else
+                slot.channels[0].process(channels[0] + done, len);
         }
         done += len;
         samplesToUpdate -= len;
