@@ -1,11 +1,11 @@
 #include "Shimmer.h"
 
+#include "common/dsp/FastMath.h"
 #include "common/dsp/OnePole.h"
 #include "sorvel/engine/Tanh7.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 
 namespace eng::vocal
@@ -31,17 +31,21 @@ constexpr float harshnessScale = 1.2f;
 constexpr float powerFloor = 1e-20f;
 // A reduction below this is no reduction: the taming stage stops and its bells rest.
 constexpr float reductionRestDb = 1e-6f;
-constexpr float dbToOctaves = 0.166096405f; // log2(10) / 20: 10^(-g/20) = 2^(-g x this)
 
 float coefficient(double seconds, double rate)
 {
     return static_cast<float>(sv::onePoleCoefficient(seconds, rate));
 }
 
-// Power follower: attack when the new value is above the follower, release otherwise.
+// Power follower: in + (in > state ? attack : release) x (state - in). The attack coefficient
+// is never above the release one (a shorter time), so the step taken is always the larger of the
+// two candidates: above the follower (state - in < 0) the attack one, otherwise the release one,
+// exactly, as rounding keeps that order. A maximum instead of a compare keeps the loops free of
+// branches that the signal would keep mispredicting.
 inline float follow(float state, float in, float attack, float release) noexcept
 {
-    return in + (in > state ? attack : release) * (state - in);
+    const float difference = state - in;
+    return std::max(in + attack * difference, in + release * difference);
 }
 
 // Smoothstep of x clamped to 0..1. The clamp is written with fabs so that loops using it
@@ -54,41 +58,10 @@ inline float smoothstep(float x) noexcept
     return v * v * (3.0f - 2.0f * v);
 }
 
-// 10 log10 of a power (never negative), floored at 1e-20 first: the exponent, and log2 of the
-// mantissa folded to [sqrt(1/2), sqrt(2)) through the atanh series; within 3e-5 dB. Inline and branch-free:
-// hot loops keep their registers (a call would spill every one) and loops without recurrences vectorise.
-// Non-negative floats order like their bit patterns, so the floor is an integer maximum.
+// 10 log10 of a power, floored at 1e-20 first.
 inline float powerDb(float power) noexcept
 {
-    constexpr std::int32_t floorBits = 0x1E3CE508; // 1e-20f
-    std::int32_t bits;
-    std::memcpy(&bits, &power, sizeof bits);
-    bits = bits > floorBits ? bits : floorBits;
-    const std::int32_t exponent = (bits - 0x3F3504F3) >> 23; // 0x3F3504F3: sqrt(1/2)
-    const std::int32_t mantissaBits = bits - exponent * (1 << 23);
-    float m;
-    std::memcpy(&m, &mantissaBits, sizeof m);
-    const float t = (m - 1.0f) / (m + 1.0f);
-    const float t2 = t * t;
-    const float ln = 2.0f * t * (1.0f + t2 * (1.0f / 3.0f + t2 * (1.0f / 5.0f + t2 * (1.0f / 7.0f))));
-    return 3.01029996f * (static_cast<float>(exponent) + ln * 1.44269504f);
-}
-
-// 2^z for -126 < z <= 0, within 4e-6 relative: 2^k exactly, and e^(f ln 2) for the fraction in
-// (-1, 0] by its series. Inline for the same reason as powerDb.
-inline float exp2NonPositive(float z) noexcept
-{
-    const auto whole = static_cast<std::int32_t>(z); // toward zero: the fraction is in (-1, 0]
-    const float u = (z - static_cast<float>(whole)) * 0.693147181f;
-    const float series =
-        1.0f +
-        u * (1.0f + u * (0.5f + u * (1.0f / 6.0f +
-                                     u * (1.0f / 24.0f + u * (1.0f / 120.0f +
-                                                              u * (1.0f / 720.0f + u * (1.0f / 5040.0f)))))));
-    const std::uint32_t scaleBits = static_cast<std::uint32_t>(whole + 127) << 23;
-    float scale;
-    std::memcpy(&scale, &scaleBits, sizeof scale);
-    return series * scale;
+    return sv::fastPowerToDb(std::max(power, powerFloor));
 }
 
 } // namespace
@@ -108,21 +81,6 @@ float ShimmerMeter::liftDb() const noexcept
 
 // ---------------------------------------------------------------------------------------------
 // ShimmerCore
-
-void ShimmerCore::Pair::setLane(int lane, const md::Section& s) noexcept
-{
-    const int c = lane;
-    b0[c] = s.b0;
-    b1[c] = s.b1;
-    b2[c] = s.b2;
-    a1[c] = s.a1;
-    a2[c] = s.a2;
-}
-
-void ShimmerCore::Pair::clearState() noexcept
-{
-    s1 = s2 = Lanes{0.0, 0.0};
-}
 
 void ShimmerCore::prepare(double sampleRate, int channels) noexcept
 {
@@ -337,11 +295,14 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
         std::memcpy(monoBuf.data(), io[0], static_cast<size_t>(n) * sizeof(float));
 
     // Both measurements hear the input; the taming cuts for negative amounts, the shelf lifts for
-    // positive ones (each only lets go while the other comes in).
-    measureEss(monoBuf.data(), n, amount, trace, traceStart);
+    // positive ones (each only lets go while the other comes in). The easing follower runs in the
+    // shelf's loop, after the taming: it reads only the ess measurement, and the two recursions
+    // overlap there.
+    measureEss(monoBuf.data(), n);
+    easingTargets(n, amount, trace, traceStart);
     if (amount < 0.0f || reductionDb > 0.0f)
         tame<Channels>(io, monoBuf.data(), n, amount, weights, meter);
-    runShelf<Channels>(io, n);
+    followEasingAndRunShelf<Channels>(io, n);
 
     if (hasSparkle && (sparkleScale > 0.0f || sparkleScaleLeft > 0 || sparkleScaleTarget > 0.0f))
     {
@@ -365,16 +326,17 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
     }
 }
 
-void ShimmerCore::measureEss(const float* mono, int n, float amount, const float* trace,
-                             int traceStart) noexcept
+void ShimmerCore::measureEss(const float* mono, int n) noexcept
 {
-    // Filters, followers and easing in one pass so that their recurrences overlap. The band stays
-    // in double between its sections: a detector signal that is never stored.
+    // The band filters and both power followers: recurrences only, in one pass so that they
+    // overlap. The band stays in double between its sections: a detector signal never stored.
     Pair high = essHigh, low = essLow;
     Lanes pipe = essPipe;
     double pipeLow = essPipeLow;
-    float fb = essBandPower, fm = essFullPower, f = easing, peak = easingPeak;
-    const bool enabled = amount > 0.0f;
+    float fb = essBandPower, fm = essFullPower;
+    const float attack = essAttack, release = essRelease; // kept in registers
+    float* bandPowers = essPowerBuf[0].data();
+    float* fullPowers = essPowerBuf[1].data();
     for (int i = 0; i < n; ++i)
     {
         const float m = mono[i];
@@ -383,24 +345,10 @@ void ShimmerCore::measureEss(const float* mono, int n, float amount, const float
         pipe = yh;
         pipeLow = yl[0];
         const auto b = static_cast<float>(yl[1]);
-
-        fb = follow(fb, b * b, essAttack, essRelease);
-        fm = follow(fm, m * m, essAttack, essRelease);
-        float e = 0.0f;
-        if (enabled)
-        {
-            // Only a ratio inside the window needs its logarithm.
-            const float reference = fm + powerFloor;
-            if (fb >= essRatioFull * reference)
-                e = 1.0f;
-            else if (fb > essRatioNone * reference)
-                e = smoothstep((powerDb(fb / reference) - essWindowLowDb) / essWindowWidthDb);
-            if (trace != nullptr)
-                e = std::max(e, std::clamp(trace[(traceStart + i) >> 1], 0.0f, 1.0f));
-        }
-        f = follow(f, e, easeAttack, easeRelease);
-        peak = std::max(peak, f);
-        easingBuf[static_cast<size_t>(i)] = f;
+        fb = follow(fb, b * b, attack, release);
+        fm = follow(fm, m * m, attack, release);
+        bandPowers[i] = fb;
+        fullPowers[i] = fm;
     }
     essHigh = high;
     essLow = low;
@@ -408,22 +356,88 @@ void ShimmerCore::measureEss(const float* mono, int n, float amount, const float
     essPipeLow = pipeLow;
     essBandPower = fb;
     essFullPower = fm;
-    easing = f;
-    easingPeak = peak;
 }
 
-template <int Channels> void ShimmerCore::runShelf(float* const* io, int n) noexcept
+void ShimmerCore::easingTargets(int n, float amount, const float* trace, int traceStart) noexcept
 {
-    if (!shelfOn && shelfGlideLeft == 0)
+    float* targets = easingTargetBuf.data();
+    // Disabled, the follower follows 0.
+    if (amount <= 0.0f)
+    {
+        std::fill(targets, targets + n, 0.0f);
         return;
+    }
 
-    Pair k = shelf;
-    float* left = io[0];
-    float* right = io[Channels - 1];
-    int glide = shelfGlideLeft;
+    // The ess ratio against its window: none below it, full above it, the smoothstep of its
+    // level inside. Computed for every sample and selected, so that the loop vectorises.
+    const float* bandPowers = essPowerBuf[0].data();
+    const float* fullPowers = essPowerBuf[1].data();
     for (int i = 0; i < n; ++i)
     {
-        if (glide > 0)
+        const float fb = bandPowers[i];
+        const float reference = fullPowers[i] + powerFloor;
+        const float inside = smoothstep((powerDb(fb / reference) - essWindowLowDb) / essWindowWidthDb);
+        const float partial = fb > essRatioNone * reference ? inside : 0.0f;
+        targets[i] = fb >= essRatioFull * reference ? 1.0f : partial;
+    }
+
+    // The de-esser's detection, one value per host sample: two doubled samples each.
+    if (trace == nullptr)
+        return;
+    const auto traced = [trace](int hostSample) { return std::clamp(trace[hostSample], 0.0f, 1.0f); };
+    int i = 0;
+    int hostSample = traceStart >> 1;
+    if ((traceStart & 1) != 0 && n > 0)
+    {
+        targets[0] = std::max(targets[0], traced(hostSample++));
+        i = 1;
+    }
+    for (; i + 1 < n; i += 2)
+    {
+        const float t = traced(hostSample++);
+        targets[i] = std::max(targets[i], t);
+        targets[i + 1] = std::max(targets[i + 1], t);
+    }
+    if (i < n)
+        targets[i] = std::max(targets[i], traced(hostSample));
+}
+
+template <int Channels> void ShimmerCore::followEasingAndRunShelf(float* const* io, int n) noexcept
+{
+    const float* targets = easingTargetBuf.data();
+    float* easings = easingBuf.data();
+    float f = easing, peak = easingPeak;
+    const float attack = easeAttack, release = easeRelease; // kept in registers
+    const auto followEasing = [&](int i)
+    {
+        f = follow(f, targets[i], attack, release);
+        peak = std::max(peak, f);
+        easings[i] = f;
+    };
+
+    if (!shelfOn && shelfGlideLeft == 0)
+    {
+        for (int i = 0; i < n; ++i)
+            followEasing(i);
+    }
+    else
+    {
+        Pair k = shelf;
+        float* left = io[0];
+        float* right = io[Channels - 1];
+        const auto runShelf = [&](int i)
+        {
+            const Lanes y = k.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
+            left[i] = static_cast<float>(y[0]);
+            if constexpr (Channels == 2)
+                right[i] = static_cast<float>(y[1]);
+        };
+
+        // While the coefficients glide, one step before each sample; the last lands on the target.
+        int glide = shelfGlideLeft;
+        const int gliding = std::min(glide, n);
+        int i = 0;
+        for (; i < gliding; ++i)
         {
             if (--glide == 0)
             {
@@ -441,18 +455,23 @@ template <int Channels> void ShimmerCore::runShelf(float* const* io, int n) noex
                 k.a1 += shelfStep.a1;
                 k.a2 += shelfStep.a2;
             }
+            followEasing(i);
+            runShelf(i);
         }
-        const Lanes y = k.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
-        left[i] = static_cast<float>(y[0]);
-        if constexpr (Channels == 2)
-            right[i] = static_cast<float>(y[1]);
-    }
-    shelf = k;
-    shelfGlideLeft = glide;
+        for (; i < n; ++i)
+        {
+            followEasing(i);
+            runShelf(i);
+        }
+        shelf = k;
+        shelfGlideLeft = glide;
 
-    // Off and at rest: the identity section, with nothing left in it.
-    if (!shelfOn && shelfGlideLeft == 0)
-        shelf.clearState();
+        // Off and at rest: the identity section, with nothing left in it.
+        if (!shelfOn && shelfGlideLeft == 0)
+            shelf.clearState();
+    }
+    easing = f;
+    easingPeak = peak;
 }
 
 template <int Channels>
@@ -535,7 +554,7 @@ void ShimmerCore::tame(float* const* io, const float* mono, int n, float amount,
         if (target[i] <= 0.0f && g < reductionRestDb)
             g = 0.0f; // a reduction this small is none, and the bells may come to rest
         peak = std::max(peak, weights != nullptr ? g * weights[i] : g);
-        const float gainLessOne = exp2NonPositive(-g * dbToOctaves) - 1.0f;
+        const float gainLessOne = sv::fastDbToAmplitude(-g) - 1.0f;
         const Lanes y = bells.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
         left[i] += gainLessOne * static_cast<float>(y[0]);
         if constexpr (Channels == 2)
