@@ -48,6 +48,63 @@ inline float follow(float state, float in, float attack, float release) noexcept
     return std::max(in + attack * difference, in + release * difference);
 }
 
+// Two power followers with the same times side by side: each step the same value as follow(),
+// both candidates computed and the right one selected in one vector register, which leaves the
+// recursion shorter than a maximum does and has no branch. Audio thread (ShimmerCore's).
+struct FollowerPair
+{
+#if defined(__GNUC__)
+    typedef float Levels __attribute__((vector_size(16)));
+
+    Levels state, attack, release;
+
+    FollowerPair(float first, float second, float attackCoefficient, float releaseCoefficient) noexcept
+        : state{first, second, 0.0f, 0.0f}, attack{attackCoefficient, attackCoefficient, 0.0f, 0.0f},
+          release{releaseCoefficient, releaseCoefficient, 0.0f, 0.0f}
+    {
+    }
+
+    void step(float first, float second) noexcept
+    {
+        const Levels in{first, second, 0.0f, 0.0f};
+        const Levels difference = state - in;
+        const Levels attacked = in + attack * difference, released = in + release * difference;
+        state = in > state ? attacked : released;
+    }
+
+    float first() const noexcept
+    {
+        return state[0];
+    }
+    float second() const noexcept
+    {
+        return state[1];
+    }
+#else
+    float a, b, attack, release;
+
+    FollowerPair(float first, float second, float attackCoefficient, float releaseCoefficient) noexcept
+        : a(first), b(second), attack(attackCoefficient), release(releaseCoefficient)
+    {
+    }
+
+    void step(float first, float second) noexcept
+    {
+        a = follow(a, first, attack, release);
+        b = follow(b, second, attack, release);
+    }
+
+    float first() const noexcept
+    {
+        return a;
+    }
+    float second() const noexcept
+    {
+        return b;
+    }
+#endif
+};
+
 // Smoothstep of x clamped to 0..1. The clamp is written with fabs so that loops using it
 // vectorise (to the vectoriser a compare-and-select of floats is control flow).
 inline float smoothstep(float x) noexcept
@@ -333,8 +390,7 @@ void ShimmerCore::measureEss(const float* mono, int n) noexcept
     Pair high = essHigh, low = essLow;
     Lanes pipe = essPipe;
     double pipeLow = essPipeLow;
-    float fb = essBandPower, fm = essFullPower;
-    const float attack = essAttack, release = essRelease; // kept in registers
+    FollowerPair powers(essBandPower, essFullPower, essAttack, essRelease);
     float* bandPowers = essPowerBuf[0].data();
     float* fullPowers = essPowerBuf[1].data();
     for (int i = 0; i < n; ++i)
@@ -345,17 +401,16 @@ void ShimmerCore::measureEss(const float* mono, int n) noexcept
         pipe = yh;
         pipeLow = yl[0];
         const auto b = static_cast<float>(yl[1]);
-        fb = follow(fb, b * b, attack, release);
-        fm = follow(fm, m * m, attack, release);
-        bandPowers[i] = fb;
-        fullPowers[i] = fm;
+        powers.step(b * b, m * m);
+        bandPowers[i] = powers.first();
+        fullPowers[i] = powers.second();
     }
     essHigh = high;
     essLow = low;
     essPipe = pipe;
     essPipeLow = pipeLow;
-    essBandPower = fb;
-    essFullPower = fm;
+    essBandPower = powers.first();
+    essFullPower = powers.second();
 }
 
 void ShimmerCore::easingTargets(int n, float amount, const float* trace, int traceStart) noexcept
@@ -369,17 +424,29 @@ void ShimmerCore::easingTargets(int n, float amount, const float* trace, int tra
     }
 
     // The ess ratio against its window: none below it, full above it, the smoothstep of its
-    // level inside. Computed for every sample and selected, so that the loop vectorises.
+    // level inside. Only a ratio inside the window needs its logarithm; most pieces have none,
+    // so the logarithm is taken (for every sample, selected, so that the loop vectorises) only
+    // in pieces that have one.
     const float* bandPowers = essPowerBuf[0].data();
     const float* fullPowers = essPowerBuf[1].data();
+    int inWindow = 0;
     for (int i = 0; i < n; ++i)
     {
         const float fb = bandPowers[i];
         const float reference = fullPowers[i] + powerFloor;
-        const float inside = smoothstep((powerDb(fb / reference) - essWindowLowDb) / essWindowWidthDb);
-        const float partial = fb > essRatioNone * reference ? inside : 0.0f;
-        targets[i] = fb >= essRatioFull * reference ? 1.0f : partial;
+        const bool full = fb >= essRatioFull * reference;
+        inWindow |= static_cast<int>(fb > essRatioNone * reference && !full);
+        targets[i] = full ? 1.0f : 0.0f;
     }
+    if (inWindow != 0)
+        for (int i = 0; i < n; ++i)
+        {
+            const float fb = bandPowers[i];
+            const float reference = fullPowers[i] + powerFloor;
+            const float inside = smoothstep((powerDb(fb / reference) - essWindowLowDb) / essWindowWidthDb);
+            const float partial = fb > essRatioNone * reference ? inside : 0.0f;
+            targets[i] = fb >= essRatioFull * reference ? 1.0f : partial;
+        }
 
     // The de-esser's detection, one value per host sample: two doubled samples each.
     if (trace == nullptr)
@@ -406,11 +473,12 @@ template <int Channels> void ShimmerCore::followEasingAndRunShelf(float* const* 
 {
     const float* targets = easingTargetBuf.data();
     float* easings = easingBuf.data();
-    float f = easing, peak = easingPeak;
-    const float attack = easeAttack, release = easeRelease; // kept in registers
+    FollowerPair follower(easing, 0.0f, easeAttack, easeRelease); // the second lane is idle
+    float peak = easingPeak;
     const auto followEasing = [&](int i)
     {
-        f = follow(f, targets[i], attack, release);
+        follower.step(targets[i], 0.0f);
+        const float f = follower.first();
         peak = std::max(peak, f);
         easings[i] = f;
     };
@@ -470,7 +538,7 @@ template <int Channels> void ShimmerCore::followEasingAndRunShelf(float* const* 
         if (!shelfOn && shelfGlideLeft == 0)
             shelf.clearState();
     }
-    easing = f;
+    easing = follower.first();
     easingPeak = peak;
 }
 
@@ -780,10 +848,13 @@ void Shimmer::process(float* const* channels, float* const* listen, int numSampl
             n = std::min(n, crossfade.getRemaining());
 
         float* io[ShimmerCore::maxChannels] = {channels[0] + pos, channels[channelCount > 1 ? 1 : 0] + pos};
-        for (int c = 0; c < channelCount; ++c)
-            std::memcpy(dry[static_cast<size_t>(c)].data(), io[c], bytes(n));
-
         const bool steady = !fade.isMoving() && fade.getValue() >= 1.0f;
+        // The input is kept only where something is made from it: a crossfade, the on/off fade
+        // or the listen signal.
+        if (crossfading || !steady || listen != nullptr)
+            for (int c = 0; c < channelCount; ++c)
+                std::memcpy(dry[static_cast<size_t>(c)].data(), io[c], bytes(n));
+
         if (!steady)
             for (int i = 0; i < n; ++i)
                 fadeBuf[static_cast<size_t>(i)] = fade.next();
