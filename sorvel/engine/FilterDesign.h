@@ -306,12 +306,17 @@ inline double p1(double w) noexcept
     return sq(std::sin(0.5 * w));
 }
 
+// |1 + a1 z^-1 + a2 z^-2|^2 at the frequency whose p1 is x1.
+inline double denominatorSquaredAt(double a1, double a2, double x1) noexcept
+{
+    const double x0 = 1.0 - x1;
+    return sq(1.0 + a1 + a2) * x0 + sq(1.0 - a1 + a2) * x1 - 16.0 * a2 * x0 * x1;
+}
+
 // |1 + a1 z^-1 + a2 z^-2|^2 at w.
 inline double denominatorSquared(double a1, double a2, double w) noexcept
 {
-    const double x1 = p1(w);
-    const double x0 = 1.0 - x1;
-    return sq(1.0 + a1 + a2) * x0 + sq(1.0 - a1 + a2) * x1 - 16.0 * a2 * x0 * x1;
+    return denominatorSquaredAt(a1, a2, p1(w));
 }
 
 // The j-th least-squares frequency, radians per sample: evenly spaced up to 0.9 pi.
@@ -319,6 +324,10 @@ inline double fitFrequency(int j) noexcept
 {
     return (j + 0.5) * 0.9 * pi / fitPoints;
 }
+
+// p1 at every fit frequency, worked out once: each fit needs all of them, and the sines were
+// most of the cost of a design at control rate.
+const std::array<double, fitPoints>& fitP1() noexcept;
 
 // True when B0 p0 + B1 p1 + B2 p2 is a valid squared magnitude (nowhere negative on [0, pi]).
 bool squaredNumeratorValid(double B0, double B1, double B2) noexcept;
@@ -345,18 +354,18 @@ Section fitMatched(double a1, double a2, double wm, double gm, const Prototype& 
     const double F = gm * denominatorSquared(a1, a2, wm) - B0 * p0m;
 
     // B2 is tied to B1 by the match at wm, which leaves B1 to fit.
+    const std::array<double, fitPoints>& p1s = fitP1();
     double sumXY = 0.0, sumXX = 0.0;
     for (int j = 0; j < fitPoints; ++j)
     {
-        const double w = fitFrequency(j);
-        const double target = prototype(w);
+        const double target = prototype(fitFrequency(j));
         const double shaped = shape != nullptr ? target * shape[j] : target;
-        const double t = denominatorSquared(a1, a2, w) * shaped;
+        const double x1 = p1s[static_cast<size_t>(j)];
+        const double t = denominatorSquaredAt(a1, a2, x1) * shaped;
         if (t <= 1e-30)
             continue;
         // Trust the prototype down to -30 dB, less below.
         const double v = weights != nullptr ? weights[j] : std::min(1000.0 * target, 1.0);
-        const double x1 = p1(w);
         const double x0 = 1.0 - x1;
         const double c = 4.0 * x0 * x1 / p2m;
         const double x = v * (x1 - p1m * c) / t;
