@@ -205,6 +205,21 @@ inline Lanes roundedToFloat(Lanes x) noexcept
 #endif
 }
 
+// Both lanes rounded to float and stored, lane 0 to `first`, lane 1 to `second`: one conversion
+// for the two.
+inline void storeAsFloats(Lanes x, float& first, float& second) noexcept
+{
+#if defined(__GNUC__)
+    typedef float Floats __attribute__((vector_size(8)));
+    const Floats both = __builtin_convertvector(x, Floats);
+    first = both[0];
+    second = both[1];
+#else
+    first = static_cast<float>(x[0]);
+    second = static_cast<float>(x[1]);
+#endif
+}
+
 // Count sections of two cascades, from `left` and `right` on, over a run of both channels, sample by
 // sample through the sections so that all 2 x Count recursions overlap.
 template <size_t Count>
@@ -218,9 +233,7 @@ void runPairs(RunningSection* left, RunningSection* right, float* x, float* y, i
         Lanes v{x[i], y[i]};
         for (size_t k = 0; k + 1 < Count; ++k)
             v = roundedToFloat(p[k].run(v));
-        v = p[Count - 1].run(v);
-        x[i] = static_cast<float>(v[0]);
-        y[i] = static_cast<float>(v[1]);
+        storeAsFloats(p[Count - 1].run(v), x[i], y[i]);
     }
     for (size_t k = 0; k < Count; ++k)
         p[k].storeState(left[k], right[k]);

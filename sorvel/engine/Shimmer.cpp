@@ -54,19 +54,19 @@ inline float follow(float state, float in, float attack, float release) noexcept
 struct FollowerPair
 {
 #if defined(__GNUC__)
-    typedef float Levels __attribute__((vector_size(16)));
+    typedef float Levels __attribute__((vector_size(8)));
 
     Levels state, attack, release;
 
     FollowerPair(float first, float second, float attackCoefficient, float releaseCoefficient) noexcept
-        : state{first, second, 0.0f, 0.0f}, attack{attackCoefficient, attackCoefficient, 0.0f, 0.0f},
-          release{releaseCoefficient, releaseCoefficient, 0.0f, 0.0f}
+        : state{first, second}, attack{attackCoefficient, attackCoefficient}, release{releaseCoefficient,
+                                                                                      releaseCoefficient}
     {
     }
 
     void step(float first, float second) noexcept
     {
-        const Levels in{first, second, 0.0f, 0.0f};
+        const Levels in{first, second};
         const Levels difference = state - in;
         const Levels attacked = in + attack * difference, released = in + release * difference;
         state = in > state ? attacked : released;
@@ -79,6 +79,11 @@ struct FollowerPair
     float second() const noexcept
     {
         return state[1];
+    }
+    // Both values, to to[0] and to[1].
+    void store(float* to) const noexcept
+    {
+        std::memcpy(to, &state, 2 * sizeof(float));
     }
 #else
     float a, b, attack, release;
@@ -101,6 +106,11 @@ struct FollowerPair
     float second() const noexcept
     {
         return b;
+    }
+    void store(float* to) const noexcept
+    {
+        to[0] = a;
+        to[1] = b;
     }
 #endif
 };
@@ -167,12 +177,12 @@ void ShimmerCore::configure(int newCharacter) noexcept
     sparkleGain = hasSparkle ? static_cast<float>(std::pow(10.0, row[6] / 20.0) / 0.345) : 0.0f;
 
     md::Design d;
-    md::design(d, md::highPass, 3, rate, essLowHz, 0.0, butterworthQ);
-    essHigh.setLane(0, d.sections[0]);
-    essHigh.setLane(1, d.sections[1]);
     md::design(d, md::lowPass, 3, rate, essHighHz, 0.0, butterworthQ);
-    essLow.setLane(0, d.sections[0]);
-    essLow.setLane(1, d.sections[1]);
+    essFirst.setLane(0, d.sections[0]);
+    essSecond.setLane(0, d.sections[1]);
+    md::design(d, md::highPass, 3, rate, essLowHz, 0.0, butterworthQ);
+    essFirst.setLane(1, d.sections[0]);
+    essSecond.setLane(1, d.sections[1]);
 
     const double centreHz = row[7];
     harshCentreLow.setLane(0, md::designBandPass(rate, centreHz, harshQ));
@@ -215,10 +225,9 @@ void ShimmerCore::clearState() noexcept
     designedGainDb = 0.0;
     displayDb = 0.0f;
 
-    essHigh.clearState();
-    essLow.clearState();
-    essPipe = Lanes{0.0, 0.0};
-    essPipeLow = 0.0;
+    essFirst.clearState();
+    essSecond.clearState();
+    essFirstOut = essSecondOut = Lanes{0.0, 0.0};
     essBandPower = essFullPower = 0.0f;
     easing = easingPeak = 0.0f;
 
@@ -387,28 +396,26 @@ void ShimmerCore::measureEss(const float* mono, int n) noexcept
 {
     // The band filters and both power followers: recurrences only, in one pass so that they
     // overlap. The band stays in double between its sections: a detector signal never stored.
-    Pair high = essHigh, low = essLow;
-    Lanes pipe = essPipe;
-    double pipeLow = essPipeLow;
+    // Lane 0 is the low-pass, lane 1 the high-pass; `second` takes what `first` gave the sample
+    // before, and the low-pass what the high-pass's second section gave the sample before.
+    Pair first = essFirst, second = essSecond;
+    Lanes firstOut = essFirstOut, secondOut = essSecondOut;
     FollowerPair powers(essBandPower, essFullPower, essAttack, essRelease);
-    float* bandPowers = essPowerBuf[0].data();
-    float* fullPowers = essPowerBuf[1].data();
+    float* followed = essPowerBuf.data();
     for (int i = 0; i < n; ++i)
     {
         const float m = mono[i];
-        const Lanes yh = high.run(Lanes{m, pipe[0]});
-        const Lanes yl = low.run(Lanes{pipe[1], pipeLow});
-        pipe = yh;
-        pipeLow = yl[0];
-        const auto b = static_cast<float>(yl[1]);
+        const Lanes in = Lanes{secondOut[1], m};
+        secondOut = second.run(firstOut);
+        firstOut = first.run(in);
+        const auto b = static_cast<float>(secondOut[0]);
         powers.step(b * b, m * m);
-        bandPowers[i] = powers.first();
-        fullPowers[i] = powers.second();
+        powers.store(followed + 2 * i);
     }
-    essHigh = high;
-    essLow = low;
-    essPipe = pipe;
-    essPipeLow = pipeLow;
+    essFirst = first;
+    essSecond = second;
+    essFirstOut = firstOut;
+    essSecondOut = secondOut;
     essBandPower = powers.first();
     essFullPower = powers.second();
 }
@@ -427,13 +434,12 @@ void ShimmerCore::easingTargets(int n, float amount, const float* trace, int tra
     // level inside. Only a ratio inside the window needs its logarithm; most pieces have none,
     // so the logarithm is taken (for every sample, selected, so that the loop vectorises) only
     // in pieces that have one.
-    const float* bandPowers = essPowerBuf[0].data();
-    const float* fullPowers = essPowerBuf[1].data();
+    const float* followed = essPowerBuf.data();
     int inWindow = 0;
     for (int i = 0; i < n; ++i)
     {
-        const float fb = bandPowers[i];
-        const float reference = fullPowers[i] + powerFloor;
+        const float fb = followed[2 * i];
+        const float reference = followed[2 * i + 1] + powerFloor;
         const bool full = fb >= essRatioFull * reference;
         inWindow |= static_cast<int>(fb > essRatioNone * reference && !full);
         targets[i] = full ? 1.0f : 0.0f;
@@ -441,8 +447,8 @@ void ShimmerCore::easingTargets(int n, float amount, const float* trace, int tra
     if (inWindow != 0)
         for (int i = 0; i < n; ++i)
         {
-            const float fb = bandPowers[i];
-            const float reference = fullPowers[i] + powerFloor;
+            const float fb = followed[2 * i];
+            const float reference = followed[2 * i + 1] + powerFloor;
             const float inside = smoothstep((powerDb(fb / reference) - essWindowLowDb) / essWindowWidthDb);
             const float partial = fb > essRatioNone * reference ? inside : 0.0f;
             targets[i] = fb >= essRatioFull * reference ? 1.0f : partial;
@@ -496,9 +502,10 @@ template <int Channels> void ShimmerCore::followEasingAndRunShelf(float* const* 
         const auto runShelf = [&](int i)
         {
             const Lanes y = k.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
-            left[i] = static_cast<float>(y[0]);
             if constexpr (Channels == 2)
-                right[i] = static_cast<float>(y[1]);
+                md::detail::storeAsFloats(y, left[i], right[i]);
+            else
+                left[i] = static_cast<float>(y[0]);
         };
 
         // While the coefficients glide, one step before each sample; the last lands on the target.

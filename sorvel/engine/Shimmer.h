@@ -116,13 +116,12 @@ private:
     double designedGainDb = 0.0;
     float displayDb = 0.0f;
 
-    // Ess measurement on the mono input: 24 dB/oct high-pass at 5 kHz (essHigh, both sections)
-    // then low-pass at 10 kHz (essLow). Each section takes the previous one's output of the sample
-    // before, so the band lags the input by three samples; `essPipe` and `essPipeLow` hold those
-    // outputs.
-    Pair essHigh, essLow;
-    Lanes essPipe{0.0, 0.0};
-    double essPipeLow = 0.0;
+    // Ess measurement on the mono input: 24 dB/oct high-pass at 5 kHz then low-pass at 10 kHz,
+    // first sections in essFirst, second ones in essSecond (lane 0 the low-pass, lane 1 the
+    // high-pass). Each section takes the previous one's output of the sample before, so the band
+    // lags the input by three samples; essFirstOut and essSecondOut hold those outputs.
+    Pair essFirst, essSecond;
+    Lanes essFirstOut{0.0, 0.0}, essSecondOut{0.0, 0.0};
     float essBandPower = 0, essFullPower = 0;
     float easing = 0, easingPeak = 0;
 
@@ -146,7 +145,7 @@ private:
     std::array<float, controlInterval> monoBuf{}, easingBuf{}, gainBuf{};
     std::array<float, 2 * controlInterval> shapeBuf{}, scaleBuf{};
     std::array<std::array<float, controlInterval>, 4> powerBuf{};
-    std::array<std::array<float, controlInterval>, 2> essPowerBuf{}; // followed band and full powers
+    std::array<float, 2 * controlInterval> essPowerBuf{}; // followed band and full power, interleaved
     std::array<float, controlInterval> easingTargetBuf{};
 };
 
