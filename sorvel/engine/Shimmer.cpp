@@ -447,11 +447,9 @@ void ShimmerCore::easingTargets(int n, float amount, const float* trace, int tra
     if (inWindow != 0)
         for (int i = 0; i < n; ++i)
         {
-            const float fb = followed[2 * i];
-            const float reference = followed[2 * i + 1] + powerFloor;
-            const float inside = smoothstep((powerDb(fb / reference) - essWindowLowDb) / essWindowWidthDb);
-            const float partial = fb > essRatioNone * reference ? inside : 0.0f;
-            targets[i] = fb >= essRatioFull * reference ? 1.0f : partial;
+            // The smoothstep's clamp gives 0 below the window and 1 above it.
+            const float ratio = followed[2 * i] / (followed[2 * i + 1] + powerFloor);
+            targets[i] = smoothstep((powerDb(ratio) - essWindowLowDb) * (1.0f / essWindowWidthDb));
         }
 
     // The de-esser's detection, one value per host sample: two doubled samples each.
