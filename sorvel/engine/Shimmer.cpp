@@ -477,12 +477,19 @@ template <int Channels> void ShimmerCore::followEasingAndRunShelf(float* const* 
 {
     const float* targets = easingTargetBuf.data();
     float* easings = easingBuf.data();
-    FollowerPair follower(easing, 0.0f, easeAttack, easeRelease); // the second lane is idle
+    // The easing moves smoothly, so whether it attacks or releases changes seldom: a branch on
+    // it is predicted and leaves the recursion shorter than selecting between both steps does.
+    // Each step is the value follow() gives.
+    float f = easing;
+    const float attack = easeAttack, release = easeRelease;
     float peak = easingPeak;
     const auto followEasing = [&](int i)
     {
-        follower.step(targets[i], 0.0f);
-        const float f = follower.first();
+        const float in = targets[i];
+        if (in > f)
+            f = in + attack * (f - in);
+        else
+            f = in + release * (f - in);
         peak = std::max(peak, f);
         easings[i] = f;
     };
@@ -543,7 +550,7 @@ template <int Channels> void ShimmerCore::followEasingAndRunShelf(float* const* 
         if (!shelfOn && shelfGlideLeft == 0)
             shelf.clearState();
     }
-    easing = follower.first();
+    easing = f;
     easingPeak = peak;
 }
 
