@@ -136,6 +136,7 @@ struct Lanes
     friend Lanes operator+(Lanes a, Lanes b) noexcept { return {a.v[0] + b.v[0], a.v[1] + b.v[1]}; }
     friend Lanes operator-(Lanes a, Lanes b) noexcept { return {a.v[0] - b.v[0], a.v[1] - b.v[1]}; }
     friend Lanes operator*(Lanes a, Lanes b) noexcept { return {a.v[0] * b.v[0], a.v[1] * b.v[1]}; }
+    friend Lanes operator/(Lanes a, Lanes b) noexcept { return {a.v[0] / b.v[0], a.v[1] / b.v[1]}; }
     Lanes& operator+=(Lanes b) noexcept { return *this = *this + b; }
 };
 #endif
@@ -326,6 +327,14 @@ inline double denominatorSquaredAt(double a1, double a2, double x1) noexcept
     return sq(1.0 + a1 + a2) * x0 + sq(1.0 - a1 + a2) * x1 - 16.0 * a2 * x0 * x1;
 }
 
+// The same at two frequencies at once, lane by lane the same arithmetic.
+inline Lanes denominatorSquaredAt(double a1, double a2, Lanes x1) noexcept
+{
+    const Lanes x0 = Lanes{1.0, 1.0} - x1;
+    const double low = sq(1.0 + a1 + a2), high = sq(1.0 - a1 + a2), cross = 16.0 * a2;
+    return Lanes{low, low} * x0 + Lanes{high, high} * x1 - Lanes{cross, cross} * x0 * x1;
+}
+
 // |1 + a1 z^-1 + a2 z^-2|^2 at w.
 inline double denominatorSquared(double a1, double a2, double w) noexcept
 {
@@ -366,25 +375,36 @@ Section fitMatched(double a1, double a2, double wm, double gm, const Prototype& 
     const double p2m = 4.0 * p0m * p1m;
     const double F = gm * denominatorSquared(a1, a2, wm) - B0 * p0m;
 
-    // B2 is tied to B1 by the match at wm, which leaves B1 to fit.
-    const std::array<double, fitPoints>& p1s = fitP1();
-    double sumXY = 0.0, sumXX = 0.0;
+    // B2 is tied to B1 by the match at wm, which leaves B1 to fit. The divisions are most of a
+    // design's time and a division of two lanes costs what one of a single value does, so the
+    // fit runs two points at a time, lane by lane the arithmetic of one point; the sums still
+    // take the points in order.
+    std::array<double, fitPoints> shaped, trust;
     for (int j = 0; j < fitPoints; ++j)
     {
         const double target = prototype(fitFrequency(j));
-        const double shaped = shape != nullptr ? target * shape[j] : target;
-        const double x1 = p1s[static_cast<size_t>(j)];
-        const double t = denominatorSquaredAt(a1, a2, x1) * shaped;
-        if (t <= 1e-30)
-            continue;
+        shaped[static_cast<size_t>(j)] = shape != nullptr ? target * shape[j] : target;
         // Trust the prototype down to -30 dB, less below.
-        const double v = weights != nullptr ? weights[j] : std::min(1000.0 * target, 1.0);
-        const double x0 = 1.0 - x1;
-        const double c = 4.0 * x0 * x1 / p2m;
-        const double x = v * (x1 - p1m * c) / t;
-        const double y = v * ((B0 * x0 + F * c) / t - 1.0);
-        sumXY += x * y;
-        sumXX += x * x;
+        trust[static_cast<size_t>(j)] = weights != nullptr ? weights[j] : std::min(1000.0 * target, 1.0);
+    }
+    const std::array<double, fitPoints>& p1s = fitP1();
+    double sumXY = 0.0, sumXX = 0.0;
+    static_assert(fitPoints % 2 == 0, "points go in pairs");
+    for (size_t j = 0; j < fitPoints; j += 2)
+    {
+        const Lanes x1{p1s[j], p1s[j + 1]};
+        const Lanes t = denominatorSquaredAt(a1, a2, x1) * Lanes{shaped[j], shaped[j + 1]};
+        const Lanes v{trust[j], trust[j + 1]};
+        const Lanes x0 = Lanes{1.0, 1.0} - x1;
+        const Lanes c = Lanes{4.0, 4.0} * x0 * x1 / Lanes{p2m, p2m};
+        const Lanes x = v * (x1 - Lanes{p1m, p1m} * c) / t;
+        const Lanes y = v * ((Lanes{B0, B0} * x0 + Lanes{F, F} * c) / t - Lanes{1.0, 1.0});
+        for (int lane = 0; lane < 2; ++lane)
+            if (!(t[lane] <= 1e-30)) // a point the prototype gives nothing at is left out
+            {
+                sumXY += x[lane] * y[lane];
+                sumXX += x[lane] * x[lane];
+            }
     }
     const double B1 = sumXX > 0.0 ? -sumXY / sumXX : 0.0;
     const double B2 = (F - B1 * p1m) / p2m;
