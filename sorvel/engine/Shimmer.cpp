@@ -365,10 +365,14 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
     // shelf's loop, after the taming: it reads only the ess measurement, and the two recursions
     // overlap there.
     measureEss(monoBuf.data(), n);
-    easingTargets(n, amount, trace, traceStart);
+    easingTargets(n, amount);
     if (amount < 0.0f || reductionDb > 0.0f)
         tame<Channels>(io, monoBuf.data(), n, amount, weights, meter);
-    followEasingAndRunShelf<Channels>(io, n);
+    // The de-esser's detection counts only while the easing is enabled.
+    if (amount > 0.0f && trace != nullptr)
+        followEasingAndRunShelf<Channels>(io, n, trace, traceStart);
+    else
+        followEasingAndRunShelf<Channels>(io, n, noTrace.data(), 0);
 
     if (hasSparkle && (sparkleScale > 0.0f || sparkleScaleLeft > 0 || sparkleScaleTarget > 0.0f))
     {
@@ -420,7 +424,7 @@ void ShimmerCore::measureEss(const float* mono, int n) noexcept
     essFullPower = powers.second();
 }
 
-void ShimmerCore::easingTargets(int n, float amount, const float* trace, int traceStart) noexcept
+void ShimmerCore::easingTargets(int n, float amount) noexcept
 {
     float* targets = easingTargetBuf.data();
     // Disabled, the follower follows 0.
@@ -451,29 +455,11 @@ void ShimmerCore::easingTargets(int n, float amount, const float* trace, int tra
             const float ratio = followed[2 * i] / (followed[2 * i + 1] + powerFloor);
             targets[i] = smoothstep((powerDb(ratio) - essWindowLowDb) * (1.0f / essWindowWidthDb));
         }
-
-    // The de-esser's detection, one value per host sample: two doubled samples each.
-    if (trace == nullptr)
-        return;
-    const auto traced = [trace](int hostSample) { return std::clamp(trace[hostSample], 0.0f, 1.0f); };
-    int i = 0;
-    int hostSample = traceStart >> 1;
-    if ((traceStart & 1) != 0 && n > 0)
-    {
-        targets[0] = std::max(targets[0], traced(hostSample++));
-        i = 1;
-    }
-    for (; i + 1 < n; i += 2)
-    {
-        const float t = traced(hostSample++);
-        targets[i] = std::max(targets[i], t);
-        targets[i + 1] = std::max(targets[i + 1], t);
-    }
-    if (i < n)
-        targets[i] = std::max(targets[i], traced(hostSample));
 }
 
-template <int Channels> void ShimmerCore::followEasingAndRunShelf(float* const* io, int n) noexcept
+template <int Channels>
+void ShimmerCore::followEasingAndRunShelf(float* const* io, int n, const float* trace,
+                                          int traceStart) noexcept
 {
     const float* targets = easingTargetBuf.data();
     float* easings = easingBuf.data();
@@ -485,7 +471,8 @@ template <int Channels> void ShimmerCore::followEasingAndRunShelf(float* const* 
     float peak = easingPeak;
     const auto followEasing = [&](int i)
     {
-        const float in = targets[i];
+        // With the de-esser's detection: one value per host sample, two doubled samples each.
+        const float in = std::max(targets[i], std::clamp(trace[(traceStart + i) >> 1], 0.0f, 1.0f));
         if (in > f)
             f = in + attack * (f - in);
         else

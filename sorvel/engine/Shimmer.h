@@ -81,8 +81,9 @@ private:
                       const float* weights, ShimmerMeter& meter) noexcept;
     void controlUpdate(float amount) noexcept;
     void measureEss(const float* mono, int n) noexcept;
-    void easingTargets(int n, float amount, const float* trace, int traceStart) noexcept;
-    template <int Channels> void followEasingAndRunShelf(float* const* io, int n) noexcept;
+    void easingTargets(int n, float amount) noexcept;
+    template <int Channels>
+    void followEasingAndRunShelf(float* const* io, int n, const float* trace, int traceStart) noexcept;
     template <int Channels>
     void tame(float* const* io, const float* mono, int n, float amount, const float* weights,
               ShimmerMeter& meter) noexcept;
@@ -147,6 +148,7 @@ private:
     std::array<std::array<float, controlInterval>, 4> powerBuf{};
     std::array<float, 2 * controlInterval> essPowerBuf{}; // followed band and full power, interleaved
     std::array<float, controlInterval> easingTargetBuf{};
+    static constexpr std::array<float, controlInterval / 2> noTrace{}; // stands in for a missing trace
 };
 
 // The Shimmer module: "plus lifts the air with a smooth shelf that eases off on esses; minus
