@@ -361,18 +361,18 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
         std::memcpy(monoBuf.data(), io[0], static_cast<size_t>(n) * sizeof(float));
 
     // Both measurements hear the input; the taming cuts for negative amounts, the shelf lifts for
-    // positive ones (each only lets go while the other comes in). The easing follower runs in the
-    // shelf's loop, after the taming: it reads only the ess measurement, and the two recursions
-    // overlap there.
-    measureEss(monoBuf.data(), n);
-    easingTargets(n, amount);
+    // positive ones (each only lets go while the other comes in). The taming goes first: the
+    // shelf hears its output, the ess measurement only the mono input. The de-esser's detection
+    // counts only while the easing is enabled.
     if (amount < 0.0f || reductionDb > 0.0f)
         tame<Channels>(io, monoBuf.data(), n, amount, weights, meter);
-    // The de-esser's detection counts only while the easing is enabled.
-    if (amount > 0.0f && trace != nullptr)
-        followEasingAndRunShelf<Channels>(io, n, trace, traceStart);
+    const bool traced = amount > 0.0f && trace != nullptr;
+    const float* hostTrace = traced ? trace : noTrace.data();
+    const int tracePosition = traced ? traceStart : 0;
+    if (shelfOn || shelfGlideLeft > 0)
+        measureEssAndRunShelf<Channels, true>(io, monoBuf.data(), n, amount, hostTrace, tracePosition);
     else
-        followEasingAndRunShelf<Channels>(io, n, noTrace.data(), 0);
+        measureEssAndRunShelf<Channels, false>(io, monoBuf.data(), n, amount, hostTrace, tracePosition);
 
     if (hasSparkle && (sparkleScale > 0.0f || sparkleScaleLeft > 0 || sparkleScaleTarget > 0.0f))
     {
@@ -396,37 +396,9 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
     }
 }
 
-void ShimmerCore::measureEss(const float* mono, int n) noexcept
+void ShimmerCore::easingTargets(int start, int n, float amount) noexcept
 {
-    // The band filters and both power followers: recurrences only, in one pass so that they
-    // overlap. The band stays in double between its sections: a detector signal never stored.
-    // Lane 0 is the low-pass, lane 1 the high-pass; `second` takes what `first` gave the sample
-    // before, and the low-pass what the high-pass's second section gave the sample before.
-    Pair first = essFirst, second = essSecond;
-    Lanes firstOut = essFirstOut, secondOut = essSecondOut;
-    FollowerPair powers(essBandPower, essFullPower, essAttack, essRelease);
-    float* followed = essPowerBuf.data();
-    for (int i = 0; i < n; ++i)
-    {
-        const float m = mono[i];
-        const Lanes in = Lanes{secondOut[1], m};
-        secondOut = second.run(firstOut);
-        firstOut = first.run(in);
-        const auto b = static_cast<float>(secondOut[0]);
-        powers.step(b * b, m * m);
-        powers.store(followed + 2 * i);
-    }
-    essFirst = first;
-    essSecond = second;
-    essFirstOut = firstOut;
-    essSecondOut = secondOut;
-    essBandPower = powers.first();
-    essFullPower = powers.second();
-}
-
-void ShimmerCore::easingTargets(int n, float amount) noexcept
-{
-    float* targets = easingTargetBuf.data();
+    float* targets = easingTargetBuf.data() + start;
     // Disabled, the follower follows 0.
     if (amount <= 0.0f)
     {
@@ -438,7 +410,7 @@ void ShimmerCore::easingTargets(int n, float amount) noexcept
     // level inside. Only a ratio inside the window needs its logarithm; most pieces have none,
     // so the logarithm is taken (for every sample, selected, so that the loop vectorises) only
     // in pieces that have one.
-    const float* followed = essPowerBuf.data();
+    const float* followed = essPowerBuf.data() + 2 * start;
     int inWindow = 0;
     for (int i = 0; i < n; ++i)
     {
@@ -457,15 +429,40 @@ void ShimmerCore::easingTargets(int n, float amount) noexcept
         }
 }
 
-template <int Channels>
-void ShimmerCore::followEasingAndRunShelf(float* const* io, int n, const float* trace,
-                                          int traceStart) noexcept
+template <int Channels, bool WithShelf>
+void ShimmerCore::measureEssAndRunShelf(float* const* io, const float* mono, int n, float amount,
+                                        const float* trace, int traceStart) noexcept
 {
-    const float* targets = easingTargetBuf.data();
-    float* easings = easingBuf.data();
+    // Three recursions: the ess band with its power followers, the shelf, and the easing
+    // follower. The easing's target comes from the followed powers without a recursion and is
+    // worked out a sub-block at a time (vectorised), so the easing follows one sub-block behind,
+    // in the loop of the next sub-block's band and shelf, and all three recursions overlap. Its
+    // values are read only after the chunk (the peak, and the sparkle).
+    constexpr int subBlock = 16;
+
+    // The band: lane 0 the low-pass, lane 1 the high-pass; `second` takes what `first` gave the
+    // sample before, and the low-pass what the high-pass's second section gave the sample before.
+    // It stays in double between its sections: a detector signal that is never stored.
+    Pair first = essFirst, second = essSecond;
+    Lanes firstOut = essFirstOut, secondOut = essSecondOut;
+    FollowerPair powers(essBandPower, essFullPower, essAttack, essRelease);
+    float* followed = essPowerBuf.data();
+    const auto measure = [&](int i)
+    {
+        const float m = mono[i];
+        const Lanes in = Lanes{secondOut[1], m};
+        secondOut = second.run(firstOut);
+        firstOut = first.run(in);
+        const auto b = static_cast<float>(secondOut[0]);
+        powers.step(b * b, m * m);
+        powers.store(followed + 2 * i);
+    };
+
     // The easing moves smoothly, so whether it attacks or releases changes seldom: a branch on
     // it is predicted and leaves the recursion shorter than selecting between both steps does.
     // Each step is the value follow() gives.
+    const float* targets = easingTargetBuf.data();
+    float* easings = easingBuf.data();
     float f = easing;
     const float attack = easeAttack, release = easeRelease;
     float peak = easingPeak;
@@ -481,64 +478,84 @@ void ShimmerCore::followEasingAndRunShelf(float* const* io, int n, const float* 
         easings[i] = f;
     };
 
-    if (!shelfOn && shelfGlideLeft == 0)
+    // While the shelf's coefficients glide, one step before each sample; the last lands on the
+    // target.
+    Pair k = shelf;
+    int glide = shelfGlideLeft;
+    float* left = io[0];
+    float* right = io[Channels - 1];
+    const auto runShelf = [&](int i)
     {
-        for (int i = 0; i < n; ++i)
-            followEasing(i);
-    }
-    else
-    {
-        Pair k = shelf;
-        float* left = io[0];
-        float* right = io[Channels - 1];
-        const auto runShelf = [&](int i)
+        if constexpr (WithShelf)
         {
+            if (glide > 0)
+            {
+                if (--glide == 0)
+                {
+                    k.b0 = shelfTarget.b0;
+                    k.b1 = shelfTarget.b1;
+                    k.b2 = shelfTarget.b2;
+                    k.a1 = shelfTarget.a1;
+                    k.a2 = shelfTarget.a2;
+                }
+                else
+                {
+                    k.b0 += shelfStep.b0;
+                    k.b1 += shelfStep.b1;
+                    k.b2 += shelfStep.b2;
+                    k.a1 += shelfStep.a1;
+                    k.a2 += shelfStep.a2;
+                }
+            }
             const Lanes y = k.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
             if constexpr (Channels == 2)
                 md::detail::storeAsFloats(y, left[i], right[i]);
             else
                 left[i] = static_cast<float>(y[0]);
-        };
+        }
+    };
 
-        // While the coefficients glide, one step before each sample; the last lands on the target.
-        int glide = shelfGlideLeft;
-        const int gliding = std::min(glide, n);
-        int i = 0;
-        for (; i < gliding; ++i)
+    int lagging = 0, laggingLength = 0; // the sub-block whose easing is still to follow
+    for (int start = 0; start < n; start += subBlock)
+    {
+        const int length = std::min(subBlock, n - start);
+        const int together = std::min(length, laggingLength);
+        for (int i = 0; i < together; ++i)
         {
-            if (--glide == 0)
-            {
-                k.b0 = shelfTarget.b0;
-                k.b1 = shelfTarget.b1;
-                k.b2 = shelfTarget.b2;
-                k.a1 = shelfTarget.a1;
-                k.a2 = shelfTarget.a2;
-            }
-            else
-            {
-                k.b0 += shelfStep.b0;
-                k.b1 += shelfStep.b1;
-                k.b2 += shelfStep.b2;
-                k.a1 += shelfStep.a1;
-                k.a2 += shelfStep.a2;
-            }
-            followEasing(i);
-            runShelf(i);
+            measure(start + i);
+            runShelf(start + i);
+            followEasing(lagging + i);
         }
-        for (; i < n; ++i)
+        for (int i = together; i < length; ++i)
         {
-            followEasing(i);
-            runShelf(i);
+            measure(start + i);
+            runShelf(start + i);
         }
+        for (int i = together; i < laggingLength; ++i)
+            followEasing(lagging + i);
+        easingTargets(start, length, amount);
+        lagging = start;
+        laggingLength = length;
+    }
+    for (int i = 0; i < laggingLength; ++i)
+        followEasing(lagging + i);
+
+    essFirst = first;
+    essSecond = second;
+    essFirstOut = firstOut;
+    essSecondOut = secondOut;
+    essBandPower = powers.first();
+    essFullPower = powers.second();
+    easing = f;
+    easingPeak = peak;
+    if constexpr (WithShelf)
+    {
         shelf = k;
         shelfGlideLeft = glide;
-
         // Off and at rest: the identity section, with nothing left in it.
         if (!shelfOn && shelfGlideLeft == 0)
             shelf.clearState();
     }
-    easing = f;
-    easingPeak = peak;
 }
 
 template <int Channels>

@@ -80,10 +80,10 @@ private:
     void processChunk(float* const* io, int n, float amount, const float* trace, int traceStart,
                       const float* weights, ShimmerMeter& meter) noexcept;
     void controlUpdate(float amount) noexcept;
-    void measureEss(const float* mono, int n) noexcept;
-    void easingTargets(int n, float amount) noexcept;
-    template <int Channels>
-    void followEasingAndRunShelf(float* const* io, int n, const float* trace, int traceStart) noexcept;
+    void easingTargets(int start, int n, float amount) noexcept;
+    template <int Channels, bool WithShelf>
+    void measureEssAndRunShelf(float* const* io, const float* mono, int n, float amount, const float* trace,
+                               int traceStart) noexcept;
     template <int Channels>
     void tame(float* const* io, const float* mono, int n, float amount, const float* weights,
               ShimmerMeter& meter) noexcept;
