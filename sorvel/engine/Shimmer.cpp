@@ -407,7 +407,7 @@ void ShimmerCore::easingTargets(int start, int n, float amount) noexcept
     }
 
     // The ess ratio against its window: none below it, full above it, the smoothstep of its
-    // level inside. Only a ratio inside the window needs its logarithm; most pieces have none,
+    // level inside. Only a ratio inside the window needs its logarithm; many pieces have none,
     // so the logarithm is taken (for every sample, selected, so that the loop vectorises) only
     // in pieces that have one.
     const float* followed = essPowerBuf.data() + 2 * start;
