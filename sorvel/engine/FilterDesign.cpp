@@ -192,7 +192,7 @@ void designLowPass(Design& out, const Corner& c, int order, double q) noexcept
         double sumXY = 0.0, sumXX = 0.0;
         for (size_t j = 0; j < n; ++j)
         {
-            const double x1 = p1(detail::fitFrequency(static_cast<int>(j)));
+            const double x1 = detail::fitP1()[j];
             const double x0 = 1.0 - x1;
             const double L = (sq(1.0 + p) * x1 + B0 * x0) * shape[j] / (1.0 + W[j] * W[j]);
             const double x = weights[j] * x1 / L;
@@ -356,6 +356,20 @@ void design(Design& out, int kind, int slopeIndex, double sampleRate, double fre
     default:
         break; // unknown kinds are a unity filter
     }
+}
+
+const std::array<double, detail::fitPoints>& detail::fitP1() noexcept
+{
+    // Filled by the first design (a module's prepare); a table local to this function cannot be
+    // read before it is filled, whatever the order of static initialisation.
+    static const std::array<double, fitPoints> table = []
+    {
+        std::array<double, fitPoints> values{};
+        for (int j = 0; j < fitPoints; ++j)
+            values[static_cast<size_t>(j)] = p1(fitFrequency(j));
+        return values;
+    }();
+    return table;
 }
 
 double squaredMagnitude(const Section& s, double w) noexcept

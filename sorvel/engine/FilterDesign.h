@@ -124,6 +124,124 @@ struct RunningSection
     }
 };
 
+// Two doubles in one vector register: the lanes of a SectionPair.
+#if defined(__GNUC__)
+typedef double Lanes __attribute__((vector_size(16)));
+#else
+struct Lanes
+{
+    double v[2];
+    double operator[](int i) const noexcept { return v[i]; }
+    double& operator[](int i) noexcept { return v[i]; }
+    friend Lanes operator+(Lanes a, Lanes b) noexcept { return {a.v[0] + b.v[0], a.v[1] + b.v[1]}; }
+    friend Lanes operator-(Lanes a, Lanes b) noexcept { return {a.v[0] - b.v[0], a.v[1] - b.v[1]}; }
+    friend Lanes operator*(Lanes a, Lanes b) noexcept { return {a.v[0] * b.v[0], a.v[1] * b.v[1]}; }
+    friend Lanes operator/(Lanes a, Lanes b) noexcept { return {a.v[0] / b.v[0], a.v[1] / b.v[1]}; }
+    Lanes& operator+=(Lanes b) noexcept { return *this = *this + b; }
+};
+#endif
+
+// Two running sections side by side, one vector register per coefficient and state word: per
+// lane exactly the arithmetic of RunningSection, so two independent recursions cost one. The
+// lanes are two channels of one filter, or two stages of one chain a sample apart. Belongs to
+// the thread that runs its owner (the audio thread for the modules).
+struct SectionPair
+{
+    Lanes b0{1.0, 1.0}, b1{0.0, 0.0}, b2{0.0, 0.0}, a1{0.0, 0.0}, a2{0.0, 0.0};
+    Lanes s1{0.0, 0.0}, s2{0.0, 0.0};
+
+    // Coefficients of one lane; its state words carry on.
+    void setLane(int lane, const Section& s) noexcept
+    {
+        b0[lane] = s.b0;
+        b1[lane] = s.b1;
+        b2[lane] = s.b2;
+        a1[lane] = s.a1;
+        a2[lane] = s.a2;
+    }
+
+    void clearState() noexcept { s1 = s2 = Lanes{0.0, 0.0}; }
+
+    // Coefficients and state of two running sections, and back.
+    void load(const RunningSection& left, const RunningSection& right) noexcept
+    {
+        b0 = Lanes{left.b0, right.b0};
+        b1 = Lanes{left.b1, right.b1};
+        b2 = Lanes{left.b2, right.b2};
+        a1 = Lanes{left.a1, right.a1};
+        a2 = Lanes{left.a2, right.a2};
+        s1 = Lanes{left.s1, right.s1};
+        s2 = Lanes{left.s2, right.s2};
+    }
+    void storeState(RunningSection& left, RunningSection& right) const noexcept
+    {
+        left.s1 = s1[0];
+        left.s2 = s2[0];
+        right.s1 = s1[1];
+        right.s2 = s2[1];
+    }
+
+    Lanes run(Lanes x) noexcept
+    {
+        const Lanes y = b0 * x + s1;
+        s1 = b1 * x - a1 * y + s2;
+        s2 = b2 * x - a2 * y;
+        return y;
+    }
+};
+
+namespace detail
+{
+
+// Both lanes rounded to float, as a RunningSection's output is. GCC 12 drops the rounding when
+// it is written lane by lane into a vector, so it is written as a vector conversion.
+inline Lanes roundedToFloat(Lanes x) noexcept
+{
+#if defined(__GNUC__)
+    typedef float Floats __attribute__((vector_size(8)));
+    return __builtin_convertvector(__builtin_convertvector(x, Floats), Lanes);
+#else
+    return Lanes{static_cast<double>(static_cast<float>(x[0])),
+                 static_cast<double>(static_cast<float>(x[1]))};
+#endif
+}
+
+// Both lanes rounded to float and stored, lane 0 to `first`, lane 1 to `second`: one conversion
+// for the two.
+inline void storeAsFloats(Lanes x, float& first, float& second) noexcept
+{
+#if defined(__GNUC__)
+    typedef float Floats __attribute__((vector_size(8)));
+    const Floats both = __builtin_convertvector(x, Floats);
+    first = both[0];
+    second = both[1];
+#else
+    first = static_cast<float>(x[0]);
+    second = static_cast<float>(x[1]);
+#endif
+}
+
+// Count sections of two cascades, from `left` and `right` on, over a run of both channels, sample by
+// sample through the sections so that all 2 x Count recursions overlap.
+template <size_t Count>
+void runPairs(RunningSection* left, RunningSection* right, float* x, float* y, int n) noexcept
+{
+    SectionPair p[Count];
+    for (size_t k = 0; k < Count; ++k)
+        p[k].load(left[k], right[k]);
+    for (int i = 0; i < n; ++i)
+    {
+        Lanes v{x[i], y[i]};
+        for (size_t k = 0; k + 1 < Count; ++k)
+            v = roundedToFloat(p[k].run(v));
+        storeAsFloats(p[Count - 1].run(v), x[i], y[i]);
+    }
+    for (size_t k = 0; k < Count; ++k)
+        p[k].storeState(left[k], right[k]);
+}
+
+} // namespace detail
+
 // Up to MaxSections running sections in series, `count` of them in use. Owned and run by one
 // thread (the audio thread for the modules).
 template <int MaxSections> struct Cascade
@@ -161,6 +279,29 @@ template <int MaxSections> struct Cascade
     }
 };
 
+// Two channels of one filter, in place: `left` over x and `right` over y, their recursions
+// interleaved in one loop (the same result, bit for bit, as running each cascade alone).
+// Cascades of different lengths run one after the other.
+template <int MaxSections>
+void processTwoChannels(Cascade<MaxSections>& left, Cascade<MaxSections>& right, float* x, float* y,
+                        int n) noexcept
+{
+    if (left.count != right.count)
+    {
+        left.process(x, n);
+        right.process(y, n);
+        return;
+    }
+    // Two sections at a time keep every coefficient in a register.
+    int k = 0;
+    for (; k + 2 <= left.count; k += 2)
+        detail::runPairs<2>(&left.sections[static_cast<size_t>(k)], &right.sections[static_cast<size_t>(k)],
+                            x, y, n);
+    if (k < left.count)
+        detail::runPairs<1>(&left.sections[static_cast<size_t>(k)], &right.sections[static_cast<size_t>(k)],
+                            x, y, n);
+}
+
 namespace detail
 {
 
@@ -179,12 +320,25 @@ inline double p1(double w) noexcept
     return sq(std::sin(0.5 * w));
 }
 
+// |1 + a1 z^-1 + a2 z^-2|^2 at the frequency whose p1 is x1.
+inline double denominatorSquaredAt(double a1, double a2, double x1) noexcept
+{
+    const double x0 = 1.0 - x1;
+    return sq(1.0 + a1 + a2) * x0 + sq(1.0 - a1 + a2) * x1 - 16.0 * a2 * x0 * x1;
+}
+
+// The same at two frequencies at once, lane by lane the same arithmetic.
+inline Lanes denominatorSquaredAt(double a1, double a2, Lanes x1) noexcept
+{
+    const Lanes x0 = Lanes{1.0, 1.0} - x1;
+    const double low = sq(1.0 + a1 + a2), high = sq(1.0 - a1 + a2), cross = 16.0 * a2;
+    return Lanes{low, low} * x0 + Lanes{high, high} * x1 - Lanes{cross, cross} * x0 * x1;
+}
+
 // |1 + a1 z^-1 + a2 z^-2|^2 at w.
 inline double denominatorSquared(double a1, double a2, double w) noexcept
 {
-    const double x1 = p1(w);
-    const double x0 = 1.0 - x1;
-    return sq(1.0 + a1 + a2) * x0 + sq(1.0 - a1 + a2) * x1 - 16.0 * a2 * x0 * x1;
+    return denominatorSquaredAt(a1, a2, p1(w));
 }
 
 // The j-th least-squares frequency, radians per sample: evenly spaced up to 0.9 pi.
@@ -192,6 +346,10 @@ inline double fitFrequency(int j) noexcept
 {
     return (j + 0.5) * 0.9 * pi / fitPoints;
 }
+
+// p1 at every fit frequency, worked out once: each fit needs all of them, and the sines were
+// most of the cost of a design at control rate.
+const std::array<double, fitPoints>& fitP1() noexcept;
 
 // True when B0 p0 + B1 p1 + B2 p2 is a valid squared magnitude (nowhere negative on [0, pi]).
 bool squaredNumeratorValid(double B0, double B1, double B2) noexcept;
@@ -217,25 +375,36 @@ Section fitMatched(double a1, double a2, double wm, double gm, const Prototype& 
     const double p2m = 4.0 * p0m * p1m;
     const double F = gm * denominatorSquared(a1, a2, wm) - B0 * p0m;
 
-    // B2 is tied to B1 by the match at wm, which leaves B1 to fit.
-    double sumXY = 0.0, sumXX = 0.0;
+    // B2 is tied to B1 by the match at wm, which leaves B1 to fit. The divisions are most of a
+    // design's time and a division of two lanes costs what one of a single value does, so the
+    // fit runs two points at a time, lane by lane the arithmetic of one point; the sums still
+    // take the points in order.
+    std::array<double, fitPoints> shaped, trust;
     for (int j = 0; j < fitPoints; ++j)
     {
-        const double w = fitFrequency(j);
-        const double target = prototype(w);
-        const double shaped = shape != nullptr ? target * shape[j] : target;
-        const double t = denominatorSquared(a1, a2, w) * shaped;
-        if (t <= 1e-30)
-            continue;
+        const double target = prototype(fitFrequency(j));
+        shaped[static_cast<size_t>(j)] = shape != nullptr ? target * shape[j] : target;
         // Trust the prototype down to -30 dB, less below.
-        const double v = weights != nullptr ? weights[j] : std::min(1000.0 * target, 1.0);
-        const double x1 = p1(w);
-        const double x0 = 1.0 - x1;
-        const double c = 4.0 * x0 * x1 / p2m;
-        const double x = v * (x1 - p1m * c) / t;
-        const double y = v * ((B0 * x0 + F * c) / t - 1.0);
-        sumXY += x * y;
-        sumXX += x * x;
+        trust[static_cast<size_t>(j)] = weights != nullptr ? weights[j] : std::min(1000.0 * target, 1.0);
+    }
+    const std::array<double, fitPoints>& p1s = fitP1();
+    double sumXY = 0.0, sumXX = 0.0;
+    static_assert(fitPoints % 2 == 0, "points go in pairs");
+    for (size_t j = 0; j < fitPoints; j += 2)
+    {
+        const Lanes x1{p1s[j], p1s[j + 1]};
+        const Lanes t = denominatorSquaredAt(a1, a2, x1) * Lanes{shaped[j], shaped[j + 1]};
+        const Lanes v{trust[j], trust[j + 1]};
+        const Lanes x0 = Lanes{1.0, 1.0} - x1;
+        const Lanes c = Lanes{4.0, 4.0} * x0 * x1 / Lanes{p2m, p2m};
+        const Lanes x = v * (x1 - Lanes{p1m, p1m} * c) / t;
+        const Lanes y = v * ((Lanes{B0, B0} * x0 + Lanes{F, F} * c) / t - Lanes{1.0, 1.0});
+        for (int lane = 0; lane < 2; ++lane)
+            if (!(t[lane] <= 1e-30)) // a point the prototype gives nothing at is left out
+            {
+                sumXY += x[lane] * y[lane];
+                sumXX += x[lane] * x[lane];
+            }
     }
     const double B1 = sumXX > 0.0 ? -sumXY / sumXX : 0.0;
     const double B2 = (F - B1 * p1m) / p2m;

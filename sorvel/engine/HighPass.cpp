@@ -87,9 +87,13 @@ void HighPass::process(float* const* channels, int n) noexcept
         if (!fading)
         {
             Slot& slot = slots[static_cast<size_t>(active)];
-            if (slot.choice != 0)
-                for (int ch = 0; ch < numChannels; ++ch)
-                    slot.channels[static_cast<size_t>(ch)].process(channels[ch] + done, n - done);
+            if (slot.choice == 0)
+                return;
+            if (numChannels == 2)
+                md::processTwoChannels(slot.channels[0], slot.channels[1], channels[0] + done,
+                                       channels[1] + done, n - done);
+            else
+                slot.channels[0].process(channels[0] + done, n - done);
             return;
         }
         const int len = std::min(n - done, fade.getRemaining());

@@ -1,11 +1,11 @@
 #include "Shimmer.h"
 
+#include "common/dsp/FastMath.h"
 #include "common/dsp/OnePole.h"
 #include "sorvel/engine/Tanh7.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 
 namespace eng::vocal
@@ -31,18 +31,89 @@ constexpr float harshnessScale = 1.2f;
 constexpr float powerFloor = 1e-20f;
 // A reduction below this is no reduction: the taming stage stops and its bells rest.
 constexpr float reductionRestDb = 1e-6f;
-constexpr float dbToOctaves = 0.166096405f; // log2(10) / 20: 10^(-g/20) = 2^(-g x this)
 
 float coefficient(double seconds, double rate)
 {
     return static_cast<float>(sv::onePoleCoefficient(seconds, rate));
 }
 
-// Power follower: attack when the new value is above the follower, release otherwise.
+// Power follower: in + (in > state ? attack : release) x (state - in). The attack coefficient
+// is never above the release one (a shorter time), so the step taken is always the larger of the
+// two candidates: above the follower (state - in < 0) the attack one, otherwise the release one,
+// exactly, as rounding keeps that order. A maximum instead of a compare keeps the loops free of
+// branches that the signal would keep mispredicting.
 inline float follow(float state, float in, float attack, float release) noexcept
 {
-    return in + (in > state ? attack : release) * (state - in);
+    const float difference = state - in;
+    return std::max(in + attack * difference, in + release * difference);
 }
+
+// Two power followers with the same times side by side: each step the same value as follow(),
+// both candidates computed and the right one selected in one vector register, which leaves the
+// recursion shorter than a maximum does and has no branch. Audio thread (ShimmerCore's).
+struct FollowerPair
+{
+#if defined(__GNUC__)
+    typedef float Levels __attribute__((vector_size(8)));
+
+    Levels state, attack, release;
+
+    FollowerPair(float first, float second, float attackCoefficient, float releaseCoefficient) noexcept
+        : state{first, second}, attack{attackCoefficient, attackCoefficient}, release{releaseCoefficient,
+                                                                                      releaseCoefficient}
+    {
+    }
+
+    void step(float first, float second) noexcept
+    {
+        const Levels in{first, second};
+        const Levels difference = state - in;
+        const Levels attacked = in + attack * difference, released = in + release * difference;
+        state = in > state ? attacked : released;
+    }
+
+    float first() const noexcept
+    {
+        return state[0];
+    }
+    float second() const noexcept
+    {
+        return state[1];
+    }
+    // Both values, to to[0] and to[1].
+    void store(float* to) const noexcept
+    {
+        std::memcpy(to, &state, 2 * sizeof(float));
+    }
+#else
+    float a, b, attack, release;
+
+    FollowerPair(float first, float second, float attackCoefficient, float releaseCoefficient) noexcept
+        : a(first), b(second), attack(attackCoefficient), release(releaseCoefficient)
+    {
+    }
+
+    void step(float first, float second) noexcept
+    {
+        a = follow(a, first, attack, release);
+        b = follow(b, second, attack, release);
+    }
+
+    float first() const noexcept
+    {
+        return a;
+    }
+    float second() const noexcept
+    {
+        return b;
+    }
+    void store(float* to) const noexcept
+    {
+        to[0] = a;
+        to[1] = b;
+    }
+#endif
+};
 
 // Smoothstep of x clamped to 0..1. The clamp is written with fabs so that loops using it
 // vectorise (to the vectoriser a compare-and-select of floats is control flow).
@@ -54,41 +125,10 @@ inline float smoothstep(float x) noexcept
     return v * v * (3.0f - 2.0f * v);
 }
 
-// 10 log10 of a power (never negative), floored at 1e-20 first: the exponent, and log2 of the
-// mantissa folded to [sqrt(1/2), sqrt(2)) through the atanh series; within 3e-5 dB. Inline and branch-free:
-// hot loops keep their registers (a call would spill every one) and loops without recurrences vectorise.
-// Non-negative floats order like their bit patterns, so the floor is an integer maximum.
+// 10 log10 of a power, floored at 1e-20 first.
 inline float powerDb(float power) noexcept
 {
-    constexpr std::int32_t floorBits = 0x1E3CE508; // 1e-20f
-    std::int32_t bits;
-    std::memcpy(&bits, &power, sizeof bits);
-    bits = bits > floorBits ? bits : floorBits;
-    const std::int32_t exponent = (bits - 0x3F3504F3) >> 23; // 0x3F3504F3: sqrt(1/2)
-    const std::int32_t mantissaBits = bits - exponent * (1 << 23);
-    float m;
-    std::memcpy(&m, &mantissaBits, sizeof m);
-    const float t = (m - 1.0f) / (m + 1.0f);
-    const float t2 = t * t;
-    const float ln = 2.0f * t * (1.0f + t2 * (1.0f / 3.0f + t2 * (1.0f / 5.0f + t2 * (1.0f / 7.0f))));
-    return 3.01029996f * (static_cast<float>(exponent) + ln * 1.44269504f);
-}
-
-// 2^z for -126 < z <= 0, within 4e-6 relative: 2^k exactly, and e^(f ln 2) for the fraction in
-// (-1, 0] by its series. Inline for the same reason as powerDb.
-inline float exp2NonPositive(float z) noexcept
-{
-    const auto whole = static_cast<std::int32_t>(z); // toward zero: the fraction is in (-1, 0]
-    const float u = (z - static_cast<float>(whole)) * 0.693147181f;
-    const float series =
-        1.0f +
-        u * (1.0f + u * (0.5f + u * (1.0f / 6.0f +
-                                     u * (1.0f / 24.0f + u * (1.0f / 120.0f +
-                                                              u * (1.0f / 720.0f + u * (1.0f / 5040.0f)))))));
-    const std::uint32_t scaleBits = static_cast<std::uint32_t>(whole + 127) << 23;
-    float scale;
-    std::memcpy(&scale, &scaleBits, sizeof scale);
-    return series * scale;
+    return sv::fastPowerToDb(std::max(power, powerFloor));
 }
 
 } // namespace
@@ -108,21 +148,6 @@ float ShimmerMeter::liftDb() const noexcept
 
 // ---------------------------------------------------------------------------------------------
 // ShimmerCore
-
-void ShimmerCore::Pair::setLane(int lane, const md::Section& s) noexcept
-{
-    const int c = lane;
-    b0[c] = s.b0;
-    b1[c] = s.b1;
-    b2[c] = s.b2;
-    a1[c] = s.a1;
-    a2[c] = s.a2;
-}
-
-void ShimmerCore::Pair::clearState() noexcept
-{
-    s1 = s2 = Lanes{0.0, 0.0};
-}
 
 void ShimmerCore::prepare(double sampleRate, int channels) noexcept
 {
@@ -152,12 +177,12 @@ void ShimmerCore::configure(int newCharacter) noexcept
     sparkleGain = hasSparkle ? static_cast<float>(std::pow(10.0, row[6] / 20.0) / 0.345) : 0.0f;
 
     md::Design d;
-    md::design(d, md::highPass, 3, rate, essLowHz, 0.0, butterworthQ);
-    essHigh.setLane(0, d.sections[0]);
-    essHigh.setLane(1, d.sections[1]);
     md::design(d, md::lowPass, 3, rate, essHighHz, 0.0, butterworthQ);
-    essLow.setLane(0, d.sections[0]);
-    essLow.setLane(1, d.sections[1]);
+    essFirst.setLane(0, d.sections[0]);
+    essSecond.setLane(0, d.sections[1]);
+    md::design(d, md::highPass, 3, rate, essLowHz, 0.0, butterworthQ);
+    essFirst.setLane(1, d.sections[0]);
+    essSecond.setLane(1, d.sections[1]);
 
     const double centreHz = row[7];
     harshCentreLow.setLane(0, md::designBandPass(rate, centreHz, harshQ));
@@ -200,10 +225,9 @@ void ShimmerCore::clearState() noexcept
     designedGainDb = 0.0;
     displayDb = 0.0f;
 
-    essHigh.clearState();
-    essLow.clearState();
-    essPipe = Lanes{0.0, 0.0};
-    essPipeLow = 0.0;
+    essFirst.clearState();
+    essSecond.clearState();
+    essFirstOut = essSecondOut = Lanes{0.0, 0.0};
     essBandPower = essFullPower = 0.0f;
     easing = easingPeak = 0.0f;
 
@@ -337,11 +361,18 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
         std::memcpy(monoBuf.data(), io[0], static_cast<size_t>(n) * sizeof(float));
 
     // Both measurements hear the input; the taming cuts for negative amounts, the shelf lifts for
-    // positive ones (each only lets go while the other comes in).
-    measureEss(monoBuf.data(), n, amount, trace, traceStart);
+    // positive ones (each only lets go while the other comes in). The taming goes first: the
+    // shelf hears its output, the ess measurement only the mono input. The de-esser's detection
+    // counts only while the easing is enabled.
     if (amount < 0.0f || reductionDb > 0.0f)
         tame<Channels>(io, monoBuf.data(), n, amount, weights, meter);
-    runShelf<Channels>(io, n);
+    const bool traced = amount > 0.0f && trace != nullptr;
+    const float* hostTrace = traced ? trace : noTrace.data();
+    const int tracePosition = traced ? traceStart : 0;
+    if (shelfOn || shelfGlideLeft > 0)
+        measureEssAndRunShelf<Channels, true>(io, monoBuf.data(), n, amount, hostTrace, tracePosition);
+    else
+        measureEssAndRunShelf<Channels, false>(io, monoBuf.data(), n, amount, hostTrace, tracePosition);
 
     if (hasSparkle && (sparkleScale > 0.0f || sparkleScaleLeft > 0 || sparkleScaleTarget > 0.0f))
     {
@@ -365,94 +396,166 @@ void ShimmerCore::processChunk(float* const* io, int n, float amount, const floa
     }
 }
 
-void ShimmerCore::measureEss(const float* mono, int n, float amount, const float* trace,
-                             int traceStart) noexcept
+void ShimmerCore::easingTargets(int start, int n, float amount) noexcept
 {
-    // Filters, followers and easing in one pass so that their recurrences overlap. The band stays
-    // in double between its sections: a detector signal that is never stored.
-    Pair high = essHigh, low = essLow;
-    Lanes pipe = essPipe;
-    double pipeLow = essPipeLow;
-    float fb = essBandPower, fm = essFullPower, f = easing, peak = easingPeak;
-    const bool enabled = amount > 0.0f;
+    float* targets = easingTargetBuf.data() + start;
+    // Disabled, the follower follows 0.
+    if (amount <= 0.0f)
+    {
+        std::fill(targets, targets + n, 0.0f);
+        return;
+    }
+
+    // The ess ratio against its window: none below it, full above it, the smoothstep of its
+    // level inside. Only a ratio inside the window needs its logarithm; many pieces have none,
+    // so the logarithm is taken (for every sample, selected, so that the loop vectorises) only
+    // in pieces that have one.
+    const float* followed = essPowerBuf.data() + 2 * start;
+    int inWindow = 0;
     for (int i = 0; i < n; ++i)
     {
-        const float m = mono[i];
-        const Lanes yh = high.run(Lanes{m, pipe[0]});
-        const Lanes yl = low.run(Lanes{pipe[1], pipeLow});
-        pipe = yh;
-        pipeLow = yl[0];
-        const auto b = static_cast<float>(yl[1]);
-
-        fb = follow(fb, b * b, essAttack, essRelease);
-        fm = follow(fm, m * m, essAttack, essRelease);
-        float e = 0.0f;
-        if (enabled)
-        {
-            // Only a ratio inside the window needs its logarithm.
-            const float reference = fm + powerFloor;
-            if (fb >= essRatioFull * reference)
-                e = 1.0f;
-            else if (fb > essRatioNone * reference)
-                e = smoothstep((powerDb(fb / reference) - essWindowLowDb) / essWindowWidthDb);
-            if (trace != nullptr)
-                e = std::max(e, std::clamp(trace[(traceStart + i) >> 1], 0.0f, 1.0f));
-        }
-        f = follow(f, e, easeAttack, easeRelease);
-        peak = std::max(peak, f);
-        easingBuf[static_cast<size_t>(i)] = f;
+        const float fb = followed[2 * i];
+        const float reference = followed[2 * i + 1] + powerFloor;
+        const bool full = fb >= essRatioFull * reference;
+        inWindow |= static_cast<int>(fb > essRatioNone * reference && !full);
+        targets[i] = full ? 1.0f : 0.0f;
     }
-    essHigh = high;
-    essLow = low;
-    essPipe = pipe;
-    essPipeLow = pipeLow;
-    essBandPower = fb;
-    essFullPower = fm;
-    easing = f;
-    easingPeak = peak;
+    if (inWindow != 0)
+        for (int i = 0; i < n; ++i)
+        {
+            // The smoothstep's clamp gives 0 below the window and 1 above it.
+            const float ratio = followed[2 * i] / (followed[2 * i + 1] + powerFloor);
+            targets[i] = smoothstep((powerDb(ratio) - essWindowLowDb) * (1.0f / essWindowWidthDb));
+        }
 }
 
-template <int Channels> void ShimmerCore::runShelf(float* const* io, int n) noexcept
+template <int Channels, bool WithShelf>
+void ShimmerCore::measureEssAndRunShelf(float* const* io, const float* mono, int n, float amount,
+                                        const float* trace, int traceStart) noexcept
 {
-    if (!shelfOn && shelfGlideLeft == 0)
-        return;
+    // Three recursions: the ess band with its power followers, the shelf, and the easing
+    // follower. The easing's target comes from the followed powers without a recursion and is
+    // worked out a sub-block at a time (vectorised), so the easing follows one sub-block behind,
+    // in the loop of the next sub-block's band and shelf, and all three recursions overlap. Its
+    // values are read only after the chunk (the peak, and the sparkle).
+    constexpr int subBlock = 16;
 
+    // The band: lane 0 the low-pass, lane 1 the high-pass; `second` takes what `first` gave the
+    // sample before, and the low-pass what the high-pass's second section gave the sample before.
+    // It stays in double between its sections: a detector signal that is never stored.
+    Pair first = essFirst, second = essSecond;
+    Lanes firstOut = essFirstOut, secondOut = essSecondOut;
+    FollowerPair powers(essBandPower, essFullPower, essAttack, essRelease);
+    float* followed = essPowerBuf.data();
+    const auto measure = [&](int i)
+    {
+        const float m = mono[i];
+        const Lanes in = Lanes{secondOut[1], m};
+        secondOut = second.run(firstOut);
+        firstOut = first.run(in);
+        const auto b = static_cast<float>(secondOut[0]);
+        powers.step(b * b, m * m);
+        powers.store(followed + 2 * i);
+    };
+
+    // The easing moves smoothly, so whether it attacks or releases changes seldom: a branch on
+    // it is predicted and leaves the recursion shorter than selecting between both steps does.
+    // Each step is the value follow() gives.
+    const float* targets = easingTargetBuf.data();
+    float* easings = easingBuf.data();
+    float f = easing;
+    const float attack = easeAttack, release = easeRelease;
+    float peak = easingPeak;
+    const auto followEasing = [&](int i)
+    {
+        // With the de-esser's detection: one value per host sample, two doubled samples each.
+        const float in = std::max(targets[i], std::clamp(trace[(traceStart + i) >> 1], 0.0f, 1.0f));
+        if (in > f)
+            f = in + attack * (f - in);
+        else
+            f = in + release * (f - in);
+        peak = std::max(peak, f);
+        easings[i] = f;
+    };
+
+    // While the shelf's coefficients glide, one step before each sample; the last lands on the
+    // target.
     Pair k = shelf;
+    int glide = shelfGlideLeft;
     float* left = io[0];
     float* right = io[Channels - 1];
-    int glide = shelfGlideLeft;
-    for (int i = 0; i < n; ++i)
+    const auto runShelf = [&](int i)
     {
-        if (glide > 0)
+        if constexpr (WithShelf)
         {
-            if (--glide == 0)
+            if (glide > 0)
             {
-                k.b0 = shelfTarget.b0;
-                k.b1 = shelfTarget.b1;
-                k.b2 = shelfTarget.b2;
-                k.a1 = shelfTarget.a1;
-                k.a2 = shelfTarget.a2;
+                if (--glide == 0)
+                {
+                    k.b0 = shelfTarget.b0;
+                    k.b1 = shelfTarget.b1;
+                    k.b2 = shelfTarget.b2;
+                    k.a1 = shelfTarget.a1;
+                    k.a2 = shelfTarget.a2;
+                }
+                else
+                {
+                    k.b0 += shelfStep.b0;
+                    k.b1 += shelfStep.b1;
+                    k.b2 += shelfStep.b2;
+                    k.a1 += shelfStep.a1;
+                    k.a2 += shelfStep.a2;
+                }
             }
+            const Lanes y = k.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
+            if constexpr (Channels == 2)
+                md::detail::storeAsFloats(y, left[i], right[i]);
             else
-            {
-                k.b0 += shelfStep.b0;
-                k.b1 += shelfStep.b1;
-                k.b2 += shelfStep.b2;
-                k.a1 += shelfStep.a1;
-                k.a2 += shelfStep.a2;
-            }
+                left[i] = static_cast<float>(y[0]);
         }
-        const Lanes y = k.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
-        left[i] = static_cast<float>(y[0]);
-        if constexpr (Channels == 2)
-            right[i] = static_cast<float>(y[1]);
-    }
-    shelf = k;
-    shelfGlideLeft = glide;
+    };
 
-    // Off and at rest: the identity section, with nothing left in it.
-    if (!shelfOn && shelfGlideLeft == 0)
-        shelf.clearState();
+    int lagging = 0, laggingLength = 0; // the sub-block whose easing is still to follow
+    for (int start = 0; start < n; start += subBlock)
+    {
+        const int length = std::min(subBlock, n - start);
+        const int together = std::min(length, laggingLength);
+        for (int i = 0; i < together; ++i)
+        {
+            measure(start + i);
+            runShelf(start + i);
+            followEasing(lagging + i);
+        }
+        for (int i = together; i < length; ++i)
+        {
+            measure(start + i);
+            runShelf(start + i);
+        }
+        for (int i = together; i < laggingLength; ++i)
+            followEasing(lagging + i);
+        easingTargets(start, length, amount);
+        lagging = start;
+        laggingLength = length;
+    }
+    for (int i = 0; i < laggingLength; ++i)
+        followEasing(lagging + i);
+
+    essFirst = first;
+    essSecond = second;
+    essFirstOut = firstOut;
+    essSecondOut = secondOut;
+    essBandPower = powers.first();
+    essFullPower = powers.second();
+    easing = f;
+    easingPeak = peak;
+    if constexpr (WithShelf)
+    {
+        shelf = k;
+        shelfGlideLeft = glide;
+        // Off and at rest: the identity section, with nothing left in it.
+        if (!shelfOn && shelfGlideLeft == 0)
+            shelf.clearState();
+    }
 }
 
 template <int Channels>
@@ -535,7 +638,7 @@ void ShimmerCore::tame(float* const* io, const float* mono, int n, float amount,
         if (target[i] <= 0.0f && g < reductionRestDb)
             g = 0.0f; // a reduction this small is none, and the bells may come to rest
         peak = std::max(peak, weights != nullptr ? g * weights[i] : g);
-        const float gainLessOne = exp2NonPositive(-g * dbToOctaves) - 1.0f;
+        const float gainLessOne = sv::fastDbToAmplitude(-g) - 1.0f;
         const Lanes y = bells.run(Lanes{left[i], Channels == 2 ? right[i] : 0.0f});
         left[i] += gainLessOne * static_cast<float>(y[0]);
         if constexpr (Channels == 2)
@@ -761,10 +864,13 @@ void Shimmer::process(float* const* channels, float* const* listen, int numSampl
             n = std::min(n, crossfade.getRemaining());
 
         float* io[ShimmerCore::maxChannels] = {channels[0] + pos, channels[channelCount > 1 ? 1 : 0] + pos};
-        for (int c = 0; c < channelCount; ++c)
-            std::memcpy(dry[static_cast<size_t>(c)].data(), io[c], bytes(n));
-
         const bool steady = !fade.isMoving() && fade.getValue() >= 1.0f;
+        // The input is kept only where something is made from it: a crossfade, the on/off fade
+        // or the listen signal.
+        if (crossfading || !steady || listen != nullptr)
+            for (int c = 0; c < channelCount; ++c)
+                std::memcpy(dry[static_cast<size_t>(c)].data(), io[c], bytes(n));
+
         if (!steady)
             for (int i = 0; i < n; ++i)
                 fadeBuf[static_cast<size_t>(i)] = fade.next();

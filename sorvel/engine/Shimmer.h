@@ -71,47 +71,19 @@ public:
     bool isResting() const noexcept { return resting; }
 
 private:
-#if defined(__GNUC__)
-    // Two doubles in one vector register (GCC and Clang vector extension).
-    typedef double Lanes __attribute__((vector_size(16)));
-#else
-    struct Lanes
-    {
-        double v[2];
-        double operator[](int i) const noexcept { return v[i]; }
-        double& operator[](int i) noexcept { return v[i]; }
-        friend Lanes operator+(Lanes a, Lanes b) noexcept { return {a.v[0] + b.v[0], a.v[1] + b.v[1]}; }
-        friend Lanes operator-(Lanes a, Lanes b) noexcept { return {a.v[0] - b.v[0], a.v[1] - b.v[1]}; }
-        friend Lanes operator*(Lanes a, Lanes b) noexcept { return {a.v[0] * b.v[0], a.v[1] * b.v[1]}; }
-        Lanes& operator+=(Lanes b) noexcept { return *this = *this + b; }
-    };
-#endif
-
-    // Two TDF-II sections side by side in double: per lane the arithmetic of md::RunningSection,
-    // packed into one vector. The lanes are a channel pair, or two stages of one mono chain a
-    // sample apart.
-    struct Pair
-    {
-        Lanes b0{1.0, 1.0}, b1{0.0, 0.0}, b2{0.0, 0.0}, a1{0.0, 0.0}, a2{0.0, 0.0};
-        Lanes s1{0.0, 0.0}, s2{0.0, 0.0};
-
-        void setLane(int lane, const md::Section& s) noexcept;
-        void clearState() noexcept;
-        Lanes run(Lanes x) noexcept
-        {
-            const Lanes y = b0 * x + s1;
-            s1 = b1 * x - a1 * y + s2;
-            s2 = b2 * x - a2 * y;
-            return y;
-        }
-    };
+    // Two sections side by side in one vector register (the shared runner): a channel pair, or
+    // two stages of one mono chain a sample apart.
+    using Lanes = md::Lanes;
+    using Pair = md::SectionPair;
 
     template <int Channels>
     void processChunk(float* const* io, int n, float amount, const float* trace, int traceStart,
                       const float* weights, ShimmerMeter& meter) noexcept;
     void controlUpdate(float amount) noexcept;
-    void measureEss(const float* mono, int n, float amount, const float* trace, int traceStart) noexcept;
-    template <int Channels> void runShelf(float* const* io, int n) noexcept;
+    void easingTargets(int start, int n, float amount) noexcept;
+    template <int Channels, bool WithShelf>
+    void measureEssAndRunShelf(float* const* io, const float* mono, int n, float amount, const float* trace,
+                               int traceStart) noexcept;
     template <int Channels>
     void tame(float* const* io, const float* mono, int n, float amount, const float* weights,
               ShimmerMeter& meter) noexcept;
@@ -145,13 +117,12 @@ private:
     double designedGainDb = 0.0;
     float displayDb = 0.0f;
 
-    // Ess measurement on the mono input: 24 dB/oct high-pass at 5 kHz (essHigh, both sections)
-    // then low-pass at 10 kHz (essLow). Each section takes the previous one's output of the sample
-    // before, so the band lags the input by three samples; `essPipe` and `essPipeLow` hold those
-    // outputs.
-    Pair essHigh, essLow;
-    Lanes essPipe{0.0, 0.0};
-    double essPipeLow = 0.0;
+    // Ess measurement on the mono input: 24 dB/oct high-pass at 5 kHz then low-pass at 10 kHz,
+    // first sections in essFirst, second ones in essSecond (lane 0 the low-pass, lane 1 the
+    // high-pass). Each section takes the previous one's output of the sample before, so the band
+    // lags the input by three samples; essFirstOut and essSecondOut hold those outputs.
+    Pair essFirst, essSecond;
+    Lanes essFirstOut{0.0, 0.0}, essSecondOut{0.0, 0.0};
     float essBandPower = 0, essFullPower = 0;
     float easing = 0, easingPeak = 0;
 
@@ -175,6 +146,9 @@ private:
     std::array<float, controlInterval> monoBuf{}, easingBuf{}, gainBuf{};
     std::array<float, 2 * controlInterval> shapeBuf{}, scaleBuf{};
     std::array<std::array<float, controlInterval>, 4> powerBuf{};
+    std::array<float, 2 * controlInterval> essPowerBuf{}; // followed band and full power, interleaved
+    std::array<float, controlInterval> easingTargetBuf{};
+    static constexpr std::array<float, controlInterval / 2> noTrace{}; // stands in for a missing trace
 };
 
 // The Shimmer module: "plus lifts the air with a smooth shelf that eases off on esses; minus

@@ -14,16 +14,16 @@ namespace eng::vocal::detail
 // One stretch of a crossfade between two complete filter sets (one cascade per channel each):
 // per sample the ramp advances first, then the sample runs through both sets and becomes
 // old + r (new - old). `n` must not pass the ramp's end, so the caller hands over exactly there.
-// Works in short runs so that each cascade goes over a run at a time; the result is the same as
-// sample by sample. Audio thread.
+// Works in short runs so that each set goes over a run at a time, both channels at once; the
+// result is the same as sample by sample. Audio thread.
 template <int MaxSections>
 void crossfadeRun(std::array<md::Cascade<MaxSections>, 2>& from, std::array<md::Cascade<MaxSections>, 2>& to,
                   Ramp& ramp, float* const* channels, int numChannels, int offset, int n) noexcept
 {
     constexpr int runLength = 64;
     float gain[runLength];
-    float oldOut[runLength];
-    float newOut[runLength];
+    float oldOut[2][runLength];
+    float newOut[2][runLength];
     for (int start = 0; start < n; start += runLength)
     {
         const int len = std::min(runLength, n - start);
@@ -31,13 +31,25 @@ void crossfadeRun(std::array<md::Cascade<MaxSections>, 2>& from, std::array<md::
             gain[i] = ramp.next();
         for (int ch = 0; ch < numChannels; ++ch)
         {
+            const float* x = channels[ch] + offset + start;
+            std::copy(x, x + len, oldOut[ch]);
+            std::copy(x, x + len, newOut[ch]);
+        }
+        if (numChannels == 2)
+        {
+            md::processTwoChannels(from[0], from[1], oldOut[0], oldOut[1], len);
+            md::processTwoChannels(to[0], to[1], newOut[0], newOut[1], len);
+        }
+        else
+        {
+            from[0].process(oldOut[0], len);
+            to[0].process(newOut[0], len);
+        }
+        for (int ch = 0; ch < numChannels; ++ch)
+        {
             float* x = channels[ch] + offset + start;
-            std::copy(x, x + len, oldOut);
-            std::copy(x, x + len, newOut);
-            from[static_cast<std::size_t>(ch)].process(oldOut, len);
-            to[static_cast<std::size_t>(ch)].process(newOut, len);
             for (int i = 0; i < len; ++i)
-                x[i] = oldOut[i] + gain[i] * (newOut[i] - oldOut[i]);
+                x[i] = oldOut[ch][i] + gain[i] * (newOut[ch][i] - oldOut[ch][i]);
         }
     }
 }

@@ -142,11 +142,25 @@ void EqBand::process(float* const* channels, int n) noexcept
         else
         {
             auto& slot = slots[static_cast<size_t>(active)];
-            for (int ch = 0; ch < numChannels; ++ch)
-                slot.channels[static_cast<size_t>(ch)].process(channels[ch] + done, len);
+            // Steady (the gain has arrived and the slot is designed for it): the control updates
+            // inside the rest of the piece would change nothing, so it runs in one stretch.
+            if (currentGainDb == targetGainDb && slot.designedGainDb == currentGainDb)
+                len = n - done;
+            if (numChannels == 2)
+                md::processTwoChannels(slot.channels[0], slot.channels[1], channels[0] + done,
+                                       channels[1] + done, len);
+            else
+                slot.channels[0].process(channels[0] + done, len);
         }
         done += len;
-        samplesToUpdate -= len;
+        if (len <= samplesToUpdate)
+            samplesToUpdate -= len;
+        else
+        {
+            // The updates skipped keep their places: every controlInterval samples.
+            const int sinceLast = (len - samplesToUpdate) % controlInterval;
+            samplesToUpdate = sinceLast == 0 ? 0 : controlInterval - sinceLast;
+        }
         if (fading && fade.getRemaining() == 0)
             finishFade();
     }
