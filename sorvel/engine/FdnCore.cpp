@@ -6,6 +6,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace eng::vocal
 {
 
@@ -31,6 +35,7 @@ inline float flushTiny(float v) noexcept
 // Four lanes of the lines at a time (GCC and Clang vector extensions: SSE on x86, NEON on Arm).
 typedef float f4 __attribute__((vector_size(16)));
 typedef std::int32_t i4 __attribute__((vector_size(16)));
+typedef double d2 __attribute__((vector_size(16)));
 
 inline f4 load4(const float* p) noexcept
 {
@@ -82,6 +87,23 @@ inline f4 damp(f4 x, f4 b0, f4 b1, f4 a1, f4& state) noexcept
 inline f4 feedback(f4 mixed, f4 sign, f4 input) noexcept
 {
     return flushTiny4(0.25f * mixed + sign * input);
+}
+
+// The same for one line whose sign is known where this is inlined (+1 or -1: an exact add or
+// subtract instead of a multiply).
+inline f4 feedback(f4 mixed, float sign, f4 input) noexcept
+{
+    return flushTiny4(0.25f * mixed + sign * input);
+}
+
+// True when every lane of a comparison holds.
+inline bool allLanes(i4 mask) noexcept
+{
+#if defined(__SSE__)
+    return _mm_movemask_ps(reinterpret_cast<__m128>(mask)) == 15;
+#else
+    return (mask[0] & mask[1] & mask[2] & mask[3]) != 0;
+#endif
 }
 
 // out[k] = sum over j of (-1)^popcount(k & j) in[j], lane by lane.
@@ -165,6 +187,7 @@ void FdnCore::prepare(double rate)
     allPassMask = allPassLength - 1;
     allPassStride = allPassLength + 4;
     allPass.assign(static_cast<size_t>(allPassStride) * numAllPasses, 0.0f);
+    written = false;
 
     reflectionCoeff = static_cast<float>(std::exp(-2.0 * pi * 6000.0 / sampleRate));
 
@@ -173,8 +196,13 @@ void FdnCore::prepare(double rate)
 
 void FdnCore::clear() noexcept
 {
-    std::fill(lines.begin(), lines.end(), 0.0f);
-    std::fill(allPass.begin(), allPass.end(), 0.0f);
+    // Lines that nothing was written to since they were last zeroed are still zero.
+    if (written)
+    {
+        std::fill(lines.begin(), lines.end(), 0.0f);
+        std::fill(allPass.begin(), allPass.end(), 0.0f);
+        written = false;
+    }
     writePos = 0;
     allPassWrite = 0;
     dampState.fill(0.0f);
@@ -186,6 +214,8 @@ void FdnCore::clear() noexcept
         lfoSin[j] = static_cast<float>(std::sin(double(startPhase[j])));
     }
     runPosition = 0;
+    // No floor known yet: the first block works it out.
+    modulationFloor.fill(-1.0e30f);
 }
 
 void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
@@ -262,13 +292,9 @@ void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
                 ++leftReflections;
         }
 
-    const float lateGain = 0.25f * row[15];
+    lateGain = 0.25f * row[15];
     for (size_t j = 0; j < numLines; ++j)
-    {
         feedSign[j] = inputSigns[j];
-        outWeightL[j] = lateGain * leftSigns[j];
-        outWeightR[j] = lateGain * rightSigns[j];
-    }
     for (int c = 0; c < 4; ++c)
         for (int a = 0; a < 4; ++a)
             transposedFeedSign[index(4 * c + a)] = feedSign[index(4 * a + c)];
@@ -328,12 +354,16 @@ void FdnCore::finishRun() noexcept
 void FdnCore::tick(float input, const sv::DelayLine& preDelay, float preDelaySamples, float reflectionLevel,
                    float& outL, float& outR) noexcept
 {
-    process(&input, &reflectionLevel, preDelay, &preDelaySamples, &outL, &outR, 1);
+    float left = 0.0f, right = 0.0f;
+    process(&input, &reflectionLevel, preDelay, &preDelaySamples, &left, &right, 1);
+    outL += left;
+    outR += right;
 }
 
 void FdnCore::process(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
                       const float* preDelaySamples, float* outL, float* outR, int n) noexcept
 {
+    written = written || n > 0;
     int done = 0;
     while (done < n)
     {
@@ -387,9 +417,9 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
     }
 
     // Per-line values as four vectors of four lines (vector q holds lines 4q .. 4q + 3).
-    f4 lfoC[4], lfoS[4], rotC[4], rotS[4], dep[4], b0[4], b1[4], a1[4], state[4], feedT[4], weightL[4],
-        weightR[4];
-    i4 offset[4], readBase[4];
+    f4 lfoC[4], lfoS[4], rotC[4], rotS[4], dep[4], b0[4], b1[4], a1[4], state[4], feedT[4], signL[4],
+        signR[4], floorLow[4];
+    i4 offset[4], baseLen[4];
     for (int q = 0; q < 4; ++q)
     {
         const auto at = static_cast<size_t>(4 * q);
@@ -403,12 +433,11 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         a1[q] = load4(&dampA1[at]);
         state[q] = load4(&dampState[at]);
         feedT[q] = load4(&transposedFeedSign[at]);
-        weightL[q] = load4(&outWeightL[at]);
-        weightR[q] = load4(&outWeightR[at]);
+        signL[q] = f4{leftSigns[at], leftSigns[at + 1], leftSigns[at + 2], leftSigns[at + 3]};
+        signR[q] = f4{rightSigns[at], rightSigns[at + 1], rightSigns[at + 2], rightSigns[at + 3]};
         offset[q] = load4(&lineOffset[at]);
-        // A read at the base length, less two, is where the oldest of the four neighbours sits
-        // when the modulation is 0; `whole` samples of modulation move it further back.
-        readBase[q] = (writePos - 2) - load4(&baseLength[at]);
+        floorLow[q] = load4(&modulationFloor[at]);
+        baseLen[q] = load4(&baseLength[at]);
     }
 
     float* const line = lines.data();
@@ -416,38 +445,48 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
     const float g = allPassGain;
     const float c = reflectionCoeff;
     const float oneMinusC = 1.0f - c;
+    const float late = lateGain;
     const int mask = lineMask;
 
-    // Reflections, tail and outputs of one sample, the same for both paths.
-    const auto finish = [&](int t, float left, float right) noexcept
+    // The late output's signed sums, scaled last: the gain is a power of two (0.25 x 1 in every
+    // character), so this equals weighting each line first, to the bit.
+    const auto lateSum = [](const f4* v, const float* signs) noexcept
+    {
+        f4 acc[4];
+        for (int b = 0; b < 4; ++b)
+            acc[b] = signs[b] * v[b] + signs[4 + b] * v[4 + b] + signs[8 + b] * v[8 + b] + signs[12 + b] * v[12 + b];
+        return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+    };
+
+    // Reflections and tail energy of one sample; returns the outputs with their reflections.
+    const auto finish = [&](int t, float& left, float& right) noexcept
     {
         if constexpr (WithReflections)
         {
             const float level = reflectionLevel[t];
             reflectionL = flushTiny(oneMinusC * sideL[static_cast<size_t>(t)] * level + c * reflectionL);
             reflectionR = flushTiny(oneMinusC * sideR[static_cast<size_t>(t)] * level + c * reflectionR);
-        }
-        // Without reflections their states only decay, and configure left them at zero.
-        if constexpr (WithReflections)
-        {
+            // Without reflections their states only decay, and configure left them at zero.
             left += reflectionL;
             right += reflectionR;
         }
         const double l = left, r = right;
         tail = 0.9995 * tail + 0.0005 * (l * l + r * r);
-        outL[t] += left;
-        outR[t] += right;
     };
 
-    // The modulation of one sample for the four lines of q: the phasor turns one step, the read
-    // lies `whole + frac` samples of modulation off the base length.
-    const auto modulate = [&](int q, i4& whole, f4& frac) noexcept
+    // The phasors turn one step; m is the modulation in samples.
+    const auto rotate = [&](int q) noexcept
     {
         const f4 co = lfoC[q] * rotC[q] - lfoS[q] * rotS[q];
         const f4 si = lfoS[q] * rotC[q] + lfoC[q] * rotS[q];
         lfoC[q] = co;
         lfoS[q] = si;
-        const f4 m = dep[q] * si;
+        return dep[q] * si;
+    };
+
+    // floor(m) and m - floor(m).
+    const auto split = [](f4 m, i4& whole, f4& frac) noexcept
+    {
         whole = __builtin_convertvector(m, i4);
         whole += m < __builtin_convertvector(whole, f4); // truncation to floor (true is -1)
         frac = m - __builtin_convertvector(whole, f4);
@@ -457,49 +496,85 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
     int t = 0;
     for (; t < blockEnd; t += 4)
     {
-        // Modulation, sample by sample.
+        // Modulation, sample by sample. While every line's modulation stays within the same whole
+        // sample as before (nearly always: it moves by well under a hundredth of a sample per
+        // sample), that whole is known and only the fractions need computing.
         f4 frac[4][4];
-        i4 whole[4][4];
-        for (int k = 0; k < 4; ++k)
-            for (int q = 0; q < 4; ++q)
-                modulate(q, whole[k][q], frac[k][q]);
+        i4 inside = {-1, -1, -1, -1};
+        for (int q = 0; q < 4; ++q)
+        {
+            const f4 high = floorLow[q] + 1.0f;
+            for (int k = 0; k < 4; ++k)
+            {
+                const f4 m = rotate(q);
+                inside &= (m >= floorLow[q]) & (m < high);
+                frac[k][q] = m;
+            }
+        }
 
         // Reads and interpolation, line by line over the four samples. While a line's whole
         // modulation stays put, its four samples read four neighbouring runs.
         f4 x[numLines];
-        for (int q = 0; q < 4; ++q)
+        const int readAt = writePos - 2;
+        if (allLanes(inside))
         {
-            f4 f[4] = {frac[0][q], frac[1][q], frac[2][q], frac[3][q]};
-            transpose4(f);
-            const i4 moved =
-                (whole[1][q] - whole[0][q]) | (whole[2][q] - whole[0][q]) | (whole[3][q] - whole[0][q]);
-            const i4 start = readBase[q] - whole[0][q];
-            readBase[q] += 4;
-            for (int k = 0; k < 4; ++k)
+            for (int q = 0; q < 4; ++q)
             {
-                const float* const lineStart = line + offset[q][k];
-                f4 p0, p1, p2, p3;
-                if (moved[k] == 0)
+                f4 f[4] = {frac[0][q] - floorLow[q], frac[1][q] - floorLow[q], frac[2][q] - floorLow[q],
+                           frac[3][q] - floorLow[q]};
+                transpose4(f);
+                for (int k = 0; k < 4; ++k)
                 {
-                    const float* const p = lineStart + (start[k] & mask);
-                    p3 = load4(p);
-                    p2 = load4(p + 1);
-                    p1 = load4(p + 2);
-                    p0 = load4(p + 3);
+                    const int j = 4 * q + k;
+                    const float* const p = line + offset[q][k] + ((readAt - readLag[index(j)]) & mask);
+                    x[j] = catmullRom(load4(p + 3), load4(p + 2), load4(p + 1), load4(p), f[k]);
                 }
-                else
+            }
+        }
+        else
+        {
+            // Some line moved to another whole sample: floors sample by sample.
+            for (int q = 0; q < 4; ++q)
+            {
+                i4 whole[4];
+                f4 f[4];
+                for (int k = 0; k < 4; ++k)
+                    split(frac[k][q], whole[k], f[k]);
+                transpose4(f);
+                const i4 moved = (whole[1] - whole[0]) | (whole[2] - whole[0]) | (whole[3] - whole[0]);
+                const i4 lag = baseLen[q] + whole[0];
+                for (int k = 0; k < 4; ++k)
                 {
-                    for (int s = 0; s < 4; ++s)
+                    const int j = 4 * q + k;
+                    const float* const lineStart = line + offset[q][k];
+                    const int start = readAt - lag[k];
+                    f4 p0, p1, p2, p3;
+                    if (moved[k] == 0)
                     {
-                        const float* const p =
-                            lineStart + ((start[k] + s + whole[0][q][k] - whole[s][q][k]) & mask);
-                        p3[s] = p[0];
-                        p2[s] = p[1];
-                        p1[s] = p[2];
-                        p0[s] = p[3];
+                        const float* const p = lineStart + (start & mask);
+                        p3 = load4(p);
+                        p2 = load4(p + 1);
+                        p1 = load4(p + 2);
+                        p0 = load4(p + 3);
                     }
+                    else
+                    {
+                        for (int s = 0; s < 4; ++s)
+                        {
+                            const float* const p = lineStart + ((start + s + whole[0][k] - whole[s][k]) & mask);
+                            p3[s] = p[0];
+                            p2[s] = p[1];
+                            p1[s] = p[2];
+                            p0[s] = p[3];
+                        }
+                    }
+                    x[j] = catmullRom(p0, p1, p2, p3, f[k]);
                 }
-                x[4 * q + k] = catmullRom(p0, p1, p2, p3, f[k]);
+                // The newest sample's floor is the one the next block expects.
+                floorLow[q] = __builtin_convertvector(whole[3], f4);
+                const i4 newLag = baseLen[q] + whole[3];
+                for (int k = 0; k < 4; ++k)
+                    readLag[index(4 * q + k)] = newLag[k];
             }
         }
 
@@ -539,16 +614,8 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         allPassWrite = (allPassWrite + 4) & allPassMask;
 
         // Late output.
-        f4 accL[4], accR[4];
-        for (int b = 0; b < 4; ++b)
-        {
-            accL[b] = outWeightL[index(b)] * y[b] + outWeightL[index(4 + b)] * y[4 + b] +
-                      outWeightL[index(8 + b)] * y[8 + b] + outWeightL[index(12 + b)] * y[12 + b];
-            accR[b] = outWeightR[index(b)] * y[b] + outWeightR[index(4 + b)] * y[4 + b] +
-                      outWeightR[index(8 + b)] * y[8 + b] + outWeightR[index(12 + b)] * y[12 + b];
-        }
-        const f4 left = (accL[0] + accL[1]) + (accL[2] + accL[3]);
-        const f4 right = (accR[0] + accR[1]) + (accR[2] + accR[3]);
+        f4 left = late * lateSum(y, leftSigns.data());
+        f4 right = late * lateSum(y, rightSigns.data());
 
         // Feedback: H4 over the top two index bits, then over the bottom two.
         f4 h[numLines], r[numLines];
@@ -562,26 +629,53 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         }
         for (int a = 0; a < 4; ++a)
             hadamard4(h + 4 * a, r + 4 * a);
-        const bool plain = writePos >= lineGuard && writePos <= mask - 3;
-        for (int j = 0; j < numLines; ++j)
-        {
-            const f4 v = feedback(r[j], splat(feedSign[index(j)]), d);
-            float* const dst = line + lineOffset[index(j)];
-            if (plain)
-                store4(dst + writePos, v);
-            else
+        float* const dst = line + writePos;
+        if (writePos >= lineGuard && writePos <= mask - 3)
+            for (int j = 0; j < numLines; ++j)
+                store4(dst + j * lineStride, feedback(r[j], inputSigns[index(j)], d));
+        else
+            for (int j = 0; j < numLines; ++j)
+            {
+                const f4 v = feedback(r[j], inputSigns[index(j)], d);
+                float* const lineStart = line + j * lineStride;
                 for (int s = 0; s < 4; ++s)
                 {
                     const int pos = (writePos + s) & mask;
-                    dst[pos] = v[s];
+                    lineStart[pos] = v[s];
                     if (pos < lineGuard)
-                        dst[pos + lineLength] = v[s];
+                        lineStart[pos + lineLength] = v[s];
                 }
-        }
+            }
         writePos = (writePos + 4) & mask;
 
-        for (int s = 0; s < 4; ++s)
-            finish(t + s, left[s], right[s]);
+        if constexpr (WithReflections)
+        {
+            for (int s = 0; s < 4; ++s)
+            {
+                float sampleL = left[s], sampleR = right[s];
+                finish(t + s, sampleL, sampleR);
+                left[s] = sampleL;
+                right[s] = sampleR;
+            }
+        }
+        else
+        {
+            // The tail's squares for the four samples at once; its recursion goes sample by sample.
+            const d2 l01 = __builtin_convertvector(__builtin_shufflevector(left, left, 0, 1), d2);
+            const d2 l23 = __builtin_convertvector(__builtin_shufflevector(left, left, 2, 3), d2);
+            const d2 r01 = __builtin_convertvector(__builtin_shufflevector(right, right, 0, 1), d2);
+            const d2 r23 = __builtin_convertvector(__builtin_shufflevector(right, right, 2, 3), d2);
+            const d2 e01 = 0.0005 * (l01 * l01 + r01 * r01);
+            const d2 e23 = 0.0005 * (l23 * l23 + r23 * r23);
+            double e = tail;
+            e = 0.9995 * e + e01[0];
+            e = 0.9995 * e + e01[1];
+            e = 0.9995 * e + e23[0];
+            e = 0.9995 * e + e23[1];
+            tail = e;
+        }
+        store4(outL + t, left);
+        store4(outR + t, right);
     }
 
     for (; t < n; ++t)
@@ -591,9 +685,8 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         {
             i4 whole;
             f4 f;
-            modulate(q, whole, f);
-            const i4 first = offset[q] + ((readBase[q] - whole) & mask);
-            readBase[q] += 1;
+            split(rotate(q), whole, f);
+            const i4 first = offset[q] + (((writePos - 2) - baseLen[q] - whole) & mask);
 
             // Four neighbours per line, oldest first, transposed into one vector per neighbour.
             f4 p[4] = {load4(line + first[0]), load4(line + first[1]), load4(line + first[2]),
@@ -617,8 +710,8 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         allPassWrite = (allPassWrite + 1) & allPassMask;
 
         // Late output.
-        const f4 accL = weightL[0] * y[0] + weightL[1] * y[1] + weightL[2] * y[2] + weightL[3] * y[3];
-        const f4 accR = weightR[0] * y[0] + weightR[1] * y[1] + weightR[2] * y[2] + weightR[3] * y[3];
+        const f4 accL = signL[0] * y[0] + signL[1] * y[1] + signL[2] * y[2] + signL[3] * y[3];
+        const f4 accR = signR[0] * y[0] + signR[1] * y[1] + signR[2] * y[2] + signR[3] * y[3];
 
         // Feedback: H4 across the four vectors (the top two index bits), a transpose, H4 across
         // again (the bottom two); vector c, lane a of the result is line 4a + c.
@@ -639,7 +732,11 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         }
         writePos = (writePos + 1) & mask;
 
-        finish(t, (accL[0] + accL[1]) + (accL[2] + accL[3]), (accR[0] + accR[1]) + (accR[2] + accR[3]));
+        float left = late * ((accL[0] + accL[1]) + (accL[2] + accL[3]));
+        float right = late * ((accR[0] + accR[1]) + (accR[2] + accR[3]));
+        finish(t, left, right);
+        outL[t] = left;
+        outR[t] = right;
     }
 
     for (int q = 0; q < 4; ++q)
@@ -648,6 +745,7 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
         store4(&lfoCos[at], lfoC[q]);
         store4(&lfoSin[at], lfoS[q]);
         store4(&dampState[at], state[q]);
+        store4(&modulationFloor[at], floorLow[q]);
     }
 }
 

@@ -52,8 +52,9 @@ public:
               float& outL, float& outR) noexcept;
 
     // n ticks in one go, the same as n calls of tick, except that the whole piece is already in
-    // the pre-delay line (its newest sample belongs to the piece's last tick). The line must be
-    // at least n samples longer than the longest reflection read. Adds to outL and outR.
+    // the pre-delay line (its newest sample belongs to the piece's last tick) and that the outputs
+    // are written, not added to. The line must be at least n samples longer than the longest
+    // reflection read.
     void process(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
                  const float* preDelaySamples, float* outL, float* outR, int n) noexcept;
 
@@ -118,8 +119,10 @@ private:
     alignas(64) Lanes dampA1{};
     alignas(64) Lanes dampState{};
     alignas(64) Lanes feedSign{};
-    alignas(64) Lanes outWeightL{};
-    alignas(64) Lanes outWeightR{};
+    // Per line the whole part of its modulation at the last sample (a float), and the base length
+    // plus that: where the line reads while its modulation stays within that whole sample.
+    alignas(64) Lanes modulationFloor{};
+    alignas(64) IntLanes readLag{};
     // The Hadamard outputs of one sample come out transposed (see run): line 4a + c sits at 4c + a.
     alignas(64) IntLanes transposedOffset{};
     alignas(64) Lanes transposedFeedSign{};
@@ -132,6 +135,10 @@ private:
     int allPassMask = 0;
     int allPassWrite = 0;
     float allPassGain = 0.7f;
+    // 0.25 x the character's late output gain.
+    float lateGain = 0.25f;
+    // Something went into the lines since they were last zeroed.
+    bool written = true;
 
     // Reflections: the left ones first, then the right ones.
     std::array<Reflection, maxReflections> reflections{};

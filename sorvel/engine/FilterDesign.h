@@ -124,6 +124,89 @@ struct RunningSection
     }
 };
 
+// Two running sections side by side (left and right, two voices, or two stages of a cascade one
+// sample apart), each with its own coefficients and state words, held in vectors of two doubles.
+// Lane by lane this is exactly RunningSection's arithmetic, so the results are the same to the bit;
+// the two independent recursions share their instructions. Owned and run by one thread (the
+// audio thread for the modules).
+struct RunningPair
+{
+    // GCC and Clang vector extensions: SSE2 on x86, NEON on Arm.
+    typedef double Lanes __attribute__((vector_size(16)));
+    typedef float Floats __attribute__((vector_size(8)));
+
+    Lanes b0 = {1.0, 1.0};
+    Lanes b1 = {0.0, 0.0};
+    Lanes b2 = {0.0, 0.0};
+    Lanes a1 = {0.0, 0.0};
+    Lanes a2 = {0.0, 0.0};
+    Lanes s1 = {0.0, 0.0};
+    Lanes s2 = {0.0, 0.0};
+
+    // New coefficients for one lane (0 or 1); the state words carry on.
+    void setCoefficients(int lane, const Section& s) noexcept
+    {
+        const int k = lane & 1;
+        b0[k] = s.b0;
+        b1[k] = s.b1;
+        b2[k] = s.b2;
+        a1[k] = s.a1;
+        a2[k] = s.a2;
+    }
+
+    void setCoefficients(const Section& both) noexcept
+    {
+        setCoefficients(0, both);
+        setCoefficients(1, both);
+    }
+
+    void clearState() noexcept { s1 = s2 = Lanes{0.0, 0.0}; }
+
+    // One lane as a RunningSection (coefficients and state words), and back.
+    RunningSection getLane(int lane) const noexcept
+    {
+        const int k = lane & 1;
+        return {b0[k], b1[k], b2[k], a1[k], a2[k], s1[k], s2[k]};
+    }
+
+    void setLane(int lane, const RunningSection& s) noexcept
+    {
+        const int k = lane & 1;
+        b0[k] = s.b0;
+        b1[k] = s.b1;
+        b2[k] = s.b2;
+        a1[k] = s.a1;
+        a2[k] = s.a2;
+        s1[k] = s.s1;
+        s2[k] = s.s2;
+    }
+
+    Lanes processSample(Lanes x) noexcept
+    {
+        const Lanes y = b0 * x + s1;
+        s1 = b1 * x - a1 * y + s2;
+        s2 = b2 * x - a2 * y;
+        return y;
+    }
+
+    // Float samples in and out, the way a RunningSection rounds them.
+    Floats processSample(Floats x) noexcept
+    {
+        return __builtin_convertvector(processSample(__builtin_convertvector(x, Lanes)), Floats);
+    }
+
+    // Both lanes in place over n samples: lane 0 runs over `first`, lane 1 over `second`.
+    void process(float* first, float* second, int n) noexcept
+    {
+        for (int i = 0; i < n; ++i)
+        {
+            const Floats y = processSample(Floats{first[i], second[i]});
+            first[i] = y[0];
+            second[i] = y[1];
+        }
+    }
+};
+
 // Up to MaxSections running sections in series, `count` of them in use. Owned and run by one
 // thread (the audio thread for the modules).
 template <int MaxSections> struct Cascade
