@@ -75,21 +75,32 @@ public:
     // Running mean of the output power (left^2 + right^2), about 2000 samples long.
     float getTailEnergy() const noexcept { return static_cast<float>(tail); }
 
+    // Blocks of eight samples where the processor has AVX2 (the default), or never: the output is
+    // the same to the bit either way. For tests and measurements; not for the audio thread.
+    void allowWideBlocks(bool allowed) noexcept;
+    int getBlockWidth() const noexcept { return blockWidth; }
+
 private:
     static size_t index(int line) noexcept { return static_cast<size_t>(line); }
     void computeDamping() noexcept;
     template <bool WithReflections>
     void run(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
              const float* preDelaySamples, float* outL, float* outR, int n, int olderAtStart) noexcept;
+    template <bool WithReflections, int W>
+    int runBlocks(const float* input, const float* reflectionLevel, float* outL, float* outR, int n) noexcept;
+    template <bool WithReflections>
+    int runWideBlocks(const float* input, const float* reflectionLevel, float* outL, float* outR,
+                      int n) noexcept;
+    void chooseBlockWidth() noexcept;
     void finishRun() noexcept;
 
     using Lanes = std::array<float, numLines>;
     using IntLanes = std::array<std::int32_t, numLines>;
 
     // Samples behind each line's and each all-pass's end that repeat its first ones, so that a
-    // run of neighbours never wraps: four for one sample, seven for a block of four.
-    static constexpr int lineGuard = 6;
-    static constexpr int allPassGuard = 3;
+    // run of neighbours never wraps: four for one sample, eleven for a block of eight.
+    static constexpr int lineGuard = 10;
+    static constexpr int allPassGuard = 7;
 
     double sampleRate = 48000.0;
     int character = 0;
@@ -103,8 +114,10 @@ private:
     int lineStride = 0;
     int lineMask = 0;
     int writePos = 0;
-    // Four samples at a time when every read lies at least that far back (always, from 8 kHz up).
-    bool blockable = false;
+    // Samples per block: 8 where the processor has AVX2, else 4, when every read lies at least
+    // that far back (always, from 8 kHz up for blocks of four); 0 for sample by sample.
+    int blockWidth = 0;
+    bool wideAllowed = true;
 
     alignas(64) IntLanes baseLength{};
     alignas(64) IntLanes lineOffset{};
