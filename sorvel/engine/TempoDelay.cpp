@@ -42,10 +42,9 @@ double TempoDelay::noteSeconds(int character, double tempoBpm) noexcept
 void TempoDelay::prepare(double sampleRate)
 {
     rate = sampleRate > 0.0 ? sampleRate : 48000.0;
-    const auto length = static_cast<std::uint32_t>(longestSeconds * rate) + 24u;
+    const int length = static_cast<int>(longestSeconds * rate) + 24;
     lineLeft.prepare(length);
     lineRight.prepare(length);
-    writePos = 0;
 
     shortestDelay = 2.0;
     longestDelay = longestSeconds * rate - 8.0;
@@ -196,6 +195,7 @@ void rampValues(Ramp& ramp, float* out, int n) noexcept
 int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
     // 1. Read both lines at the echo time: sample by sample while it glides, then in one go.
+    const std::uint32_t writePos = lineLeft.getWritePosition();
     int i = 0;
     for (; i < n && glideOffset != 0.0; ++i)
     {
@@ -263,9 +263,8 @@ int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, i
         wL[k] = saturate(wL[k]);
         wR[k] = saturate(wR[k]);
     }
-    lineLeft.write(writePos, wL, n);
-    lineRight.write(writePos, wR, n);
-    writePos += static_cast<std::uint32_t>(n);
+    lineLeft.write(wL, n);
+    lineRight.write(wR, n);
 
     // 5. Metering energy and the silence run at the end of what was written.
     float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};

@@ -21,6 +21,8 @@ constexpr float levelSettled = 1.0e-7f;
 
 // One step of a glide: the delay on the raised cosine, then the phasor turns by pi / length.
 // Both the sample-by-sample and the stretch-wise paths use it, so they agree to the bit.
+typedef std::int32_t PairMask __attribute__((vector_size(8)));
+
 struct GlideStepper
 {
     double start, distance, rc, rs, c, sn;
@@ -46,9 +48,8 @@ void Width::prepare(double sampleRate)
     rate = sampleRate > 0.0 ? sampleRate : 48000.0;
 
     // Room for the longest double plus one chunk written ahead of the reads.
-    ring.prepare(static_cast<std::uint32_t>(std::lround(0.03 * rate)) + 16u + chunk);
-    writePos = 0;
-    readLimit = static_cast<double>(ring.length()) - 4.0 - chunk;
+    ring.prepare(static_cast<int>(std::lround(0.03 * rate)) + 16 + chunk);
+    readLimit = static_cast<double>(ring.getLength()) - 4.0 - chunk;
 
     md::Design design;
     md::design(design, md::highPass, 3, rate, highPassHz, 0.0, sqrtHalf);
@@ -198,75 +199,6 @@ void Width::startPhrase() noexcept
     ++phraseStarts;
 }
 
-void Width::nextDelay(Voice& v) noexcept
-{
-    if (v.hold > 0)
-    {
-        --v.hold;
-        v.delay = v.glideEnd;
-        return;
-    }
-    if (v.progress >= v.length)
-        startGlide(v);
-    GlideStepper glide{v.glideStart, v.glideEnd - v.glideStart, v.rotateCos, v.rotateSin, v.cosine, v.sine};
-    v.delay = glide.step();
-    v.cosine = glide.c;
-    v.sine = glide.sn;
-    if (++v.progress >= v.length)
-        v.hold = holdSamples();
-}
-
-int Width::drawFreeSamples(const Voice& v) noexcept
-{
-    if (v.hold > 0)
-        return v.hold;
-    // The sample on which a glide reaches its end draws the next hold.
-    return v.progress < v.length ? v.length - v.progress - 1 : 0;
-}
-
-void Width::advance(double* path0, double* path1, int count) noexcept
-{
-    std::array<GlideStepper, 2> glide{};
-    std::array<bool, 2> gliding{};
-    std::array<double*, 2> paths{path0, path1};
-    for (size_t d = 0; d < 2; ++d)
-    {
-        Voice& v = voices[d];
-        gliding[d] = v.hold <= 0;
-        if (gliding[d])
-            glide[d] = {v.glideStart, v.glideEnd - v.glideStart, v.rotateCos, v.rotateSin, v.cosine, v.sine};
-        else
-        {
-            std::fill(paths[d], paths[d] + count, v.glideEnd);
-            v.hold -= count;
-        }
-    }
-    // Both gliding is the common case: one loop, so the two phasor recursions overlap.
-    if (gliding[0] && gliding[1])
-        for (int k = 0; k < count; ++k)
-        {
-            path0[k] = glide[0].step();
-            path1[k] = glide[1].step();
-        }
-    else
-        for (size_t d = 0; d < 2; ++d)
-            if (gliding[d])
-                for (int k = 0; k < count; ++k)
-                    paths[d][k] = glide[d].step();
-
-    for (size_t d = 0; d < 2; ++d)
-    {
-        Voice& v = voices[d];
-        if (gliding[d])
-        {
-            v.cosine = glide[d].c;
-            v.sine = glide[d].sn;
-            v.progress += count;
-        }
-        v.delay = paths[d][count - 1];
-    }
-}
-
 void Width::process(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
     int done = 0;
@@ -292,13 +224,38 @@ void Width::process(const float* in, float* outLeft, float* outRight, int n) noe
     }
 }
 
-int Width::filterAndDetect(const float* in, int n) noexcept
+int Width::detectAndAdvance(const float* in, int n) noexcept
 {
     md::RunningSection h1 = highPass1, h2 = highPass2;
     float e = envelope, r = reference;
     int gap = gapSamples;
     bool fired = triggered;
     int start = n;
+
+    // Each double's glide, held in locals while nothing is drawn.
+    std::array<GlideStepper, 2> glide{};
+    std::array<int, 2> hold{}, progress{}, length{};
+    std::array<double, 2> glideEnd{};
+    const auto load = [&](size_t d) noexcept
+    {
+        const Voice& v = voices[d];
+        glide[d] = {v.glideStart, v.glideEnd - v.glideStart, v.rotateCos, v.rotateSin, v.cosine, v.sine};
+        hold[d] = v.hold;
+        progress[d] = v.progress;
+        length[d] = v.length;
+        glideEnd[d] = v.glideEnd;
+    };
+    const auto keep = [&](size_t d) noexcept
+    {
+        Voice& v = voices[d];
+        v.cosine = glide[d].c;
+        v.sine = glide[d].sn;
+        v.hold = hold[d];
+        v.progress = progress[d];
+    };
+    load(0);
+    load(1);
+
     for (int i = 0; i < n; ++i)
     {
         filtered[static_cast<size_t>(i)] =
@@ -320,6 +277,16 @@ int Width::filterAndDetect(const float* in, int n) noexcept
             {
                 fired = true;
                 start = i;
+                // New delays and levels before this sample's delays; the doubles' current delays
+                // are those of the sample before.
+                keep(0);
+                keep(1);
+                if (i > 0)
+                    for (size_t d = 0; d < 2; ++d)
+                        voices[d].delay = delays[d][static_cast<size_t>(i - 1)];
+                startPhrase();
+                load(0);
+                load(1);
             }
         }
         else
@@ -327,7 +294,35 @@ int Width::filterAndDetect(const float* in, int n) noexcept
             gap = 0;
             fired = false;
         }
+
+        // The delays, left double first: a hold counts down; a glide steps along its raised
+        // cosine, a new one starting (three draws) when the last has ended; a glide's last step
+        // draws the next hold.
+        for (size_t d = 0; d < 2; ++d)
+        {
+            double& delay = delays[d][static_cast<size_t>(i)];
+            if (hold[d] > 0)
+            {
+                --hold[d];
+                delay = glideEnd[d];
+                continue;
+            }
+            if (progress[d] >= length[d])
+            {
+                keep(d);
+                startGlide(voices[d]);
+                load(d);
+            }
+            delay = glide[d].step();
+            if (++progress[d] >= length[d])
+                hold[d] = holdSamples();
+        }
     }
+
+    keep(0);
+    keep(1);
+    for (size_t d = 0; d < 2; ++d)
+        voices[d].delay = delays[d][static_cast<size_t>(n - 1)];
     highPass1 = h1;
     highPass2 = h2;
     envelope = e;
@@ -354,13 +349,8 @@ void rampValues(Ramp& ramp, float* out, int n) noexcept
 
 void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
-    // 1. High-pass the send into the ring; find a phrase start (at most one per chunk).
-    const int phraseAt = filterAndDetect(in, n);
-    const std::uint32_t first = writePos + 1u;
-    ring.write(first, filtered.data(), n);
-    writePos += static_cast<std::uint32_t>(n);
-
-    // 2. Delay paths, both doubles sample by sample so the random draws keep their order.
+    // 1. Phrase start (at most one per chunk), delay paths and the high-passed send, in one pass
+    //    so that their recursions overlap; the values it replaces at a phrase start are kept first.
     std::array<double, 2> carriedRead{};
     std::array<int, 2> carriedJump{};
     std::array<float, 2> carriedTarget{};
@@ -370,28 +360,11 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
         carriedJump[d] = voices[d].jumpCountdown;
         carriedTarget[d] = voices[d].levelTarget;
     }
-    int i = 0;
-    while (i < n)
-    {
-        if (i == phraseAt)
-            startPhrase();
-        // Stretches in which neither double draws a random number run double by double; the
-        // samples that draw go in order, left double first.
-        int span = std::min(drawFreeSamples(voices[0]), drawFreeSamples(voices[1]));
-        span = std::min(span, (phraseAt > i ? phraseAt : n) - i);
-        if (span > 0)
-        {
-            advance(delays[0].data() + i, delays[1].data() + i, span);
-            i += span;
-            continue;
-        }
-        for (size_t d = 0; d < 2; ++d)
-        {
-            nextDelay(voices[d]);
-            delays[d][static_cast<size_t>(i)] = voices[d].delay;
-        }
-        ++i;
-    }
+    const int phraseAt = detectAndAdvance(in, n);
+
+    // 2. The high-passed send into the ring.
+    const std::uint32_t first = ring.getWritePosition();
+    ring.write(filtered.data(), n);
 
     // 3. Per double: read, and hide a phrase jump under a crossfade. Before the phrase start
     //    the carried crossfade runs on, from it the new one.
@@ -427,7 +400,11 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
         rampValues(voices[d].ownSide, ownValues[d].data(), n);
         rampValues(voices[d].otherSide, otherValues[d].data(), n);
     }
-    md::RunningSection lp0 = voices[0].lowPass, lp1 = voices[1].lowPass;
+    // Both doubles side by side (lane 0 left, lane 1 right), each with its own low-pass.
+    using Pair = md::RunningPair::Floats;
+    md::RunningPair lowPass;
+    lowPass.setLane(0, voices[0].lowPass);
+    lowPass.setLane(1, voices[1].lowPass);
     const float* const s = sendValues.data();
     const float *const y0 = reads[0].data(), *const y1 = reads[1].data();
     const float *const a0 = ownValues[0].data(), *const b0 = otherValues[0].data();
@@ -435,36 +412,33 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
     const float k = levelCoeff;
     // The level is kept as its distance to the target, which only shrinks; at a phrase start it
     // is re-expressed against the new target.
-    float e0 = voices[0].levelOffset, e1 = voices[1].levelOffset;
-    float t0 = carriedTarget[0], t1 = carriedTarget[1];
+    Pair offset = {voices[0].levelOffset, voices[1].levelOffset};
+    Pair target = {carriedTarget[0], carriedTarget[1]};
     for (int segment = 0; segment < 2; ++segment)
     {
         const int from = segment == 0 ? 0 : split;
         const int to = segment == 0 ? split : n;
         if (segment == 1 && from < to)
         {
-            e0 = (t0 + e0) - voices[0].levelTarget;
-            e1 = (t1 + e1) - voices[1].levelTarget;
-            t0 = voices[0].levelTarget;
-            t1 = voices[1].levelTarget;
+            const Pair newTarget = {voices[0].levelTarget, voices[1].levelTarget};
+            offset = (target + offset) - newTarget;
+            target = newTarget;
         }
-        for (i = from; i < to; ++i)
+        for (int i = from; i < to; ++i)
         {
-            e0 *= k;
-            e1 *= k;
+            offset *= k;
             // Close enough to stop following (the follower would stall an ulp away).
-            e0 = std::abs(e0) < levelSettled ? 0.0f : e0;
-            e1 = std::abs(e1) < levelSettled ? 0.0f : e1;
-            const float v0 = s[i] * (t0 + e0) * static_cast<float>(lp0.processSample(y0[i]));
-            const float v1 = s[i] * (t1 + e1) * static_cast<float>(lp1.processSample(y1[i]));
-            outLeft[i] = a0[i] * v0 + b1[i] * v1;
-            outRight[i] = b0[i] * v0 + a1[i] * v1;
+            const Pair magnitude = (Pair)((PairMask)offset & 0x7fffffff);
+            offset = (Pair)((PairMask)offset & ~(magnitude < levelSettled));
+            const Pair v = s[i] * (target + offset) * lowPass.processSample(Pair{y0[i], y1[i]});
+            outLeft[i] = a0[i] * v[0] + b1[i] * v[1];
+            outRight[i] = b0[i] * v[0] + a1[i] * v[1];
         }
     }
-    voices[0].levelOffset = e0;
-    voices[1].levelOffset = e1;
-    voices[0].lowPass = lp0;
-    voices[1].lowPass = lp1;
+    voices[0].levelOffset = offset[0];
+    voices[1].levelOffset = offset[1];
+    voices[0].lowPass = lowPass.getLane(0);
+    voices[1].lowPass = lowPass.getLane(1);
 }
 
 } // namespace eng::vocal
