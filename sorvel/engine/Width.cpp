@@ -256,10 +256,27 @@ int Width::detectAndAdvance(const float* in, int n) noexcept
     load(0);
     load(1);
 
+    // The high-pass's two sections in the lanes of one pair, so that they share their
+    // instructions: lane 0 runs the first section `lag` samples ahead of lane 1, which runs the
+    // second on the first's output (kept meanwhile where the result goes). The lag keeps the
+    // lanes' hand-over off the recursions' path.
+    constexpr int lag = 4;
+    float* const high = filtered.data();
+    const int ahead = std::min(lag, n);
+    for (int i = 0; i < ahead; ++i)
+        high[i] = static_cast<float>(h1.processSample(in[i]));
+    md::RunningPair highPass;
+    highPass.setLane(0, h1);
+    highPass.setLane(1, h2);
+
     for (int i = 0; i < n; ++i)
     {
-        filtered[static_cast<size_t>(i)] =
-            static_cast<float>(h2.processSample(static_cast<float>(h1.processSample(in[i]))));
+        if (i + lag < n)
+        {
+            const auto y = highPass.processSample(md::RunningPair::Floats{in[i + lag], high[i]});
+            high[i + lag] = y[0];
+            high[i] = y[1];
+        }
 
         // Phrase detection on the send itself: a gap is the power envelope far below its
         // reference, which holds while the gap lasts.
@@ -323,6 +340,13 @@ int Width::detectAndAdvance(const float* in, int n) noexcept
     keep(1);
     for (size_t d = 0; d < 2; ++d)
         voices[d].delay = delays[d][static_cast<size_t>(n - 1)];
+    if (n > lag)
+    {
+        h1 = highPass.getLane(0);
+        h2 = highPass.getLane(1);
+    }
+    for (int i = n - ahead; i < n; ++i)
+        high[i] = static_cast<float>(h2.processSample(high[i]));
     highPass1 = h1;
     highPass2 = h2;
     envelope = e;
