@@ -224,12 +224,121 @@ void Width::process(const float* in, float* outLeft, float* outRight, int n) noe
     }
 }
 
+namespace
+{
+// The phrase detector: a gap is the send's power envelope far below its reference, which holds
+// while the gap lasts.
+struct Detector
+{
+    float e, r;
+    int gap;
+    bool fired;
+    float attack, release, rise, fall;
+    int gapNeeded;
+
+    // One sample; true when a phrase starts on it.
+    bool step(float x) noexcept
+    {
+        const float power = x * x;
+        e = power + (power > e ? attack : release) * (e - power);
+        const float gapLevel = r * gapRatio;
+        if (e > r)
+            r = e + rise * (r - e);
+        else if (e >= gapLevel)
+            r = e + fall * (r - e);
+        if (e < gapLevel)
+        {
+            gap = std::min(gap + 1, gapNeeded);
+            if (gap >= gapNeeded && r > quietestReference && !fired)
+            {
+                fired = true;
+                return true;
+            }
+        }
+        else
+        {
+            gap = 0;
+            fired = false;
+        }
+        return false;
+    }
+};
+
+// The high-pass's two sections in the lanes of one pair, so that they share their instructions:
+// lane 0 runs the first section `lag` samples ahead of lane 1, which runs the second on the
+// first's output (kept meanwhile where the result goes). The lag keeps the lanes' hand-over off
+// the recursions' path.
+constexpr int highPassLag = 4;
+
+inline __attribute__((always_inline)) void highPassStep(md::RunningPair& highPass, const float* in,
+                                                        float* high, int i, int n) noexcept
+{
+    if (i + highPassLag < n)
+    {
+        const auto y = highPass.processSample(md::RunningPair::Floats{in[i + highPassLag], high[i]});
+        high[i + highPassLag] = y[0];
+        high[i] = y[1];
+    }
+}
+
+typedef double Two __attribute__((vector_size(16)));
+
+// Samples [from, to) in which neither double draws a random number: the high-pass, the detector
+// and each double's delay (a glide's step, or its held value). Stops early on the sample where a
+// phrase starts, after its high-pass and detection, before its delays; returns where it stopped.
+template <bool Glide0, bool Glide1>
+inline __attribute__((always_inline)) int
+drawFreeSpan(const float* in, float* high, int n, double* path0, double* path1, int from, int to,
+             md::RunningPair& highPass, Detector& detector, std::array<GlideStepper, 2>& glide,
+             const std::array<double, 2>& glideEnd) noexcept
+{
+    // Both gliding is the common case: one vector of two, so the two recursions share their
+    // instructions (each lane is exactly GlideStepper::step).
+    Two start{}, distance{}, rc{}, rs{}, c{}, sn{};
+    if constexpr (Glide0 && Glide1)
+    {
+        start = Two{glide[0].start, glide[1].start};
+        distance = Two{glide[0].distance, glide[1].distance};
+        rc = Two{glide[0].rc, glide[1].rc};
+        rs = Two{glide[0].rs, glide[1].rs};
+        c = Two{glide[0].c, glide[1].c};
+        sn = Two{glide[0].sn, glide[1].sn};
+    }
+    int k = from;
+    for (; k < to; ++k)
+    {
+        highPassStep(highPass, in, high, k, n);
+        if (detector.step(in[k]))
+            break;
+        if constexpr (Glide0 && Glide1)
+        {
+            const Two delay = start + distance * 0.5 * (1.0 - c);
+            const Two next = c * rc - sn * rs;
+            sn = sn * rc + c * rs;
+            c = next;
+            path0[k] = delay[0];
+            path1[k] = delay[1];
+        }
+        else
+        {
+            path0[k] = Glide0 ? glide[0].step() : glideEnd[0];
+            path1[k] = Glide1 ? glide[1].step() : glideEnd[1];
+        }
+    }
+    if constexpr (Glide0 && Glide1)
+        for (size_t d = 0; d < 2; ++d)
+        {
+            glide[d].c = c[d];
+            glide[d].sn = sn[d];
+        }
+    return k;
+}
+} // namespace
+
 int Width::detectAndAdvance(const float* in, int n) noexcept
 {
-    md::RunningSection h1 = highPass1, h2 = highPass2;
-    float e = envelope, r = reference;
-    int gap = gapSamples;
-    bool fired = triggered;
+    Detector detector{envelope, reference,     gapSamples,    triggered, attack,
+                      release,  referenceRise, referenceFall, gapNeeded};
     int start = n;
 
     // Each double's glide, held in locals while nothing is drawn.
@@ -253,68 +362,94 @@ int Width::detectAndAdvance(const float* in, int n) noexcept
         v.hold = hold[d];
         v.progress = progress[d];
     };
+    // Samples before the next draw: the rest of a hold, or of a glide but its last step.
+    const auto drawFree = [&](size_t d) noexcept
+    {
+        if (hold[d] > 0)
+            return hold[d];
+        return progress[d] < length[d] ? length[d] - progress[d] - 1 : 0;
+    };
     load(0);
     load(1);
 
-    // The high-pass's two sections in the lanes of one pair, so that they share their
-    // instructions: lane 0 runs the first section `lag` samples ahead of lane 1, which runs the
-    // second on the first's output (kept meanwhile where the result goes). The lag keeps the
-    // lanes' hand-over off the recursions' path.
-    constexpr int lag = 4;
+    double* const path0 = delays[0].data();
+    double* const path1 = delays[1].data();
+    // New delays and levels before this sample's delays; the doubles' current delays are those of
+    // the sample before.
+    const auto phraseStart = [&](int at) noexcept
+    {
+        keep(0);
+        keep(1);
+        if (at > 0)
+        {
+            voices[0].delay = path0[at - 1];
+            voices[1].delay = path1[at - 1];
+        }
+        startPhrase();
+        load(0);
+        load(1);
+    };
+
     float* const high = filtered.data();
-    const int ahead = std::min(lag, n);
+    md::RunningSection h1 = highPass1, h2 = highPass2;
+    const int ahead = std::min(highPassLag, n);
     for (int i = 0; i < ahead; ++i)
         high[i] = static_cast<float>(h1.processSample(in[i]));
     md::RunningPair highPass;
     highPass.setLane(0, h1);
     highPass.setLane(1, h2);
 
-    for (int i = 0; i < n; ++i)
+    int i = 0;
+    bool detected = false; // sample i's high-pass and detection ran already: a phrase starts on it
+    while (i < n)
     {
-        if (i + lag < n)
+        const int span = detected ? 0 : std::min({drawFree(0), drawFree(1), n - i});
+        if (span > 0)
         {
-            const auto y = highPass.processSample(md::RunningPair::Floats{in[i + lag], high[i]});
-            high[i + lag] = y[0];
-            high[i] = y[1];
+            const int to = i + span;
+            int k;
+            if (hold[0] <= 0 && hold[1] <= 0)
+                k = drawFreeSpan<true, true>(in, high, n, path0, path1, i, to, highPass, detector, glide,
+                                             glideEnd);
+            else if (hold[0] <= 0)
+                k = drawFreeSpan<true, false>(in, high, n, path0, path1, i, to, highPass, detector, glide,
+                                              glideEnd);
+            else if (hold[1] <= 0)
+                k = drawFreeSpan<false, true>(in, high, n, path0, path1, i, to, highPass, detector, glide,
+                                              glideEnd);
+            else
+                k = drawFreeSpan<false, false>(in, high, n, path0, path1, i, to, highPass, detector, glide,
+                                               glideEnd);
+            for (size_t d = 0; d < 2; ++d)
+            {
+                if (hold[d] > 0)
+                    hold[d] -= k - i;
+                else
+                    progress[d] += k - i;
+            }
+            if (k < to)
+            {
+                start = k;
+                phraseStart(k);
+                detected = true;
+            }
+            i = k;
+            continue;
         }
 
-        // Phrase detection on the send itself: a gap is the power envelope far below its
-        // reference, which holds while the gap lasts.
-        const float power = in[i] * in[i];
-        e = power + (power > e ? attack : release) * (e - power);
-        const float gapLevel = r * gapRatio;
-        if (e > r)
-            r = e + referenceRise * (r - e);
-        else if (e >= gapLevel)
-            r = e + referenceFall * (r - e);
-        if (e < gapLevel)
+        // One sample on its own: a double draws on it (or a phrase started on it).
+        if (!detected)
         {
-            gap = std::min(gap + 1, gapNeeded);
-            if (gap >= gapNeeded && r > quietestReference && !fired)
+            highPassStep(highPass, in, high, i, n);
+            if (detector.step(in[i]))
             {
-                fired = true;
                 start = i;
-                // New delays and levels before this sample's delays; the doubles' current delays
-                // are those of the sample before.
-                keep(0);
-                keep(1);
-                if (i > 0)
-                    for (size_t d = 0; d < 2; ++d)
-                        voices[d].delay = delays[d][static_cast<size_t>(i - 1)];
-                startPhrase();
-                load(0);
-                load(1);
+                phraseStart(i);
             }
         }
-        else
-        {
-            gap = 0;
-            fired = false;
-        }
-
-        // The delays, left double first: a hold counts down; a glide steps along its raised
-        // cosine, a new one starting (three draws) when the last has ended; a glide's last step
-        // draws the next hold.
+        detected = false;
+        // Left double first: a hold counts down; a glide steps along its raised cosine, a new one
+        // starting (three draws) when the last has ended; a glide's last step draws the next hold.
         for (size_t d = 0; d < 2; ++d)
         {
             double& delay = delays[d][static_cast<size_t>(i)];
@@ -334,25 +469,26 @@ int Width::detectAndAdvance(const float* in, int n) noexcept
             if (++progress[d] >= length[d])
                 hold[d] = holdSamples();
         }
+        ++i;
     }
 
     keep(0);
     keep(1);
-    for (size_t d = 0; d < 2; ++d)
-        voices[d].delay = delays[d][static_cast<size_t>(n - 1)];
-    if (n > lag)
+    voices[0].delay = path0[n - 1];
+    voices[1].delay = path1[n - 1];
+    if (n > highPassLag)
     {
         h1 = highPass.getLane(0);
         h2 = highPass.getLane(1);
     }
-    for (int i = n - ahead; i < n; ++i)
-        high[i] = static_cast<float>(h2.processSample(high[i]));
+    for (int k = n - ahead; k < n; ++k)
+        high[k] = static_cast<float>(h2.processSample(high[k]));
     highPass1 = h1;
     highPass2 = h2;
-    envelope = e;
-    reference = r;
-    gapSamples = gap;
-    triggered = fired;
+    envelope = detector.e;
+    reference = detector.r;
+    gapSamples = detector.gap;
+    triggered = detector.fired;
     return start;
 }
 
