@@ -239,8 +239,12 @@ struct Detector
     // One sample; true when a phrase starts on it.
     bool step(float x) noexcept
     {
+        // Both followers' next values, then the choice: no branch that follows the waveform.
         const float power = x * x;
-        e = power + (power > e ? attack : release) * (e - power);
+        const float fromEnvelope = e - power;
+        const float rising = power + attack * fromEnvelope;
+        const float falling = power + release * fromEnvelope;
+        e = power > e ? rising : falling;
         const float gapLevel = r * gapRatio;
         if (e > r)
             r = e + rise * (r - e);
