@@ -32,13 +32,16 @@ public:
         mask = size - 1u;
         buffer.assign(size + guard, 0.0f);
         writePos = 0;
+        written = false;
     }
 
-    // Zeros, and the write position back at the start.
+    // Zeros (unless nothing went in since it last was), and the write position back at the start.
     void clear() noexcept
     {
-        std::fill(buffer.begin(), buffer.end(), 0.0f);
+        if (written)
+            std::fill(buffer.begin(), buffer.end(), 0.0f);
         writePos = 0;
+        written = false;
     }
 
     int getLength() const noexcept { return static_cast<int>(size); }
@@ -49,6 +52,7 @@ public:
 
     void push(float x) noexcept
     {
+        written = true;
         buffer[writePos] = x;
         if (writePos < guard)
             buffer[size + writePos] = x;
@@ -58,6 +62,7 @@ public:
     // n samples at once, the same as n pushes.
     void write(const float* x, int n) noexcept
     {
+        written = true;
         auto remaining = static_cast<std::uint32_t>(std::max(n, 0));
         while (remaining > 0)
         {
@@ -221,6 +226,7 @@ private:
     std::uint32_t size = 4;
     std::uint32_t mask = 3;
     std::uint32_t writePos = 0;
+    bool written = false;
 };
 
 } // namespace sv
