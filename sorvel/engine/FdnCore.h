@@ -98,7 +98,8 @@ private:
     using IntLanes = std::array<std::int32_t, numLines>;
 
     // Samples behind each line's and each all-pass's end that repeat its first ones, so that a
-    // run of neighbours never wraps: four for one sample, eleven for a block of eight.
+    // run of neighbours never wraps: a line's reads over a block of eight span eleven samples, an
+    // all-pass's eight.
     static constexpr int lineGuard = 10;
     static constexpr int allPassGuard = 7;
 

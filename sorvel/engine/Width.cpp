@@ -21,6 +21,7 @@ constexpr float levelSettled = 1.0e-7f;
 
 // One step of a glide: the delay on the raised cosine, then the phasor turns by pi / length.
 // Both the sample-by-sample and the stretch-wise paths use it, so they agree to the bit.
+// Lane masks of a pair of floats (md::RunningPair::Floats).
 typedef std::int32_t PairMask __attribute__((vector_size(8)));
 
 struct GlideStepper
