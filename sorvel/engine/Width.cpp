@@ -558,13 +558,29 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
         v.jumpCountdown = countdown;
     }
 
-    // 4. Levels, softened tops, send, and each double onto its sides.
-    rampValues(send, sendValues.data(), n);
-    for (size_t d = 0; d < 2; ++d)
+    // 4. Levels, softened tops, send, and each double onto its sides; ramps that stand still (the
+    //    usual case) are read as single values.
+    const bool steady = !send.isMoving() && !voices[0].ownSide.isMoving() &&
+                        !voices[0].otherSide.isMoving() && !voices[1].ownSide.isMoving() &&
+                        !voices[1].otherSide.isMoving();
+    if (steady)
+        mixDoubles<true>(outLeft, outRight, n, split, carriedTarget);
+    else
     {
-        rampValues(voices[d].ownSide, ownValues[d].data(), n);
-        rampValues(voices[d].otherSide, otherValues[d].data(), n);
+        rampValues(send, sendValues.data(), n);
+        for (size_t d = 0; d < 2; ++d)
+        {
+            rampValues(voices[d].ownSide, ownValues[d].data(), n);
+            rampValues(voices[d].otherSide, otherValues[d].data(), n);
+        }
+        mixDoubles<false>(outLeft, outRight, n, split, carriedTarget);
     }
+}
+
+template <bool Steady>
+void Width::mixDoubles(float* outLeft, float* outRight, int n, int split,
+                       const std::array<float, 2>& carriedTarget) noexcept
+{
     // Both doubles side by side (lane 0 left, lane 1 right), each with its own low-pass.
     using Pair = md::RunningPair::Floats;
     md::RunningPair lowPass;
@@ -574,6 +590,9 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
     const float *const y0 = reads[0].data(), *const y1 = reads[1].data();
     const float *const a0 = ownValues[0].data(), *const b0 = otherValues[0].data();
     const float *const a1 = ownValues[1].data(), *const b1 = otherValues[1].data();
+    const float sendLevel = send.getValue();
+    const float own0 = voices[0].ownSide.getValue(), other0 = voices[0].otherSide.getValue();
+    const float own1 = voices[1].ownSide.getValue(), other1 = voices[1].otherSide.getValue();
     const float k = levelCoeff;
     // The level is kept as its distance to the target, which only shrinks; at a phrase start it
     // is re-expressed against the new target.
@@ -595,9 +614,10 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
             // Close enough to stop following (the follower would stall an ulp away).
             const Pair magnitude = (Pair)((PairMask)offset & 0x7fffffff);
             offset = (Pair)((PairMask)offset & ~(magnitude < levelSettled));
-            const Pair v = s[i] * (target + offset) * lowPass.processSample(Pair{y0[i], y1[i]});
-            outLeft[i] = a0[i] * v[0] + b1[i] * v[1];
-            outRight[i] = b0[i] * v[0] + a1[i] * v[1];
+            const Pair v =
+                (Steady ? sendLevel : s[i]) * (target + offset) * lowPass.processSample(Pair{y0[i], y1[i]});
+            outLeft[i] = (Steady ? own0 : a0[i]) * v[0] + (Steady ? other1 : b1[i]) * v[1];
+            outRight[i] = (Steady ? other0 : b0[i]) * v[0] + (Steady ? own1 : a1[i]) * v[1];
         }
     }
     voices[0].levelOffset = offset[0];

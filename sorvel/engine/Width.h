@@ -74,6 +74,9 @@ private:
     void startPhrase() noexcept;
     int holdSamples() noexcept;
     int detectAndAdvance(const float* in, int n) noexcept;
+    template <bool Steady>
+    void mixDoubles(float* outLeft, float* outRight, int n, int split,
+                    const std::array<float, 2>& carriedTarget) noexcept;
     void run(const float* in, float* outLeft, float* outRight, int n) noexcept;
 
     double rate = 48000.0;
