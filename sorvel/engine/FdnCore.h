@@ -52,8 +52,9 @@ public:
               float& outL, float& outR) noexcept;
 
     // n ticks in one go, the same as n calls of tick, except that the whole piece is already in
-    // the pre-delay line (its newest sample belongs to the piece's last tick). The line must be
-    // at least n samples longer than the longest reflection read. Adds to outL and outR.
+    // the pre-delay line (its newest sample belongs to the piece's last tick) and that the outputs
+    // are written, not added to. The line must be at least n samples longer than the longest
+    // reflection read.
     void process(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
                  const float* preDelaySamples, float* outL, float* outR, int n) noexcept;
 
@@ -74,21 +75,33 @@ public:
     // Running mean of the output power (left^2 + right^2), about 2000 samples long.
     float getTailEnergy() const noexcept { return static_cast<float>(tail); }
 
+    // Blocks of eight samples where the processor has AVX2 (the default), or never: the output is
+    // the same to the bit either way. For tests and measurements; not for the audio thread.
+    void allowWideBlocks(bool allowed) noexcept;
+    int getBlockWidth() const noexcept { return blockWidth; }
+
 private:
     static size_t index(int line) noexcept { return static_cast<size_t>(line); }
     void computeDamping() noexcept;
     template <bool WithReflections>
     void run(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
              const float* preDelaySamples, float* outL, float* outR, int n, int olderAtStart) noexcept;
+    template <bool WithReflections, int W>
+    int runBlocks(const float* input, const float* reflectionLevel, float* outL, float* outR, int n) noexcept;
+    template <bool WithReflections>
+    int runWideBlocks(const float* input, const float* reflectionLevel, float* outL, float* outR,
+                      int n) noexcept;
+    void chooseBlockWidth() noexcept;
     void finishRun() noexcept;
 
     using Lanes = std::array<float, numLines>;
     using IntLanes = std::array<std::int32_t, numLines>;
 
     // Samples behind each line's and each all-pass's end that repeat its first ones, so that a
-    // run of neighbours never wraps: four for one sample, seven for a block of four.
-    static constexpr int lineGuard = 6;
-    static constexpr int allPassGuard = 3;
+    // run of neighbours never wraps: a line's reads over a block of eight span eleven samples, an
+    // all-pass's eight.
+    static constexpr int lineGuard = 10;
+    static constexpr int allPassGuard = 7;
 
     double sampleRate = 48000.0;
     int character = 0;
@@ -102,8 +115,10 @@ private:
     int lineStride = 0;
     int lineMask = 0;
     int writePos = 0;
-    // Four samples at a time when every read lies at least that far back (always, from 8 kHz up).
-    bool blockable = false;
+    // Samples per block: 8 where the processor has AVX2, else 4, when every read lies at least
+    // that far back (always, from 8 kHz up for blocks of four); 0 for sample by sample.
+    int blockWidth = 0;
+    bool wideAllowed = true;
 
     alignas(64) IntLanes baseLength{};
     alignas(64) IntLanes lineOffset{};
@@ -118,8 +133,10 @@ private:
     alignas(64) Lanes dampA1{};
     alignas(64) Lanes dampState{};
     alignas(64) Lanes feedSign{};
-    alignas(64) Lanes outWeightL{};
-    alignas(64) Lanes outWeightR{};
+    // Per line the whole part of its modulation at the last sample (a float), and the base length
+    // plus that: where the line reads while its modulation stays within that whole sample.
+    alignas(64) Lanes modulationFloor{};
+    alignas(64) IntLanes readLag{};
     // The Hadamard outputs of one sample come out transposed (see run): line 4a + c sits at 4c + a.
     alignas(64) IntLanes transposedOffset{};
     alignas(64) Lanes transposedFeedSign{};
@@ -132,6 +149,10 @@ private:
     int allPassMask = 0;
     int allPassWrite = 0;
     float allPassGain = 0.7f;
+    // 0.25 x the character's late output gain.
+    float lateGain = 0.25f;
+    // Something went into the lines since they were last zeroed.
+    bool written = true;
 
     // Reflections: the left ones first, then the right ones.
     std::array<Reflection, maxReflections> reflections{};

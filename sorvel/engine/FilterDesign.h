@@ -141,6 +141,11 @@ struct Lanes
 };
 #endif
 
+#if defined(__GNUC__)
+// Two floats in one vector: the samples of a SectionPair run.
+typedef float FloatPair __attribute__((vector_size(8)));
+#endif
+
 // Two running sections side by side, one vector register per coefficient and state word: per
 // lane exactly the arithmetic of RunningSection, so two independent recursions cost one. The
 // lanes are two channels of one filter, or two stages of one chain a sample apart. Belongs to
@@ -181,6 +186,31 @@ struct SectionPair
         right.s2 = s2[1];
     }
 
+    // The same section in both lanes; the state words carry on.
+    void setCoefficients(const Section& both) noexcept
+    {
+        setLane(0, both);
+        setLane(1, both);
+    }
+
+    // One lane as a RunningSection (coefficients and state words), and back.
+    RunningSection getLane(int lane) const noexcept
+    {
+        const int k = lane & 1;
+        return {b0[k], b1[k], b2[k], a1[k], a2[k], s1[k], s2[k]};
+    }
+    void setLane(int lane, const RunningSection& r) noexcept
+    {
+        const int k = lane & 1;
+        b0[k] = r.b0;
+        b1[k] = r.b1;
+        b2[k] = r.b2;
+        a1[k] = r.a1;
+        a2[k] = r.a2;
+        s1[k] = r.s1;
+        s2[k] = r.s2;
+    }
+
     Lanes run(Lanes x) noexcept
     {
         const Lanes y = b0 * x + s1;
@@ -188,6 +218,25 @@ struct SectionPair
         s2 = b2 * x - a2 * y;
         return y;
     }
+
+#if defined(__GNUC__)
+    // Float samples in and out, rounded the way a RunningSection rounds them.
+    FloatPair run(FloatPair x) noexcept
+    {
+        return __builtin_convertvector(run(__builtin_convertvector(x, Lanes)), FloatPair);
+    }
+
+    // Both lanes in place over n samples: lane 0 runs over `first`, lane 1 over `second`.
+    void process(float* first, float* second, int n) noexcept
+    {
+        for (int i = 0; i < n; ++i)
+        {
+            const FloatPair y = run(FloatPair{first[i], second[i]});
+            first[i] = y[0];
+            second[i] = y[1];
+        }
+    }
+#endif
 };
 
 namespace detail
@@ -198,8 +247,7 @@ namespace detail
 inline Lanes roundedToFloat(Lanes x) noexcept
 {
 #if defined(__GNUC__)
-    typedef float Floats __attribute__((vector_size(8)));
-    return __builtin_convertvector(__builtin_convertvector(x, Floats), Lanes);
+    return __builtin_convertvector(__builtin_convertvector(x, FloatPair), Lanes);
 #else
     return Lanes{static_cast<double>(static_cast<float>(x[0])),
                  static_cast<double>(static_cast<float>(x[1]))};
@@ -211,8 +259,7 @@ inline Lanes roundedToFloat(Lanes x) noexcept
 inline void storeAsFloats(Lanes x, float& first, float& second) noexcept
 {
 #if defined(__GNUC__)
-    typedef float Floats __attribute__((vector_size(8)));
-    const Floats both = __builtin_convertvector(x, Floats);
+    const FloatPair both = __builtin_convertvector(x, FloatPair);
     first = both[0];
     second = both[1];
 #else

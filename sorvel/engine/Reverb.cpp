@@ -36,12 +36,15 @@ inline float clampOrLow(float v, float low, float high) noexcept
     return v >= low ? std::min(v, high) : low;
 }
 
-inline void flushState(md::RunningSection& s) noexcept
+inline void flushState(md::SectionPair& s) noexcept
 {
-    if (std::abs(s.s1) < 1e-20)
-        s.s1 = 0.0;
-    if (std::abs(s.s2) < 1e-20)
-        s.s2 = 0.0;
+    for (int k = 0; k < 2; ++k)
+    {
+        if (std::abs(s.s1[k]) < 1e-20)
+            s.s1[k] = 0.0;
+        if (std::abs(s.s2[k]) < 1e-20)
+            s.s2[k] = 0.0;
+    }
 }
 
 // Ramp values for a piece: one branch per piece when the ramp stands still.
@@ -87,13 +90,10 @@ void Reverb::prepare(double rate, int maxPieceSamples)
     md::Design highPassDesign;
     md::design(highPassDesign, md::highPass, 1, sampleRate, returnHighPassHz, 0.0, butterworthQ);
     const md::Section lowPassSection = md::designLowPass2(sampleRate, returnLowPassHz, butterworthQ);
-    for (size_t ch = 0; ch < 2; ++ch)
-    {
-        highPass[ch] = {};
-        highPass[ch].setCoefficients(highPassDesign.sections[0]);
-        lowPass[ch] = {};
-        lowPass[ch].setCoefficients(lowPassSection);
-    }
+    highPass = {};
+    highPass.setCoefficients(highPassDesign.sections[0]);
+    lowPass = {};
+    lowPass.setCoefficients(lowPassSection);
     sinceFilterFlush = 0;
 
     initialised = false;
@@ -184,11 +184,8 @@ void Reverb::start() noexcept
     for (auto& core : cores)
         core.clear();
     preDelayLine.clear();
-    for (size_t ch = 0; ch < 2; ++ch)
-    {
-        highPass[ch].clearState();
-        lowPass[ch].clearState();
-    }
+    highPass.clearState();
+    lowPass.clearState();
     sinceFilterFlush = 0;
     // A pre-delay moved while nothing ran starts where it was set, not with a glide.
     preDelayOffset = 0.0f;
@@ -269,8 +266,8 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
         preDelayOffset = offset;
     }
 
-    std::memset(outL, 0, count * sizeof(float));
-    std::memset(outR, 0, count * sizeof(float));
+    // The first core writes the return, a second one (only while crossfading) adds to it.
+    bool first = true;
     for (int k = 0; k < 2; ++k)
     {
         if (k != active && !fadingOut)
@@ -279,23 +276,39 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
         Ramp& fade = fades[static_cast<size_t>(k)];
         if (!fade.isMoving() && fade.getValue() == 1.0f)
         {
-            core.process(delayedSend.data(), ones.data(), preDelayLine, preDelays.data(), outL, outR, n);
+            if (first)
+                core.process(delayedSend.data(), ones.data(), preDelayLine, preDelays.data(), outL, outR, n);
+            else
+            {
+                core.process(delayedSend.data(), ones.data(), preDelayLine, preDelays.data(), coreL.data(),
+                             coreR.data(), n);
+                for (size_t t = 0; t < count; ++t)
+                {
+                    outL[t] += coreL[t];
+                    outR[t] += coreR[t];
+                }
+            }
+            first = false;
             continue;
         }
         float* const g = gains.data();
         fillRamp(fade, g, n);
         for (size_t t = 0; t < count; ++t)
-        {
             coreIn[t] = delayedSend[t] * g[t];
-            coreL[t] = 0.0f;
-            coreR[t] = 0.0f;
-        }
         core.process(coreIn.data(), g, preDelayLine, preDelays.data(), coreL.data(), coreR.data(), n);
-        for (size_t t = 0; t < count; ++t)
-        {
-            outL[t] += g[t] * coreL[t];
-            outR[t] += g[t] * coreR[t];
-        }
+        if (first)
+            for (size_t t = 0; t < count; ++t)
+            {
+                outL[t] = g[t] * coreL[t];
+                outR[t] = g[t] * coreR[t];
+            }
+        else
+            for (size_t t = 0; t < count; ++t)
+            {
+                outL[t] += g[t] * coreL[t];
+                outR[t] += g[t] * coreR[t];
+            }
+        first = false;
     }
     if (fadingOut)
     {
@@ -327,24 +340,23 @@ void Reverb::filterReturn(float* outL, float* outR, int n) noexcept
     while (done < n)
     {
         const int chunk = std::min(n - done, filterFlushInterval - sinceFilterFlush);
-        // All four sections in one pass, so that their recursions overlap instead of running
-        // one after the other; samples are single precision between sections.
+        // Left and right share each section's instructions; samples are single precision between
+        // sections.
+        md::SectionPair hp = highPass, lp = lowPass;
         for (int t = done; t < done + chunk; ++t)
         {
-            const float left = static_cast<float>(highPass[0].processSample(outL[t]));
-            const float right = static_cast<float>(highPass[1].processSample(outR[t]));
-            outL[t] = flushTiny(static_cast<float>(lowPass[0].processSample(left)));
-            outR[t] = flushTiny(static_cast<float>(lowPass[1].processSample(right)));
+            const auto y = lp.run(hp.run(md::FloatPair{outL[t], outR[t]}));
+            outL[t] = flushTiny(y[0]);
+            outR[t] = flushTiny(y[1]);
         }
+        highPass = hp;
+        lowPass = lp;
         done += chunk;
         sinceFilterFlush += chunk;
         if (sinceFilterFlush == filterFlushInterval)
         {
-            for (size_t ch = 0; ch < 2; ++ch)
-            {
-                flushState(highPass[ch]);
-                flushState(lowPass[ch]);
-            }
+            flushState(highPass);
+            flushState(lowPass);
             sinceFilterFlush = 0;
         }
     }

@@ -71,8 +71,8 @@ private:
     float preDelayOffset = 0.0f;
     float glideCoeff = 0.0f;
 
-    std::array<md::RunningSection, 2> highPass{};
-    std::array<md::RunningSection, 2> lowPass{};
+    // Left in lane 0, right in lane 1.
+    md::SectionPair highPass, lowPass;
     int sinceFilterFlush = 0;
 
     bool initialised = false;

@@ -42,10 +42,9 @@ double TempoDelay::noteSeconds(int character, double tempoBpm) noexcept
 void TempoDelay::prepare(double sampleRate)
 {
     rate = sampleRate > 0.0 ? sampleRate : 48000.0;
-    const auto length = static_cast<std::uint32_t>(longestSeconds * rate) + 24u;
+    const int length = static_cast<int>(longestSeconds * rate) + 24;
     lineLeft.prepare(length);
     lineRight.prepare(length);
-    writePos = 0;
 
     shortestDelay = 2.0;
     longestDelay = longestSeconds * rate - 8.0;
@@ -196,6 +195,7 @@ void rampValues(Ramp& ramp, float* out, int n) noexcept
 int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
     // 1. Read both lines at the echo time: sample by sample while it glides, then in one go.
+    const std::uint32_t writePos = lineLeft.getWritePosition();
     int i = 0;
     for (; i < n && glideOffset != 0.0; ++i)
     {
@@ -247,29 +247,46 @@ int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, i
         wR[k] = q * s * in[k] + g * (q * rR + p * rL);
     }
 
-    // 4. Band-limit (both lines in one loop, their recursions overlap), then saturate.
-    md::RunningSection hpL = highPassLeft, hpR = highPassRight, lpL = lowPassLeft, lpR = lowPassRight;
+    // 4. Band-limit (both lines side by side in one pair per section), then saturate.
+    md::SectionPair highPass, lowPass;
+    highPass.setLane(0, highPassLeft);
+    highPass.setLane(1, highPassRight);
+    lowPass.setLane(0, lowPassLeft);
+    lowPass.setLane(1, lowPassRight);
     for (int k = 0; k < n; ++k)
     {
-        wL[k] = static_cast<float>(lpL.processSample(hpL.processSample(wL[k])));
-        wR[k] = static_cast<float>(lpR.processSample(hpR.processSample(wR[k])));
+        const auto y = __builtin_convertvector(
+            lowPass.run(highPass.run(md::Lanes{wL[k], wR[k]})),
+            md::FloatPair);
+        wL[k] = y[0];
+        wR[k] = y[1];
     }
-    highPassLeft = hpL;
-    highPassRight = hpR;
-    lowPassLeft = lpL;
-    lowPassRight = lpR;
+    highPassLeft = highPass.getLane(0);
+    highPassRight = highPass.getLane(1);
+    lowPassLeft = lowPass.getLane(0);
+    lowPassRight = lowPass.getLane(1);
     for (int k = 0; k < n; ++k)
     {
         wL[k] = saturate(wL[k]);
         wR[k] = saturate(wR[k]);
     }
-    lineLeft.write(writePos, wL, n);
-    lineRight.write(writePos, wR, n);
-    writePos += static_cast<std::uint32_t>(n);
+    lineLeft.write(wL, n);
+    lineRight.write(wR, n);
 
     // 5. Metering energy and the silence run at the end of what was written.
-    float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    for (int k = 0; k < n; ++k)
+    // Four running sums, sample k into sum k mod 4: one vector of four.
+    typedef float Four __attribute__((vector_size(16)));
+    Four sum = {0.0f, 0.0f, 0.0f, 0.0f};
+    int k = 0;
+    for (; k + 4 <= n; k += 4)
+    {
+        Four l, r, w;
+        std::memcpy(&l, outLeft + k, sizeof l);
+        std::memcpy(&r, outRight + k, sizeof r);
+        std::memcpy(&w, wL + k, sizeof w);
+        sum += l * l + r * r + w * w;
+    }
+    for (; k < n; ++k)
         sum[k & 3] += outLeft[k] * outLeft[k] + outRight[k] * outRight[k] + wL[k] * wL[k];
     energy += static_cast<double>((sum[0] + sum[1]) + (sum[2] + sum[3]));
     int loud = n - 1;

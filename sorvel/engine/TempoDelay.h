@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sorvel/engine/CubicRing.h"
+#include "sorvel/engine/DelayLine.h"
 #include "sorvel/engine/FilterDesign.h"
 #include "sorvel/engine/Ramp.h"
 
@@ -67,9 +67,8 @@ private:
     double shortestDelay = 2.0;
     double longestDelay = 2.0;
 
-    CubicRing lineLeft, lineRight;
-    // The slot the next sample is written to; reads happen before the write.
-    std::uint32_t writePos = 0;
+    // Both lines are written alike, so their write positions agree; reads happen before the write.
+    sv::DelayLine lineLeft, lineRight;
 
     // Echo time = target + offset; the offset decays with the 80 ms glide and is snapped to 0
     // once it no longer matters, after which the lines are read at one fixed position.

@@ -21,6 +21,9 @@ constexpr float levelSettled = 1.0e-7f;
 
 // One step of a glide: the delay on the raised cosine, then the phasor turns by pi / length.
 // Both the sample-by-sample and the stretch-wise paths use it, so they agree to the bit.
+// Lane masks of a pair of floats (md::FloatPair).
+typedef std::int32_t PairMask __attribute__((vector_size(8)));
+
 struct GlideStepper
 {
     double start, distance, rc, rs, c, sn;
@@ -46,9 +49,8 @@ void Width::prepare(double sampleRate)
     rate = sampleRate > 0.0 ? sampleRate : 48000.0;
 
     // Room for the longest double plus one chunk written ahead of the reads.
-    ring.prepare(static_cast<std::uint32_t>(std::lround(0.03 * rate)) + 16u + chunk);
-    writePos = 0;
-    readLimit = static_cast<double>(ring.length()) - 4.0 - chunk;
+    ring.prepare(static_cast<int>(std::lround(0.03 * rate)) + 16 + chunk);
+    readLimit = static_cast<double>(ring.getLength()) - 4.0 - chunk;
 
     md::Design design;
     md::design(design, md::highPass, 3, rate, highPassHz, 0.0, sqrtHalf);
@@ -198,75 +200,6 @@ void Width::startPhrase() noexcept
     ++phraseStarts;
 }
 
-void Width::nextDelay(Voice& v) noexcept
-{
-    if (v.hold > 0)
-    {
-        --v.hold;
-        v.delay = v.glideEnd;
-        return;
-    }
-    if (v.progress >= v.length)
-        startGlide(v);
-    GlideStepper glide{v.glideStart, v.glideEnd - v.glideStart, v.rotateCos, v.rotateSin, v.cosine, v.sine};
-    v.delay = glide.step();
-    v.cosine = glide.c;
-    v.sine = glide.sn;
-    if (++v.progress >= v.length)
-        v.hold = holdSamples();
-}
-
-int Width::drawFreeSamples(const Voice& v) noexcept
-{
-    if (v.hold > 0)
-        return v.hold;
-    // The sample on which a glide reaches its end draws the next hold.
-    return v.progress < v.length ? v.length - v.progress - 1 : 0;
-}
-
-void Width::advance(double* path0, double* path1, int count) noexcept
-{
-    std::array<GlideStepper, 2> glide{};
-    std::array<bool, 2> gliding{};
-    std::array<double*, 2> paths{path0, path1};
-    for (size_t d = 0; d < 2; ++d)
-    {
-        Voice& v = voices[d];
-        gliding[d] = v.hold <= 0;
-        if (gliding[d])
-            glide[d] = {v.glideStart, v.glideEnd - v.glideStart, v.rotateCos, v.rotateSin, v.cosine, v.sine};
-        else
-        {
-            std::fill(paths[d], paths[d] + count, v.glideEnd);
-            v.hold -= count;
-        }
-    }
-    // Both gliding is the common case: one loop, so the two phasor recursions overlap.
-    if (gliding[0] && gliding[1])
-        for (int k = 0; k < count; ++k)
-        {
-            path0[k] = glide[0].step();
-            path1[k] = glide[1].step();
-        }
-    else
-        for (size_t d = 0; d < 2; ++d)
-            if (gliding[d])
-                for (int k = 0; k < count; ++k)
-                    paths[d][k] = glide[d].step();
-
-    for (size_t d = 0; d < 2; ++d)
-    {
-        Voice& v = voices[d];
-        if (gliding[d])
-        {
-            v.cosine = glide[d].c;
-            v.sine = glide[d].sn;
-            v.progress += count;
-        }
-        v.delay = paths[d][count - 1];
-    }
-}
-
 void Width::process(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
     int done = 0;
@@ -292,34 +225,39 @@ void Width::process(const float* in, float* outLeft, float* outRight, int n) noe
     }
 }
 
-int Width::filterAndDetect(const float* in, int n) noexcept
+namespace
 {
-    md::RunningSection h1 = highPass1, h2 = highPass2;
-    float e = envelope, r = reference;
-    int gap = gapSamples;
-    bool fired = triggered;
-    int start = n;
-    for (int i = 0; i < n; ++i)
-    {
-        filtered[static_cast<size_t>(i)] =
-            static_cast<float>(h2.processSample(static_cast<float>(h1.processSample(in[i]))));
+// The phrase detector: a gap is the send's power envelope far below its reference, which holds
+// while the gap lasts.
+struct Detector
+{
+    float e, r;
+    int gap;
+    bool fired;
+    float attack, release, rise, fall;
+    int gapNeeded;
 
-        // Phrase detection on the send itself: a gap is the power envelope far below its
-        // reference, which holds while the gap lasts.
-        const float power = in[i] * in[i];
-        e = power + (power > e ? attack : release) * (e - power);
+    // One sample; true when a phrase starts on it.
+    bool step(float x) noexcept
+    {
+        // Both followers' next values, then the choice: no branch that follows the waveform.
+        const float power = x * x;
+        const float fromEnvelope = e - power;
+        const float rising = power + attack * fromEnvelope;
+        const float falling = power + release * fromEnvelope;
+        e = power > e ? rising : falling;
         const float gapLevel = r * gapRatio;
         if (e > r)
-            r = e + referenceRise * (r - e);
+            r = e + rise * (r - e);
         else if (e >= gapLevel)
-            r = e + referenceFall * (r - e);
+            r = e + fall * (r - e);
         if (e < gapLevel)
         {
             gap = std::min(gap + 1, gapNeeded);
             if (gap >= gapNeeded && r > quietestReference && !fired)
             {
                 fired = true;
-                start = i;
+                return true;
             }
         }
         else
@@ -327,13 +265,235 @@ int Width::filterAndDetect(const float* in, int n) noexcept
             gap = 0;
             fired = false;
         }
+        return false;
     }
+};
+
+// The high-pass's two sections in the lanes of one pair, so that they share their instructions:
+// lane 0 runs the first section `lag` samples ahead of lane 1, which runs the second on the
+// first's output (kept meanwhile where the result goes). The lag keeps the lanes' hand-over off
+// the recursions' path.
+constexpr int highPassLag = 4;
+
+inline __attribute__((always_inline)) void highPassStep(md::SectionPair& highPass, const float* in,
+                                                        float* high, int i, int n) noexcept
+{
+    if (i + highPassLag < n)
+    {
+        const auto y = highPass.run(md::FloatPair{in[i + highPassLag], high[i]});
+        high[i + highPassLag] = y[0];
+        high[i] = y[1];
+    }
+}
+
+typedef double Two __attribute__((vector_size(16)));
+
+// Samples [from, to) in which neither double draws a random number: the high-pass, the detector
+// and each double's delay (a glide's step, or its held value). Stops early on the sample where a
+// phrase starts, after its high-pass and detection, before its delays; returns where it stopped.
+template <bool Glide0, bool Glide1>
+inline __attribute__((always_inline)) int
+drawFreeSpan(const float* in, float* high, int n, double* path0, double* path1, int from, int to,
+             md::SectionPair& highPass, Detector& detector, std::array<GlideStepper, 2>& glide,
+             const std::array<double, 2>& glideEnd) noexcept
+{
+    // Both gliding is the common case: one vector of two, so the two recursions share their
+    // instructions (each lane is exactly GlideStepper::step).
+    Two start{}, distance{}, rc{}, rs{}, c{}, sn{};
+    if constexpr (Glide0 && Glide1)
+    {
+        start = Two{glide[0].start, glide[1].start};
+        distance = Two{glide[0].distance, glide[1].distance};
+        rc = Two{glide[0].rc, glide[1].rc};
+        rs = Two{glide[0].rs, glide[1].rs};
+        c = Two{glide[0].c, glide[1].c};
+        sn = Two{glide[0].sn, glide[1].sn};
+    }
+    int k = from;
+    for (; k < to; ++k)
+    {
+        highPassStep(highPass, in, high, k, n);
+        if (detector.step(in[k]))
+            break;
+        if constexpr (Glide0 && Glide1)
+        {
+            const Two delay = start + distance * 0.5 * (1.0 - c);
+            const Two next = c * rc - sn * rs;
+            sn = sn * rc + c * rs;
+            c = next;
+            path0[k] = delay[0];
+            path1[k] = delay[1];
+        }
+        else
+        {
+            path0[k] = Glide0 ? glide[0].step() : glideEnd[0];
+            path1[k] = Glide1 ? glide[1].step() : glideEnd[1];
+        }
+    }
+    if constexpr (Glide0 && Glide1)
+        for (size_t d = 0; d < 2; ++d)
+        {
+            glide[d].c = c[d];
+            glide[d].sn = sn[d];
+        }
+    return k;
+}
+} // namespace
+
+int Width::detectAndAdvance(const float* in, int n) noexcept
+{
+    Detector detector{envelope, reference,     gapSamples,    triggered, attack,
+                      release,  referenceRise, referenceFall, gapNeeded};
+    int start = n;
+
+    // Each double's glide, held in locals while nothing is drawn.
+    std::array<GlideStepper, 2> glide{};
+    std::array<int, 2> hold{}, progress{}, length{};
+    std::array<double, 2> glideEnd{};
+    const auto load = [&](size_t d) noexcept
+    {
+        const Voice& v = voices[d];
+        glide[d] = {v.glideStart, v.glideEnd - v.glideStart, v.rotateCos, v.rotateSin, v.cosine, v.sine};
+        hold[d] = v.hold;
+        progress[d] = v.progress;
+        length[d] = v.length;
+        glideEnd[d] = v.glideEnd;
+    };
+    const auto keep = [&](size_t d) noexcept
+    {
+        Voice& v = voices[d];
+        v.cosine = glide[d].c;
+        v.sine = glide[d].sn;
+        v.hold = hold[d];
+        v.progress = progress[d];
+    };
+    // Samples before the next draw: the rest of a hold, or of a glide but its last step.
+    const auto drawFree = [&](size_t d) noexcept
+    {
+        if (hold[d] > 0)
+            return hold[d];
+        return progress[d] < length[d] ? length[d] - progress[d] - 1 : 0;
+    };
+    load(0);
+    load(1);
+
+    double* const path0 = delays[0].data();
+    double* const path1 = delays[1].data();
+    // New delays and levels before this sample's delays; the doubles' current delays are those of
+    // the sample before.
+    const auto phraseStart = [&](int at) noexcept
+    {
+        keep(0);
+        keep(1);
+        if (at > 0)
+        {
+            voices[0].delay = path0[at - 1];
+            voices[1].delay = path1[at - 1];
+        }
+        startPhrase();
+        load(0);
+        load(1);
+    };
+
+    float* const high = filtered.data();
+    md::RunningSection h1 = highPass1, h2 = highPass2;
+    const int ahead = std::min(highPassLag, n);
+    for (int i = 0; i < ahead; ++i)
+        high[i] = static_cast<float>(h1.processSample(in[i]));
+    md::SectionPair highPass;
+    highPass.setLane(0, h1);
+    highPass.setLane(1, h2);
+
+    int i = 0;
+    bool detected = false; // sample i's high-pass and detection ran already: a phrase starts on it
+    while (i < n)
+    {
+        const int span = detected ? 0 : std::min({drawFree(0), drawFree(1), n - i});
+        if (span > 0)
+        {
+            const int to = i + span;
+            int k;
+            if (hold[0] <= 0 && hold[1] <= 0)
+                k = drawFreeSpan<true, true>(in, high, n, path0, path1, i, to, highPass, detector, glide,
+                                             glideEnd);
+            else if (hold[0] <= 0)
+                k = drawFreeSpan<true, false>(in, high, n, path0, path1, i, to, highPass, detector, glide,
+                                              glideEnd);
+            else if (hold[1] <= 0)
+                k = drawFreeSpan<false, true>(in, high, n, path0, path1, i, to, highPass, detector, glide,
+                                              glideEnd);
+            else
+                k = drawFreeSpan<false, false>(in, high, n, path0, path1, i, to, highPass, detector, glide,
+                                               glideEnd);
+            for (size_t d = 0; d < 2; ++d)
+            {
+                if (hold[d] > 0)
+                    hold[d] -= k - i;
+                else
+                    progress[d] += k - i;
+            }
+            if (k < to)
+            {
+                start = k;
+                phraseStart(k);
+                detected = true;
+            }
+            i = k;
+            continue;
+        }
+
+        // One sample on its own: a double draws on it (or a phrase started on it).
+        if (!detected)
+        {
+            highPassStep(highPass, in, high, i, n);
+            if (detector.step(in[i]))
+            {
+                start = i;
+                phraseStart(i);
+            }
+        }
+        detected = false;
+        // Left double first: a hold counts down; a glide steps along its raised cosine, a new one
+        // starting (three draws) when the last has ended; a glide's last step draws the next hold.
+        for (size_t d = 0; d < 2; ++d)
+        {
+            double& delay = delays[d][static_cast<size_t>(i)];
+            if (hold[d] > 0)
+            {
+                --hold[d];
+                delay = glideEnd[d];
+                continue;
+            }
+            if (progress[d] >= length[d])
+            {
+                keep(d);
+                startGlide(voices[d]);
+                load(d);
+            }
+            delay = glide[d].step();
+            if (++progress[d] >= length[d])
+                hold[d] = holdSamples();
+        }
+        ++i;
+    }
+
+    keep(0);
+    keep(1);
+    voices[0].delay = path0[n - 1];
+    voices[1].delay = path1[n - 1];
+    if (n > highPassLag)
+    {
+        h1 = highPass.getLane(0);
+        h2 = highPass.getLane(1);
+    }
+    for (int k = n - ahead; k < n; ++k)
+        high[k] = static_cast<float>(h2.processSample(high[k]));
     highPass1 = h1;
     highPass2 = h2;
-    envelope = e;
-    reference = r;
-    gapSamples = gap;
-    triggered = fired;
+    envelope = detector.e;
+    reference = detector.r;
+    gapSamples = detector.gap;
+    triggered = detector.fired;
     return start;
 }
 
@@ -354,13 +514,8 @@ void rampValues(Ramp& ramp, float* out, int n) noexcept
 
 void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcept
 {
-    // 1. High-pass the send into the ring; find a phrase start (at most one per chunk).
-    const int phraseAt = filterAndDetect(in, n);
-    const std::uint32_t first = writePos + 1u;
-    ring.write(first, filtered.data(), n);
-    writePos += static_cast<std::uint32_t>(n);
-
-    // 2. Delay paths, both doubles sample by sample so the random draws keep their order.
+    // 1. Phrase start (at most one per chunk), delay paths and the high-passed send, in one pass
+    //    so that their recursions overlap; the values it replaces at a phrase start are kept first.
     std::array<double, 2> carriedRead{};
     std::array<int, 2> carriedJump{};
     std::array<float, 2> carriedTarget{};
@@ -370,28 +525,11 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
         carriedJump[d] = voices[d].jumpCountdown;
         carriedTarget[d] = voices[d].levelTarget;
     }
-    int i = 0;
-    while (i < n)
-    {
-        if (i == phraseAt)
-            startPhrase();
-        // Stretches in which neither double draws a random number run double by double; the
-        // samples that draw go in order, left double first.
-        int span = std::min(drawFreeSamples(voices[0]), drawFreeSamples(voices[1]));
-        span = std::min(span, (phraseAt > i ? phraseAt : n) - i);
-        if (span > 0)
-        {
-            advance(delays[0].data() + i, delays[1].data() + i, span);
-            i += span;
-            continue;
-        }
-        for (size_t d = 0; d < 2; ++d)
-        {
-            nextDelay(voices[d]);
-            delays[d][static_cast<size_t>(i)] = voices[d].delay;
-        }
-        ++i;
-    }
+    const int phraseAt = detectAndAdvance(in, n);
+
+    // 2. The high-passed send into the ring.
+    const std::uint32_t first = ring.getWritePosition();
+    ring.write(filtered.data(), n);
 
     // 3. Per double: read, and hide a phrase jump under a crossfade. Before the phrase start
     //    the carried crossfade runs on, from it the new one.
@@ -420,51 +558,72 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
         v.jumpCountdown = countdown;
     }
 
-    // 4. Levels, softened tops, send, and each double onto its sides.
-    rampValues(send, sendValues.data(), n);
-    for (size_t d = 0; d < 2; ++d)
+    // 4. Levels, softened tops, send, and each double onto its sides; ramps that stand still (the
+    //    usual case) are read as single values.
+    const bool steady = !send.isMoving() && !voices[0].ownSide.isMoving() &&
+                        !voices[0].otherSide.isMoving() && !voices[1].ownSide.isMoving() &&
+                        !voices[1].otherSide.isMoving();
+    if (steady)
+        mixDoubles<true>(outLeft, outRight, n, split, carriedTarget);
+    else
     {
-        rampValues(voices[d].ownSide, ownValues[d].data(), n);
-        rampValues(voices[d].otherSide, otherValues[d].data(), n);
+        rampValues(send, sendValues.data(), n);
+        for (size_t d = 0; d < 2; ++d)
+        {
+            rampValues(voices[d].ownSide, ownValues[d].data(), n);
+            rampValues(voices[d].otherSide, otherValues[d].data(), n);
+        }
+        mixDoubles<false>(outLeft, outRight, n, split, carriedTarget);
     }
-    md::RunningSection lp0 = voices[0].lowPass, lp1 = voices[1].lowPass;
+}
+
+template <bool Steady>
+void Width::mixDoubles(float* outLeft, float* outRight, int n, int split,
+                       const std::array<float, 2>& carriedTarget) noexcept
+{
+    // Both doubles side by side (lane 0 left, lane 1 right), each with its own low-pass.
+    using Pair = md::FloatPair;
+    md::SectionPair lowPass;
+    lowPass.setLane(0, voices[0].lowPass);
+    lowPass.setLane(1, voices[1].lowPass);
     const float* const s = sendValues.data();
     const float *const y0 = reads[0].data(), *const y1 = reads[1].data();
     const float *const a0 = ownValues[0].data(), *const b0 = otherValues[0].data();
     const float *const a1 = ownValues[1].data(), *const b1 = otherValues[1].data();
+    const float sendLevel = send.getValue();
+    const float own0 = voices[0].ownSide.getValue(), other0 = voices[0].otherSide.getValue();
+    const float own1 = voices[1].ownSide.getValue(), other1 = voices[1].otherSide.getValue();
     const float k = levelCoeff;
     // The level is kept as its distance to the target, which only shrinks; at a phrase start it
     // is re-expressed against the new target.
-    float e0 = voices[0].levelOffset, e1 = voices[1].levelOffset;
-    float t0 = carriedTarget[0], t1 = carriedTarget[1];
+    Pair offset = {voices[0].levelOffset, voices[1].levelOffset};
+    Pair target = {carriedTarget[0], carriedTarget[1]};
     for (int segment = 0; segment < 2; ++segment)
     {
         const int from = segment == 0 ? 0 : split;
         const int to = segment == 0 ? split : n;
         if (segment == 1 && from < to)
         {
-            e0 = (t0 + e0) - voices[0].levelTarget;
-            e1 = (t1 + e1) - voices[1].levelTarget;
-            t0 = voices[0].levelTarget;
-            t1 = voices[1].levelTarget;
+            const Pair newTarget = {voices[0].levelTarget, voices[1].levelTarget};
+            offset = (target + offset) - newTarget;
+            target = newTarget;
         }
-        for (i = from; i < to; ++i)
+        for (int i = from; i < to; ++i)
         {
-            e0 *= k;
-            e1 *= k;
+            offset *= k;
             // Close enough to stop following (the follower would stall an ulp away).
-            e0 = std::abs(e0) < levelSettled ? 0.0f : e0;
-            e1 = std::abs(e1) < levelSettled ? 0.0f : e1;
-            const float v0 = s[i] * (t0 + e0) * static_cast<float>(lp0.processSample(y0[i]));
-            const float v1 = s[i] * (t1 + e1) * static_cast<float>(lp1.processSample(y1[i]));
-            outLeft[i] = a0[i] * v0 + b1[i] * v1;
-            outRight[i] = b0[i] * v0 + a1[i] * v1;
+            const Pair magnitude = (Pair)((PairMask)offset & 0x7fffffff);
+            offset = (Pair)((PairMask)offset & ~(magnitude < levelSettled));
+            const Pair v =
+                (Steady ? sendLevel : s[i]) * (target + offset) * lowPass.run(Pair{y0[i], y1[i]});
+            outLeft[i] = (Steady ? own0 : a0[i]) * v[0] + (Steady ? other1 : b1[i]) * v[1];
+            outRight[i] = (Steady ? other0 : b0[i]) * v[0] + (Steady ? own1 : a1[i]) * v[1];
         }
     }
-    voices[0].levelOffset = e0;
-    voices[1].levelOffset = e1;
-    voices[0].lowPass = lp0;
-    voices[1].lowPass = lp1;
+    voices[0].levelOffset = offset[0];
+    voices[1].levelOffset = offset[1];
+    voices[0].lowPass = lowPass.getLane(0);
+    voices[1].lowPass = lowPass.getLane(1);
 }
 
 } // namespace eng::vocal

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sorvel/engine/CubicRing.h"
+#include "sorvel/engine/DelayLine.h"
 #include "sorvel/engine/FilterDesign.h"
 #include "sorvel/engine/Ramp.h"
 #include "sorvel/engine/Tune.h"
@@ -73,19 +73,18 @@ private:
     void startGlide(Voice& v) noexcept;
     void startPhrase() noexcept;
     int holdSamples() noexcept;
-    void nextDelay(Voice& v) noexcept;
-    static int drawFreeSamples(const Voice& v) noexcept;
-    void advance(double* path0, double* path1, int count) noexcept;
-    int filterAndDetect(const float* in, int n) noexcept;
+    int detectAndAdvance(const float* in, int n) noexcept;
+    template <bool Steady>
+    void mixDoubles(float* outLeft, float* outRight, int n, int split,
+                    const std::array<float, 2>& carriedTarget) noexcept;
     void run(const float* in, float* outLeft, float* outRight, int n) noexcept;
 
     double rate = 48000.0;
     tune::WidthRow row = tune::widthChars[0];
     double shortest = 0.0, longest = 0.0;
 
-    // The high-passed send; `writePos` is the slot of the newest sample.
-    CubicRing ring;
-    std::uint32_t writePos = 0;
+    // The high-passed send.
+    sv::DelayLine ring;
     double readLimit = 2.0;
 
     md::RunningSection highPass1, highPass2;

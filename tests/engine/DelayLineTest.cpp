@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 TEST(DelayLine, readsWholeAndFractionalDelaysClampedInsideTheLine)
@@ -41,5 +42,58 @@ TEST(DelayLine, aRunAtOneDelayEqualsSampleBySampleReadsAcrossTheWrap)
         for (int t = 0; t < n; ++t)
             expected[static_cast<size_t>(t)] += 0.5f * line.readLinear(delay, n - 1 - t);
         EXPECT_EQ(run, expected) << "delay " << delay;
+    }
+}
+
+TEST(DelayLine, cubicReadsAreCatmullRomAndWholeDelaysGiveTheSampleItself)
+{
+    sv::DelayLine line;
+    line.prepare(64);
+    const auto value = [](int i) { return static_cast<float>((i * 7) % 23) - 11.0f; };
+    for (int i = 0; i < 150; ++i) // wraps twice: reads below cross the ring's end
+        line.push(value(i));
+    const std::uint32_t now = line.getWritePosition() - 1u; // the slot of sample 149
+
+    for (int back : {0, 3, 20, 60})
+        EXPECT_EQ(line.read(now, back), value(149 - back)) << back << " samples back";
+
+    // Between samples: Catmull-Rom through the four around the read (p1 the newer of the middle
+    // two, at distance f from p2).
+    for (double delay : {1.25, 9.5, 30.75, 58.1})
+    {
+        const int whole = static_cast<int>(delay);
+        const double f = 1.0 - (delay - whole);
+        const double p0 = value(149 - whole + 1), p1 = value(149 - whole), p2 = value(149 - whole - 1),
+                     p3 = value(149 - whole - 2);
+        const double expected =
+            p2 +
+            0.5 * f * (p1 - p3 + f * (2.0 * p3 - 5.0 * p2 + 4.0 * p1 - p0 + f * (3.0 * (p2 - p1) + p0 - p3)));
+        EXPECT_NEAR(line.read(now, delay), expected, 1e-4) << "delay " << delay;
+    }
+}
+
+TEST(DelayLine, runsAndPathsReadWhatSingleReadsReadAcrossTheEnd)
+{
+    sv::DelayLine line;
+    line.prepare(128);
+    for (int i = 0; i < 200; ++i)
+        line.push(static_cast<float>((i * 13) % 29) - 14.0f);
+    constexpr int n = 100;
+    const std::uint32_t now = line.getWritePosition() - n; // reads end at the newest sample
+
+    // One delay over the run, then a path that glides across several whole samples, holds, and
+    // jumps: every sample as one read would give it.
+    std::vector<float> run(n), path(n);
+    std::vector<double> delays(n);
+    for (int i = 0; i < n; ++i)
+        delays[static_cast<size_t>(i)] = i < 60 ? 10.3 + 0.07 * i : (i < 80 ? 14.5 : 3.0 + 0.5 * (i - 80));
+    EXPECT_NO_HEAP(line.readFixed(now, 17.6, run.data(), n));
+    EXPECT_NO_HEAP(line.readPath(now, delays.data(), path.data(), n));
+    for (int i = 0; i < n; ++i)
+    {
+        const auto at = static_cast<std::uint32_t>(i);
+        ASSERT_EQ(run[static_cast<size_t>(i)], line.read(now + at, 17.6)) << "sample " << i;
+        ASSERT_EQ(path[static_cast<size_t>(i)], line.read(now + at, delays[static_cast<size_t>(i)]))
+            << "sample " << i;
     }
 }

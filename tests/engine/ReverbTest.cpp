@@ -303,6 +303,61 @@ TEST(FdnCore, dampingLosesSixtyDecibelsPerDecayAtOneKilohertzAndFasterAtTheTop)
             }
 }
 
+TEST(FdnCore, blocksOfEightFourAndOneSampleGiveTheSameOutputToTheBit)
+{
+    // Three cores on the same send: blocks of eight where the processor allows it, blocks of four,
+    // and one sample at a time (tick). Pieces of odd sizes mix blocks and single samples; a
+    // pre-delay glide makes the reflections read sample by sample for a while.
+    for (double rate : {44100.0, 96000.0})
+        for (int ch = 0; ch < 3; ++ch)
+        {
+            FdnCore wide, narrow, single;
+            for (FdnCore* core : {&wide, &narrow, &single})
+            {
+                core->prepare(rate);
+                core->configure(ch, 3.0f);
+            }
+            narrow.allowWideBlocks(false);
+            EXPECT_EQ(narrow.getBlockWidth(), 4);
+            EXPECT_GE(wide.getBlockWidth(), 4);
+
+            constexpr int maxPiece = 61;
+            sv::DelayLine line, singleLine;
+            line.prepare(static_cast<int>(std::lround(0.21 * rate)) + 10 + maxPiece);
+            singleLine.prepare(line.getLength());
+            const int total = samples(rate, 0.5);
+            const auto in = noise(total, 0.5f, 99u);
+            std::vector<float> level(maxPiece), preDelay(maxPiece);
+            std::vector<float> wideL(at(total)), wideR(at(total)), narrowL(at(total)), narrowR(at(total));
+            std::vector<float> singleL(at(total), 0.0f), singleR(at(total), 0.0f);
+            sv::XorShift32 random(5u);
+            float delay = 40.0f;
+            for (int pos = 0; pos < total;)
+            {
+                const int n = std::min(total - pos, 1 + static_cast<int>(random.uniform() * maxPiece));
+                for (int t = 0; t < n; ++t)
+                {
+                    delay = pos + t > total / 2 ? 0.999f * delay + 0.001f * 300.0f : delay;
+                    preDelay[at(t)] = delay;
+                    level[at(t)] = 1.0f - 0.5f * float(pos + t) / float(total);
+                    singleLine.push(in[at(pos + t)]);
+                    single.tick(in[at(pos + t)], singleLine, delay, level[at(t)], singleL[at(pos + t)],
+                                singleR[at(pos + t)]);
+                }
+                line.write(in.data() + pos, n);
+                wide.process(in.data() + pos, level.data(), line, preDelay.data(), wideL.data() + pos,
+                             wideR.data() + pos, n);
+                narrow.process(in.data() + pos, level.data(), line, preDelay.data(), narrowL.data() + pos,
+                               narrowR.data() + pos, n);
+                pos += n;
+            }
+            const std::string where = std::string(names[ch]) + " at " + std::to_string(int(rate));
+            EXPECT_TRUE(narrowL == singleL && narrowR == singleR) << where << ": blocks of four";
+            EXPECT_TRUE(wideL == narrowL && wideR == narrowR) << where << ": blocks of eight";
+            EXPECT_GT(rms(narrowL, total / 2, total), 1e-3) << where;
+        }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Decay, measured
 
