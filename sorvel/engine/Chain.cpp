@@ -31,16 +31,6 @@ float gainFromDb(float db)
     return db < -24.0f ? 0.0630957f : static_cast<float>(std::pow(10.0, std::min(db, 24.0f) * 0.05));
 }
 
-// One value per sample from a ramp; returns false (and fills nothing) when it is not moving, so
-// callers can use the constant getValue() instead.
-bool fillRamp(eng::vocal::Ramp& ramp, float* values, int n) noexcept
-{
-    if (!ramp.isMoving())
-        return false;
-    for (int i = 0; i < n; ++i)
-        values[i] = ramp.next();
-    return true;
-}
 
 void copy(const float* from, float* to, int n) noexcept
 {
@@ -310,7 +300,7 @@ void Chain::runWrapped(eng::vocal::Ramp& ramp, int n, bool isHighPass) noexcept
     run(copies);
 
     float* r = rampValues.data();
-    if (!fillRamp(ramp, r, n))
+    if (!ramp.nextValues(r, n))
     {
         if (ramp.getValue() <= 0.0f)
             return;
@@ -368,7 +358,7 @@ void Chain::runSection(int n, bool needComp, bool needShimmer) noexcept
     }
 
     float* r = rampValues.data();
-    if (!fillRamp(sectionOn, r, n))
+    if (!sectionOn.nextValues(r, n))
     {
         if (sectionOn.getValue() >= 1.0f)
             return;
@@ -454,7 +444,7 @@ void Chain::listenMix(float* const* out, int n) noexcept
     {
         gains[static_cast<size_t>(k)] = sourceValues.data() + static_cast<size_t>(k * maxPiece);
         auto& ramp = sourceGain[static_cast<size_t>(k)];
-        if (!fillRamp(ramp, gains[static_cast<size_t>(k)], n))
+        if (!ramp.nextValues(gains[static_cast<size_t>(k)], n))
             std::fill(gains[static_cast<size_t>(k)], gains[static_cast<size_t>(k)] + n, ramp.getValue());
     }
 
@@ -521,7 +511,7 @@ void Chain::mix(float* const* out, int n) noexcept
             r.skip(n);
 
     float* r = rampValues.data();
-    if (fillRamp(outputGain, r, n))
+    if (outputGain.nextValues(r, n))
     {
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < n; ++i)
@@ -652,7 +642,7 @@ void Chain::processPiece(const float* const* in, float* const* out, int n) noexc
     // 3. Input gain. Every input sample needed later has been copied once this is written.
     float* mainPtrs[2] = {main.l(), main.r()};
     float* r = rampValues.data();
-    const bool gainMoving = fillRamp(inputGain, r, n);
+    const bool gainMoving = inputGain.nextValues(r, n);
     for (int c = 0; c < channels; ++c)
     {
         if (gainMoving)

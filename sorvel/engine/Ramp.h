@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 namespace eng::vocal
 {
 
@@ -65,6 +67,24 @@ public:
             value += step * static_cast<float>(n);
             remaining -= n;
         }
+    }
+
+    // The values of the next n samples, advancing the ramp. Writes nothing and returns false
+    // when it stands still, so a caller can use getValue() for the whole piece.
+    bool nextValues(float* values, int n) noexcept
+    {
+        if (remaining <= 0)
+            return false;
+        for (int i = 0; i < n; ++i)
+            values[i] = next();
+        return true;
+    }
+
+    // The same, always written: the standing value when the ramp does not move.
+    void fill(float* values, int n) noexcept
+    {
+        if (!nextValues(values, n))
+            std::fill(values, values + n, value);
     }
 
     float getValue() const noexcept { return value; }

@@ -47,17 +47,6 @@ inline void flushState(md::SectionPair& s) noexcept
     }
 }
 
-// Ramp values for a piece: one branch per piece when the ramp stands still.
-void fillRamp(Ramp& ramp, float* values, int n) noexcept
-{
-    if (!ramp.isMoving())
-    {
-        std::fill(values, values + n, ramp.getValue());
-        return;
-    }
-    for (int i = 0; i < n; ++i)
-        values[i] = ramp.next();
-}
 
 } // namespace
 
@@ -239,7 +228,7 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
     // piece goes in first: every read reaches back at least a sample, and the line is a piece
     // longer than the longest read, so this reads what sample-by-sample writing would.
     float* const sendGain = gains.data();
-    fillRamp(sendRamp, sendGain, n);
+    sendRamp.fill(sendGain, n);
     for (size_t t = 0; t < count; ++t)
         coreIn[t] = flushTiny(send[t] * sendGain[t]);
     preDelayLine.write(coreIn.data(), n);
@@ -292,7 +281,7 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
             continue;
         }
         float* const g = gains.data();
-        fillRamp(fade, g, n);
+        fade.fill(g, n);
         for (size_t t = 0; t < count; ++t)
             coreIn[t] = delayedSend[t] * g[t];
         core.process(coreIn.data(), g, preDelayLine, preDelays.data(), coreL.data(), coreR.data(), n);

@@ -180,16 +180,7 @@ void TempoDelay::process(const float* in, float* outLeft, float* outRight, int n
 namespace
 {
 // A ramp's values for the next n samples.
-void rampValues(Ramp& ramp, float* out, int n) noexcept
-{
-    if (!ramp.isMoving())
-    {
-        std::fill(out, out + n, ramp.getValue());
-        return;
-    }
-    for (int i = 0; i < n; ++i)
-        out[i] = ramp.next();
-}
+
 } // namespace
 
 int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, int n) noexcept
@@ -229,9 +220,9 @@ int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, i
 
     // 3. Line inputs: straight, each line feeds itself; ping-pong, only the left line takes the
     //    send and each line feeds the other.
-    rampValues(send, sendValues.data(), n);
-    rampValues(feedback, feedbackValues.data(), n);
-    rampValues(pingPongAmount, pingPongValues.data(), n);
+    send.fill(sendValues.data(), n);
+    feedback.fill(feedbackValues.data(), n);
+    pingPongAmount.fill(pingPongValues.data(), n);
     float* const wL = writeLeft.data();
     float* const wR = writeRight.data();
     for (int k = 0; k < n; ++k)

@@ -500,16 +500,7 @@ int Width::detectAndAdvance(const float* in, int n) noexcept
 namespace
 {
 // A ramp's values for the next n samples.
-void rampValues(Ramp& ramp, float* out, int n) noexcept
-{
-    if (!ramp.isMoving())
-    {
-        std::fill(out, out + n, ramp.getValue());
-        return;
-    }
-    for (int i = 0; i < n; ++i)
-        out[i] = ramp.next();
-}
+
 } // namespace
 
 void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcept
@@ -567,11 +558,11 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
         mixDoubles<true>(outLeft, outRight, n, split, carriedTarget);
     else
     {
-        rampValues(send, sendValues.data(), n);
+        send.fill(sendValues.data(), n);
         for (size_t d = 0; d < 2; ++d)
         {
-            rampValues(voices[d].ownSide, ownValues[d].data(), n);
-            rampValues(voices[d].otherSide, otherValues[d].data(), n);
+            voices[d].ownSide.fill(ownValues[d].data(), n);
+            voices[d].otherSide.fill(otherValues[d].data(), n);
         }
         mixDoubles<false>(outLeft, outRight, n, split, carriedTarget);
     }
