@@ -75,6 +75,30 @@ inline float exp2NonPositive(float x) noexcept
     return p * scale;
 }
 
+// Four floats or two doubles in one register (GCC and Clang vector extensions: SSE on x86, NEON
+// on Arm). Each lane does exactly the arithmetic of the scalar code it replaces.
+typedef float Float4 __attribute__((vector_size(16)));
+typedef double Double2 __attribute__((vector_size(16)));
+
+template <typename Vector, typename T>
+inline Vector load(const T* p) noexcept
+{
+    Vector v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename Vector, typename T>
+inline void store(T* p, Vector v) noexcept
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+inline Float4 splat4(float x) noexcept
+{
+    return Float4{x, x, x, x};
+}
+
 // One step of a power or level follower: attack coefficient while the input is above the
 // follower, release otherwise.
 inline float follow(float follower, float input, float attack, float release) noexcept
@@ -99,8 +123,9 @@ void DeEsser::prepare(double rate, int channelCount)
     numChannels = std::clamp(channelCount, 1, 2);
     lookahead = deEssLookaheadSamples(sampleRate);
 
+    // Long enough for the look-ahead plus one whole chunk written before it is read.
     int lineLength = 1;
-    while (lineLength < lookahead + 6)
+    while (lineLength < lookahead + controlInterval)
         lineLength *= 2;
     for (auto& line : lines)
         line.assign(static_cast<size_t>(lineLength), 0.0f);
@@ -115,8 +140,9 @@ void DeEsser::prepare(double rate, int channelCount)
     secondsPerSample = 1.0 / sampleRate;
 
     const double analysisHz = std::min(4000.0, 0.45 * sampleRate);
-    sv::setHighPass(analysisHighPass1, sampleRate, analysisHz, sqrtHalf);
-    sv::setHighPass(analysisHighPass2, sampleRate, analysisHz, sqrtHalf);
+    sv::Biquad analysisHighPass;
+    sv::setHighPass(analysisHighPass, sampleRate, analysisHz, sqrtHalf);
+    setLane(FilterLanes::analysis, analysisHighPass);
     for (int k = 0; k < bankSize; ++k)
     {
         const auto i = static_cast<size_t>(k);
@@ -158,18 +184,14 @@ void DeEsser::deriveCharacterValues() noexcept
 
 void DeEsser::clearFiltersAndFollowers() noexcept
 {
-    crossover.s1First.fill(0.0f);
-    crossover.s2First.fill(0.0f);
-    crossover.s1Second.fill(0.0f);
-    crossover.s2Second.fill(0.0f);
-    sidechain1.clear();
-    sidechain2.clear();
-    analysisHighPass1.clear();
-    analysisHighPass2.clear();
+    filters.s1First.fill(0.0f);
+    filters.s2First.fill(0.0f);
+    filters.s1Second.fill(0.0f);
+    filters.s2Second.fill(0.0f);
     bank.s1.fill(0.0);
     bank.s2.fill(0.0);
-    upperPower = fullPower = reductionDb = 0.0f;
-    analysisPower = analysisFullPower = 0.0f;
+    powers.fill(0.0f);
+    reductionDb = 0.0f;
 }
 
 void DeEsser::set(float amount, int character, float freqHz) noexcept
@@ -208,25 +230,9 @@ void DeEsser::updateSplit(bool force) noexcept
     sv::setLowPass(lowPass, sampleRate, designHz, sqrtHalf);
     sv::setHighPass(highPass, sampleRate, designHz, sqrtHalf);
     // Coefficients only: the running states carry on under the new design.
-    const auto take = [](sv::Biquad& dst, const sv::Biquad& src)
-    {
-        dst.b0 = src.b0;
-        dst.b1 = src.b1;
-        dst.b2 = src.b2;
-        dst.a1 = src.a1;
-        dst.a2 = src.a2;
-    };
-    for (size_t lane = 0; lane < Crossover::lanes; ++lane)
-    {
-        const sv::Biquad& section = lane % 2 == 0 ? lowPass : highPass;
-        crossover.b0[lane] = section.b0;
-        crossover.b1[lane] = section.b1;
-        crossover.b2[lane] = section.b2;
-        crossover.a1[lane] = section.a1;
-        crossover.a2[lane] = section.a2;
-    }
-    take(sidechain1, highPass);
-    take(sidechain2, highPass);
+    for (size_t lane = 0; lane < 4; ++lane)
+        setLane(lane, lane % 2 == 0 ? lowPass : highPass);
+    setLane(FilterLanes::sidechain, highPass);
     lastSplitHz = split;
 }
 
@@ -248,6 +254,15 @@ void DeEsser::resetMeters() noexcept
 {
     peakReductionDb = 0.0f;
     essFlag = false;
+}
+
+void DeEsser::setLane(size_t lane, const sv::Biquad& section) noexcept
+{
+    filters.b0[lane] = section.b0;
+    filters.b1[lane] = section.b1;
+    filters.b2[lane] = section.b2;
+    filters.a1[lane] = section.a1;
+    filters.a2[lane] = section.a2;
 }
 
 void DeEsser::controlUpdate() noexcept
@@ -349,12 +364,13 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
 {
     // n <= controlInterval: a chunk never crosses a control update.
     float mono[controlInterval];
-    float upper[controlInterval];
-    float full[controlInterval];
+    float delayed[2][controlInterval];
+    float low[2][controlInterval];
+    float high[2][controlInterval];
+    float followed[followerCount][controlInterval];
     float detection[controlInterval];
     float gain[controlInterval];
     float rampValue[controlInterval];
-    float high[2][controlInterval];
 
     if (numChannels == 2)
     {
@@ -368,97 +384,215 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         std::copy(channels[0] + start, channels[0] + start + n, mono);
     }
 
-    // Sidechain: the ess band above the split, and both powers followed.
+    // The look-ahead: the chunk goes into the lines first, then the delayed chunk comes out, each
+    // in at most two runs around the end of the ring. A mono module's right lanes get silence.
     {
-        sv::Biquad hp1 = sidechain1, hp2 = sidechain2;
-        float u = upperPower, v = fullPower;
-        const float attack = followerAttack, rel = release;
+        const auto count = static_cast<size_t>(n);
+        const auto length = static_cast<size_t>(lineMask + 1);
+        const auto writeAt = static_cast<size_t>(writePos);
+        const auto readAt = static_cast<size_t>((writePos - lookahead) & lineMask);
+        const size_t firstWrite = std::min(count, length - writeAt);
+        const size_t firstRead = std::min(count, length - readAt);
+        for (size_t c = 0; c < 2; ++c)
+        {
+            float* y = delayed[c];
+            if (c >= static_cast<size_t>(numChannels))
+            {
+                std::fill_n(y, count, 0.0f);
+                continue;
+            }
+            float* line = lines[c].data();
+            const float* x = channels[c] + start;
+            std::copy_n(x, firstWrite, line + writeAt);
+            std::copy_n(x + firstWrite, count - firstWrite, line);
+            std::copy_n(line + readAt, firstRead, y);
+            std::copy_n(line, count - firstRead, y + firstRead);
+        }
+    }
+
+    // Every single-precision filter and every power follower, one sample through all lanes at a
+    // time: the crossover's four lanes in one vector, the sidechain and analysis high-passes in
+    // another, the four followers in a third. The analysis lanes run in every mode but only keep
+    // their states in Auto.
+    {
+        FilterLanes& fl = filters;
+        const Float4 xb0 = load<Float4>(&fl.b0[0]), xb1 = load<Float4>(&fl.b1[0]), xb2 = load<Float4>(&fl.b2[0]),
+                     xa1 = load<Float4>(&fl.a1[0]), xa2 = load<Float4>(&fl.a2[0]);
+        const Float4 sb0 = load<Float4>(&fl.b0[4]), sb1 = load<Float4>(&fl.b1[4]), sb2 = load<Float4>(&fl.b2[4]),
+                     sa1 = load<Float4>(&fl.a1[4]), sa2 = load<Float4>(&fl.a2[4]);
+        Float4 x1a = load<Float4>(&fl.s1First[0]), x2a = load<Float4>(&fl.s2First[0]);
+        Float4 x1b = load<Float4>(&fl.s1Second[0]), x2b = load<Float4>(&fl.s2Second[0]);
+        Float4 s1a = load<Float4>(&fl.s1First[4]), s2a = load<Float4>(&fl.s2First[4]);
+        Float4 s1b = load<Float4>(&fl.s1Second[4]), s2b = load<Float4>(&fl.s2Second[4]);
+        Float4 p = load<Float4>(powers.data());
+        const Float4 attack = splat4(followerAttack), rel = splat4(release);
         for (int i = 0; i < n; ++i)
         {
-            const float s = mono[i];
-            const float h = hp2.process(hp1.process(s));
-            const float hh = h * h, ss = s * s;
-            u = follow(u, hh, attack, rel);
-            v = follow(v, ss, attack, rel);
-            upper[i] = u;
-            full[i] = v;
+            const float s = mono[i], dl = delayed[0][i], dr = delayed[1][i];
+            const Float4 xin = {dl, dl, dr, dr};
+            const Float4 xy = xb0 * xin + x1a;
+            x1a = xb1 * xin - xa1 * xy + x2a;
+            x2a = xb2 * xin - xa2 * xy;
+            const Float4 xout = xb0 * xy + x1b;
+            x1b = xb1 * xy - xa1 * xout + x2b;
+            x2b = xb2 * xy - xa2 * xout;
+            low[0][i] = xout[0];
+            high[0][i] = xout[1];
+            low[1][i] = xout[2];
+            high[1][i] = xout[3];
+
+            const Float4 sin = {s, s, 0.0f, 0.0f};
+            const Float4 sy = sb0 * sin + s1a;
+            s1a = sb1 * sin - sa1 * sy + s2a;
+            s2a = sb2 * sin - sa2 * sy;
+            const Float4 sout = sb0 * sy + s1b;
+            s1b = sb1 * sy - sa1 * sout + s2b;
+            s2b = sb2 * sy - sa2 * sout;
+
+            const Float4 level = {sout[0], s, sout[1], s};
+            const Float4 square = level * level;
+            p = square + (square > p ? attack : rel) * (p - square);
+            followed[upperFollower][i] = p[upperFollower];
+            followed[fullFollower][i] = p[fullFollower];
+            followed[analysisFollower][i] = p[analysisFollower];
+            followed[analysisFullFollower][i] = p[analysisFullFollower];
         }
-        sidechain1 = hp1;
-        sidechain2 = hp2;
-        upperPower = u;
-        fullPower = v;
+        store(&fl.s1First[0], x1a);
+        store(&fl.s2First[0], x2a);
+        store(&fl.s1Second[0], x1b);
+        store(&fl.s2Second[0], x2b);
+        if (!autoMode)
+        {
+            // Only the sidechain lane moves on.
+            constexpr size_t k = FilterLanes::sidechain - 4;
+            fl.s1First[FilterLanes::sidechain] = s1a[k];
+            fl.s2First[FilterLanes::sidechain] = s2a[k];
+            fl.s1Second[FilterLanes::sidechain] = s1b[k];
+            fl.s2Second[FilterLanes::sidechain] = s2b[k];
+            powers[upperFollower] = p[upperFollower];
+            powers[fullFollower] = p[fullFollower];
+        }
+        else
+        {
+            store(&fl.s1First[4], s1a);
+            store(&fl.s2First[4], s2a);
+            store(&fl.s1Second[4], s1b);
+            store(&fl.s2Second[4], s2b);
+            store(powers.data(), p);
+        }
+    }
+
+    // The Auto search's band-passes always run, so that their states stay current.
+    constexpr int pairs = static_cast<int>(Bank::lanes / 2);
+    Double2 bankOut[controlInterval][pairs];
+    if (autoMode)
+    {
+        const Bank& bk = bank;
+        Double2 s1[pairs], s2[pairs];
+        for (int j = 0; j < pairs; ++j)
+        {
+            s1[j] = load<Double2>(&bk.s1[2 * static_cast<size_t>(j)]);
+            s2[j] = load<Double2>(&bk.s2[2 * static_cast<size_t>(j)]);
+        }
+        for (int i = 0; i < n; ++i)
+        {
+            const double xs = mono[i];
+            const Double2 x = {xs, xs};
+            for (int j = 0; j < pairs; ++j)
+            {
+                const auto k = 2 * static_cast<size_t>(j);
+                const Double2 y = load<Double2>(&bk.b0[k]) * x + s1[j];
+                s1[j] = load<Double2>(&bk.b1[k]) * x - load<Double2>(&bk.a1[k]) * y + s2[j];
+                s2[j] = load<Double2>(&bk.b2[k]) * x - load<Double2>(&bk.a2[k]) * y;
+                bankOut[i][j] = y;
+            }
+        }
+        for (int j = 0; j < pairs; ++j)
+        {
+            store(&bank.s1[2 * static_cast<size_t>(j)], s1[j]);
+            store(&bank.s2[2 * static_cast<size_t>(j)], s2[j]);
+        }
     }
 
     // Detection: smoothstep of the knee (upper band over full band) times smoothstep of the gate.
-    for (int i = 0; i < n; ++i)
+    // Short separate loops: fused, the compiler turns the floors and clamps into compare-and-mask
+    // sequences that cost twice as much.
     {
-        const float upperDb = dbPerOctave * log2Positive(std::max(upper[i], 1e-20f));
-        const float fullDb = dbPerOctave * log2Positive(std::max(full[i], 1e-20f));
-        const float k = clampFloat((upperDb - fullDb - kneeLowDb) * kneeInvWidth, 0.0f, 1.0f);
-        const float g = clampFloat((upperDb - gateFloorDb) * (1.0f / gateWidthDb), 0.0f, 1.0f);
-        detection[i] = g * g * (3.0f - 2.0f * g) * k * k * (3.0f - 2.0f * k);
-    }
-
-    // Reduction: fast attack, the character's release. In Auto mode it runs inside the analysis
-    // loop, where the band-passes leave room for its serial chain.
-    float r = reductionDb, peak = peakReductionDb;
-    bool ess = essFlag;
-    const float reductionAtt = reductionAttack, rel = release, scale = amountDb;
-    const auto reduce = [&](int i)
-    {
-        r = follow(r, detection[i] * scale, reductionAtt, rel);
-        peak = std::max(peak, r);
-        ess |= detection[i] > 0.5f;
-        gain[i] = r;
-    };
-
-    if (autoMode)
-    {
-        sv::Biquad hp1 = analysisHighPass1, hp2 = analysisHighPass2;
-        float ua = analysisPower, va = analysisFullPower;
-        const float attack = followerAttack;
-        const double averaging = bankAveraging;
-        double open = openSeconds;
+        float* upperDb = followed[upperFollower];
+        float* fullDb = followed[fullFollower];
         for (int i = 0; i < n; ++i)
         {
-            reduce(i);
+            upperDb[i] = std::max(upperDb[i], 1e-20f);
+            fullDb[i] = std::max(fullDb[i], 1e-20f);
+        }
+        for (int i = 0; i < n; ++i)
+        {
+            upperDb[i] = dbPerOctave * log2Positive(upperDb[i]);
+            fullDb[i] = dbPerOctave * log2Positive(fullDb[i]);
+        }
+        float knee[controlInterval], gate[controlInterval];
+        for (int i = 0; i < n; ++i)
+        {
+            knee[i] = clampFloat((upperDb[i] - fullDb[i] - kneeLowDb) * kneeInvWidth, 0.0f, 1.0f);
+            gate[i] = clampFloat((upperDb[i] - gateFloorDb) * (1.0f / gateWidthDb), 0.0f, 1.0f);
+        }
+        for (int i = 0; i < n; ++i)
+        {
+            const float g = gate[i], k = knee[i];
+            detection[i] = g * g * (3.0f - 2.0f * g) * k * k * (3.0f - 2.0f * k);
+        }
+    }
 
-            const float s = mono[i];
-            const float a = hp2.process(hp1.process(s));
-            ua = follow(ua, a * a, attack, rel);
-            va = follow(va, s * s, attack, rel);
-
-            // The band-passes always run so their states stay current; energies only grow while
-            // the gate is open.
-            const double x = s;
-            std::array<double, bankSize> y;
-            for (size_t k = 0; k < bankSize; ++k)
+    // Reduction: fast attack, the character's release. In Auto mode the bank's energies grow in
+    // the same loop, beside its serial chain, while the analysis gate is open.
+    {
+        float r = reductionDb, peak = peakReductionDb;
+        const float reductionAtt = reductionAttack, rel = release, scale = amountDb;
+        if (autoMode)
+        {
+            const float* ua = followed[analysisFollower];
+            const float* va = followed[analysisFullFollower];
+            const Double2 averaging = {bankAveraging, bankAveraging};
+            double open = openSeconds;
+            Double2 energy[pairs];
+            for (int j = 0; j < pairs; ++j)
+                energy[j] = load<Double2>(&bank.energy[2 * static_cast<size_t>(j)]);
+            for (int i = 0; i < n; ++i)
             {
-                y[k] = bank.b0[k] * x + bank.s1[k];
-                bank.s1[k] = bank.b1[k] * x - bank.a1[k] * y[k] + bank.s2[k];
-                bank.s2[k] = bank.b2[k] * x - bank.a2[k] * y[k];
+                r = follow(r, detection[i] * scale, reductionAtt, rel);
+                peak = std::max(peak, r);
+                gain[i] = r;
+                if (ua[i] > analysisFloor && ua[i] > analysisRatio * va[i])
+                {
+                    for (int j = 0; j < pairs; ++j)
+                    {
+                        const Double2 y = bankOut[i][j];
+                        energy[j] += averaging * (y * y - energy[j]);
+                    }
+                    open += secondsPerSample;
+                }
             }
-            if (ua > analysisFloor && ua > analysisRatio * va)
+            for (int j = 0; j < pairs; ++j)
+                store(&bank.energy[2 * static_cast<size_t>(j)], energy[j]);
+            openSeconds = open;
+        }
+        else
+        {
+            for (int i = 0; i < n; ++i)
             {
-                for (size_t k = 0; k < bankSize; ++k)
-                    bank.energy[k] += averaging * (y[k] * y[k] - bank.energy[k]);
-                open += secondsPerSample;
+                r = follow(r, detection[i] * scale, reductionAtt, rel);
+                peak = std::max(peak, r);
+                gain[i] = r;
             }
         }
-        analysisHighPass1 = hp1;
-        analysisHighPass2 = hp2;
-        analysisPower = ua;
-        analysisFullPower = va;
-        openSeconds = open;
-    }
-    else
-    {
+        reductionDb = r;
+        peakReductionDb = peak;
+
+        float loudest = 0.0f;
         for (int i = 0; i < n; ++i)
-            reduce(i);
+            loudest = std::max(loudest, detection[i]);
+        essFlag = essFlag || loudest > 0.5f;
     }
-    reductionDb = r;
-    peakReductionDb = peak;
-    essFlag = ess;
 
     // Upper-band gain 10^(-1.3 r / 20).
     for (int i = 0; i < n; ++i)
@@ -476,49 +610,6 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
     if (detectionTrace != nullptr)
         for (int i = 0; i < n; ++i)
             detectionTrace[start + i] = detection[i] * rampValue[i];
-
-    // The delayed channels through the crossover, all four lanes at once. A mono module feeds the
-    // right lanes silence.
-    float delayed[2][controlInterval];
-    float low[2][controlInterval];
-    {
-        Crossover xo = crossover;
-        const int lineLength = lineMask + 1;
-        const int read = writePos + lineLength - lookahead;
-        float* lineLeft = lines[0].data();
-        float* lineRight = lines[1].data();
-        const float* left = channels[0] + start;
-        const float* right = numChannels == 2 ? channels[1] + start : nullptr;
-        for (int i = 0; i < n; ++i)
-        {
-            lineLeft[(writePos + i) & lineMask] = left[i];
-            const float dl = lineLeft[(read + i) & lineMask];
-            float dr = 0.0f;
-            if (right != nullptr)
-            {
-                lineRight[(writePos + i) & lineMask] = right[i];
-                dr = lineRight[(read + i) & lineMask];
-            }
-            const float in[Crossover::lanes] = {dl, dl, dr, dr};
-            float out[Crossover::lanes];
-            for (size_t k = 0; k < Crossover::lanes; ++k)
-            {
-                const float y = xo.b0[k] * in[k] + xo.s1First[k];
-                xo.s1First[k] = xo.b1[k] * in[k] - xo.a1[k] * y + xo.s2First[k];
-                xo.s2First[k] = xo.b2[k] * in[k] - xo.a2[k] * y;
-                out[k] = xo.b0[k] * y + xo.s1Second[k];
-                xo.s1Second[k] = xo.b1[k] * y - xo.a1[k] * out[k] + xo.s2Second[k];
-                xo.s2Second[k] = xo.b2[k] * y - xo.a2[k] * out[k];
-            }
-            delayed[0][i] = dl;
-            delayed[1][i] = dr;
-            low[0][i] = out[0];
-            high[0][i] = out[1];
-            low[1][i] = out[2];
-            high[1][i] = out[3];
-        }
-        crossover = xo;
-    }
 
     for (int c = 0; c < numChannels; ++c)
     {

@@ -65,27 +65,45 @@ public:
     double getAnalysisSeconds() const noexcept { return openSeconds; }
 
 private:
-    // The Linkwitz-Riley crossover of both channels as four lanes (left low, left high, right
-    // low, right high), each two identical cookbook sections in single precision, transposed
-    // direct form II. Laid out per coefficient so that one sample through all four lanes
-    // vectorises.
-    struct Crossover
+    // The module's single-precision filters as eight lanes, each two identical cookbook sections
+    // in transposed direct form II: the Linkwitz-Riley crossover of both channels (left low, left
+    // high, right low, right high), the sidechain's high-pass at the split, the analysis high-pass
+    // of the Auto search, and two silent lanes. Laid out per coefficient so that one sample
+    // through all eight lanes vectorises.
+    struct FilterLanes
     {
-        static constexpr int lanes = 4;
-        std::array<float, lanes> b0{}, b1{}, b2{}, a1{}, a2{};
-        std::array<float, lanes> s1First{}, s2First{}, s1Second{}, s2Second{};
+        static constexpr size_t count = 8;
+        static constexpr size_t sidechain = 4;
+        static constexpr size_t analysis = 5;
+        alignas(16) std::array<float, count> b0{}, b1{}, b2{}, a1{}, a2{};
+        alignas(16) std::array<float, count> s1First{}, s2First{}, s1Second{}, s2Second{};
+    };
+
+    // The four power followers, as lanes in the same way: upper band, full band, and the analysis
+    // gate's band and full band.
+    enum Follower : size_t
+    {
+        upperFollower,
+        fullFollower,
+        analysisFollower,
+        analysisFullFollower,
+        followerCount
     };
 
     // The Auto search's nine constant-peak band-passes, laid out per coefficient so that one
     // sample through all nine vectorises. Double precision: their levels are compared in dB.
     struct Bank
     {
-        std::array<double, bankSize> b0{}, b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
-        std::array<double, bankSize> energy{};
+        // One silent lane more than the bank has, so that the lanes fill whole two-double vectors.
+        static constexpr size_t lanes = bankSize + 1;
+        alignas(16) std::array<double, lanes> b0{}, b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
+        alignas(16) std::array<double, lanes> energy{};
         std::array<double, bankSize> centreHz{};
     };
 
     void controlUpdate() noexcept;
+    // Coefficients of one filter lane (both its sections) from a designed section.
+    void setLane(size_t lane, const sv::Biquad& section) noexcept;
     // Release coefficient and knee terms from the current character values.
     void deriveCharacterValues() noexcept;
     void analyse() noexcept;
@@ -104,8 +122,7 @@ private:
     int lineMask = 0;
     int writePos = 0;
 
-    Crossover crossover;
-    sv::Biquad sidechain1, sidechain2;
+    FilterLanes filters;
     float lastSplitHz = -1.0f;
 
     float essHz = initialEssHz;
@@ -116,9 +133,8 @@ private:
     tune::DeEssChar current = tune::deessChars[1];
     tune::DeEssChar target = tune::deessChars[1];
 
-    // Followers: upper-band power, full-band power, reduction in dB.
-    float upperPower = 0.0f;
-    float fullPower = 0.0f;
+    // Followers: the powers (see Follower) and the reduction in dB.
+    std::array<float, followerCount> powers{};
     float reductionDb = 0.0f;
     float peakReductionDb = 0.0f;
     bool essFlag = false;
@@ -137,9 +153,6 @@ private:
     bool initialised = false;
 
     // Auto search.
-    sv::Biquad analysisHighPass1, analysisHighPass2;
-    float analysisPower = 0.0f;
-    float analysisFullPower = 0.0f;
     Bank bank;
     double bankAveraging = 0.0;
     double openSeconds = 0.0;
