@@ -1,11 +1,11 @@
 #include "DeEsser.h"
 
+#include "common/dsp/FastMath.h"
 #include "sorvel/engine/FilterDesign.h"
 #include "sorvel/engine/Latency.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 
 namespace eng::vocal
@@ -20,8 +20,6 @@ constexpr float dbPerUnit = 1.2f;
 // G = 10^(-1.3 r / 20) = 2^(r * octavesPerReductionDb).
 constexpr float upperBandFactor = 1.3f;
 constexpr float octavesPerReductionDb = -upperBandFactor / 20.0f * 3.32192809489f;
-// 10 log10(x) = dbPerOctave * log2(x).
-constexpr float dbPerOctave = 3.01029995664f;
 
 constexpr float gateFloorDb = -66.0f;
 constexpr float gateWidthDb = 12.0f;
@@ -39,41 +37,6 @@ constexpr unsigned analysisEvery = 32; // control updates
 // The ess-frequency glide lands on its target once it is this close (octaves); float rounding
 // would otherwise leave it a few ulps short for ever.
 constexpr float glideSnapOctaves = 1e-6f;
-
-// log2 of a positive normal float, to float precision; branch-free so that loops over a chunk
-// vectorise (the library's log is a call per sample). The mantissa is taken to
-// [sqrt(1/2), sqrt(2)) and log2(m) = 2 / ln 2 x atanh((m - 1) / (m + 1)) by its series.
-inline float log2Positive(float x) noexcept
-{
-    constexpr std::int32_t sqrtHalfBits = 0x3f3504f3;
-    std::uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    const std::int32_t offset = static_cast<std::int32_t>(bits) - sqrtHalfBits;
-    const std::int32_t exponent = offset >> 23;
-    bits = static_cast<std::uint32_t>((offset & 0x7fffff) + sqrtHalfBits);
-    float m;
-    std::memcpy(&m, &bits, sizeof m);
-    const float t = (m - 1.0f) / (m + 1.0f), t2 = t * t;
-    return static_cast<float>(exponent) +
-           t * (2.8853900818f +
-                t2 * (0.9617966939f + t2 * (0.5770780164f + t2 * (0.4121985831f + t2 * 0.3205988979f))));
-}
-
-// 2^x for x <= 0 (clamped to [-126, 0]), within 1e-7 relative; branch-free like log2Positive.
-inline float exp2NonPositive(float x) noexcept
-{
-    x = std::min(std::max(x, -126.0f), 0.0f);
-    const int whole = static_cast<int>(x - 0.5f); // rounds to nearest for x <= 0
-    const float f = (x - static_cast<float>(whole)) * 0.69314718056f;
-    // e^f by its Taylor series to f^7 (|f| <= ln 2 / 2).
-    float p = 1.0f / 5040.0f;
-    for (const float c : {1.0f / 720.0f, 1.0f / 120.0f, 1.0f / 24.0f, 1.0f / 6.0f, 0.5f, 1.0f, 1.0f})
-        p = c + f * p;
-    const auto bits = static_cast<std::uint32_t>(whole + 127) << 23;
-    float scale;
-    std::memcpy(&scale, &bits, sizeof scale);
-    return p * scale;
-}
 
 // Four floats or two doubles in one register (GCC and Clang vector extensions: SSE on x86, NEON
 // on Arm). Each lane does exactly the arithmetic of the scalar code it replaces.
@@ -527,8 +490,8 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         }
         for (int i = 0; i < n; ++i)
         {
-            upperDb[i] = dbPerOctave * log2Positive(upperDb[i]);
-            fullDb[i] = dbPerOctave * log2Positive(fullDb[i]);
+            upperDb[i] = sv::fastPowerToDb(upperDb[i]);
+            fullDb[i] = sv::fastPowerToDb(fullDb[i]);
         }
         float knee[controlInterval], gate[controlInterval];
         for (int i = 0; i < n; ++i)
@@ -596,7 +559,7 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
 
     // Upper-band gain 10^(-1.3 r / 20).
     for (int i = 0; i < n; ++i)
-        gain[i] = exp2NonPositive(gain[i] * octavesPerReductionDb);
+        gain[i] = sv::fastExp2(gain[i] * octavesPerReductionDb);
 
     if (ramp.isMoving())
     {
