@@ -445,38 +445,6 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         }
     }
 
-    // The Auto search's band-passes always run, so that their states stay current.
-    constexpr int pairs = static_cast<int>(Bank::lanes / 2);
-    Double2 bankOut[controlInterval][pairs];
-    if (autoMode)
-    {
-        const Bank& bk = bank;
-        Double2 s1[pairs], s2[pairs];
-        for (int j = 0; j < pairs; ++j)
-        {
-            s1[j] = load<Double2>(&bk.s1[2 * static_cast<size_t>(j)]);
-            s2[j] = load<Double2>(&bk.s2[2 * static_cast<size_t>(j)]);
-        }
-        for (int i = 0; i < n; ++i)
-        {
-            const double xs = mono[i];
-            const Double2 x = {xs, xs};
-            for (int j = 0; j < pairs; ++j)
-            {
-                const auto k = 2 * static_cast<size_t>(j);
-                const Double2 y = load<Double2>(&bk.b0[k]) * x + s1[j];
-                s1[j] = load<Double2>(&bk.b1[k]) * x - load<Double2>(&bk.a1[k]) * y + s2[j];
-                s2[j] = load<Double2>(&bk.b2[k]) * x - load<Double2>(&bk.a2[k]) * y;
-                bankOut[i][j] = y;
-            }
-        }
-        for (int j = 0; j < pairs; ++j)
-        {
-            store(&bank.s1[2 * static_cast<size_t>(j)], s1[j]);
-            store(&bank.s2[2 * static_cast<size_t>(j)], s2[j]);
-        }
-    }
-
     // Detection: smoothstep of the knee (upper band over full band) times smoothstep of the gate.
     // Short separate loops: fused, the compiler turns the floors and clamps into compare-and-mask
     // sequences that cost twice as much.
@@ -506,13 +474,46 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         }
     }
 
-    // Reduction: fast attack, the character's release. In Auto mode the bank's energies grow in
-    // the same loop, beside its serial chain, while the analysis gate is open.
+    // Reduction: fast attack, the character's release. Its serial chain runs in one loop with the
+    // Auto search's band-passes, which always run so that their states stay current: the two
+    // overlap. The bank's energies then grow over the samples where the analysis gate was open.
+    float r = reductionDb, peak = peakReductionDb;
     {
-        float r = reductionDb, peak = peakReductionDb;
         const float reductionAtt = reductionAttack, rel = release, scale = amountDb;
         if (autoMode)
         {
+            constexpr int pairs = static_cast<int>(Bank::lanes / 2);
+            Double2 bankOut[controlInterval][pairs];
+            const Bank& bk = bank;
+            Double2 s1[pairs], s2[pairs];
+            for (int j = 0; j < pairs; ++j)
+            {
+                s1[j] = load<Double2>(&bk.s1[2 * static_cast<size_t>(j)]);
+                s2[j] = load<Double2>(&bk.s2[2 * static_cast<size_t>(j)]);
+            }
+            for (int i = 0; i < n; ++i)
+            {
+                r = follow(r, detection[i] * scale, reductionAtt, rel);
+                peak = std::max(peak, r);
+                gain[i] = r;
+
+                const double xs = mono[i];
+                const Double2 x = {xs, xs};
+                for (int j = 0; j < pairs; ++j)
+                {
+                    const auto k = 2 * static_cast<size_t>(j);
+                    const Double2 y = load<Double2>(&bk.b0[k]) * x + s1[j];
+                    s1[j] = load<Double2>(&bk.b1[k]) * x - load<Double2>(&bk.a1[k]) * y + s2[j];
+                    s2[j] = load<Double2>(&bk.b2[k]) * x - load<Double2>(&bk.a2[k]) * y;
+                    bankOut[i][j] = y;
+                }
+            }
+            for (int j = 0; j < pairs; ++j)
+            {
+                store(&bank.s1[2 * static_cast<size_t>(j)], s1[j]);
+                store(&bank.s2[2 * static_cast<size_t>(j)], s2[j]);
+            }
+
             const float* ua = followed[analysisFollower];
             const float* va = followed[analysisFullFollower];
             const Double2 averaging = {bankAveraging, bankAveraging};
@@ -522,9 +523,6 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
                 energy[j] = load<Double2>(&bank.energy[2 * static_cast<size_t>(j)]);
             for (int i = 0; i < n; ++i)
             {
-                r = follow(r, detection[i] * scale, reductionAtt, rel);
-                peak = std::max(peak, r);
-                gain[i] = r;
                 if (ua[i] > analysisFloor && ua[i] > analysisRatio * va[i])
                 {
                     for (int j = 0; j < pairs; ++j)
@@ -550,7 +548,8 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         }
         reductionDb = r;
         peakReductionDb = peak;
-
+    }
+    {
         float loudest = 0.0f;
         for (int i = 0; i < n; ++i)
             loudest = std::max(loudest, detection[i]);
