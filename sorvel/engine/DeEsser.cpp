@@ -447,30 +447,37 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
 
     // Detection: smoothstep of the knee (upper band over full band) times smoothstep of the gate.
     // Short separate loops: fused, the compiler turns the floors and clamps into compare-and-mask
-    // sequences that cost twice as much.
+    // sequences that cost twice as much. While the gate is shut for the whole chunk (most of the
+    // time between esses) the detection is 0 and the knee is not needed.
     {
         float* upperDb = followed[upperFollower];
         float* fullDb = followed[fullFollower];
+        float gate[controlInterval];
         for (int i = 0; i < n; ++i)
-        {
             upperDb[i] = std::max(upperDb[i], 1e-20f);
-            fullDb[i] = std::max(fullDb[i], 1e-20f);
-        }
         for (int i = 0; i < n; ++i)
-        {
             upperDb[i] = sv::fastPowerToDb(upperDb[i]);
-            fullDb[i] = sv::fastPowerToDb(fullDb[i]);
-        }
-        float knee[controlInterval], gate[controlInterval];
         for (int i = 0; i < n; ++i)
-        {
-            knee[i] = clampFloat((upperDb[i] - fullDb[i] - kneeLowDb) * kneeInvWidth, 0.0f, 1.0f);
             gate[i] = clampFloat((upperDb[i] - gateFloorDb) * (1.0f / gateWidthDb), 0.0f, 1.0f);
-        }
+        int opened = 0; // counted rather than searched, so that the loop vectorises
         for (int i = 0; i < n; ++i)
+            opened += gate[i] != 0.0f;
+        if (opened == 0)
+            std::fill_n(detection, n, 0.0f);
+        else
         {
-            const float g = gate[i], k = knee[i];
-            detection[i] = g * g * (3.0f - 2.0f * g) * k * k * (3.0f - 2.0f * k);
+            float knee[controlInterval];
+            for (int i = 0; i < n; ++i)
+                fullDb[i] = std::max(fullDb[i], 1e-20f);
+            for (int i = 0; i < n; ++i)
+                fullDb[i] = sv::fastPowerToDb(fullDb[i]);
+            for (int i = 0; i < n; ++i)
+                knee[i] = clampFloat((upperDb[i] - fullDb[i] - kneeLowDb) * kneeInvWidth, 0.0f, 1.0f);
+            for (int i = 0; i < n; ++i)
+            {
+                const float g = gate[i], k = knee[i];
+                detection[i] = g * g * (3.0f - 2.0f * g) * k * k * (3.0f - 2.0f * k);
+            }
         }
     }
 
@@ -550,10 +557,10 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         peakReductionDb = peak;
     }
     {
-        float loudest = 0.0f;
+        int esses = 0;
         for (int i = 0; i < n; ++i)
-            loudest = std::max(loudest, detection[i]);
-        essFlag = essFlag || loudest > 0.5f;
+            esses += detection[i] > 0.5f;
+        essFlag = essFlag || esses > 0;
     }
 
     // Upper-band gain 10^(-1.3 r / 20).
