@@ -303,6 +303,7 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
     // the speed here.
 
     // Stage 1: envelope, running level, overshoot over the level, hold and smoothing.
+    float peak1 = peaks.stage1Db;
     {
         const float peakKeep = peakRelease, peakTake = 1.0f - peakRelease;
         const float attackKeep = stage1Attack, attackTake = 1.0f - stage1Attack;
@@ -349,7 +350,9 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
             const float attacked = attackKeep * smoothed + attackTake * reduction;
             const float released = releaseKeep * smoothed + releaseTake * reduction;
             smoothed = reduction > smoothed ? attacked : released;
-            reduction1[i] = smoothed * k;
+            const float r1 = smoothed * k;
+            reduction1[i] = r1;
+            peak1 = std::max(peak1, r1);
         }
         peakEnvelopeDb = envelope;
         runningLevelDb = level;
@@ -361,6 +364,7 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
         gain1[i] = sv::fastDbToAmplitude(-reduction1[i]);
 
     // Stage 2: power after stage 1, two 4 ms smoothers, static curve, dual release.
+    float peak2 = 0.0f;
     for (size_t i = 0; i < count; ++i)
         stage1Power[i] = gain1[i] * gain1[i] * power[i];
     {
@@ -389,6 +393,7 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
         const float fastAttackTake = 1.0f - fastAttack, fastReleaseTake = 1.0f - fastRelease;
         const float slowAttackTake = 1.0f - slowAttack, slowReleaseTake = 1.0f - slowRelease;
         float fast = fastReductionDb, slow = slowReductionDb;
+        float peak = peaks.stage2Db;
         for (size_t i = 0; i < count; ++i)
         {
             const float z = staticDb[i];
@@ -398,8 +403,11 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
             const float slowDown = slowRelease * slow + slowReleaseTake * z;
             fast = z > fast ? fastUp : fastDown;
             slow = z > slow ? slowUp : slowDown;
-            reduction2[i] = std::max(fast, slowWeight * slow) * k;
+            const float r2 = std::max(fast, slowWeight * slow) * k;
+            reduction2[i] = r2;
+            peak = std::max(peak, r2);
         }
+        peak2 = peak;
         fastReductionDb = fast;
         slowReductionDb = slow;
     }
@@ -410,27 +418,37 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
     }
 
     // Metering and statistics.
-    float peak1 = peaks.stage1Db, peak2 = peaks.stage2Db;
-    for (size_t i = 0; i < count; ++i)
-    {
-        peak1 = std::max(peak1, reduction1[i]);
-        peak2 = std::max(peak2, reduction2[i]);
-    }
     peaks.stage1Db = peak1;
     peaks.stage2Db = peak2;
 
+    // The terms in loops that vectorise; then the sums in double, in order, with the histogram
+    // bin being filled kept in a register while the level stays in it.
+    for (size_t i = 0; i < count; ++i)
+    {
+        realTerm[i] = stage1Power[i] * gain2[i] * gain2[i];
+        staticTerm[i] = stage1Power[i] * staticGain[i] * staticGain[i];
+    }
+    for (size_t i = 0; i < count; ++i)
+        bins[i] = std::clamp(static_cast<int>(levelDb[i] + 90.0f), 0, histogramBins - 1);
     double input = 0.0, real = 0.0, stat = 0.0;
+    int filling = bins[0];
+    double bin = histogram[static_cast<size_t>(filling)];
     for (size_t i = 0; i < count; ++i)
     {
         if (power[i] <= statisticsFloor)
             continue;
-        const float q = stage1Power[i];
         input += power[i];
-        real += q * gain2[i] * gain2[i];
-        stat += q * staticGain[i] * staticGain[i];
-        const int bin = std::clamp(static_cast<int>(levelDb[i] + 90.0f), 0, histogramBins - 1);
-        histogram[static_cast<size_t>(bin)] += q;
+        real += realTerm[i];
+        stat += staticTerm[i];
+        if (bins[i] != filling)
+        {
+            histogram[static_cast<size_t>(filling)] = bin;
+            filling = bins[i];
+            bin = histogram[static_cast<size_t>(filling)];
+        }
+        bin += stage1Power[i];
     }
+    histogram[static_cast<size_t>(filling)] = bin;
     inputSum += input;
     realSum += real;
     staticSum += stat;

@@ -123,7 +123,8 @@ private:
     using Work = std::array<float, controlInterval>;
     std::array<Work, maxChannels> delayed{};
     Work peakDb{}, power{}, reduction1{}, gain1{}, stage1Power{}, smoothedPower{}, levelDb{}, staticDb{},
-        reduction2{}, gain2{}, staticGain{}, mixValues{}, driven{};
+        reduction2{}, gain2{}, staticGain{}, mixValues{}, driven{}, realTerm{}, staticTerm{};
+    std::array<int, controlInterval> bins{};
 };
 
 } // namespace eng::vocal
