@@ -106,6 +106,8 @@ void Compressor::prepare(double hostSampleRate, int numChannels)
     inputSum = realSum = staticSum = 0.0;
     makeupDb = 0.0f;
     makeupGain = 1.0f;
+    makeupTargetDb = 0.0f;
+    makeupTarget = 1.0f;
 
     mixRamp.setLength(static_cast<int>(std::lround(0.020 * rate)));
     mixRamp.jumpTo(mixRamp.getTarget());
@@ -174,34 +176,46 @@ void Compressor::controlUpdate() noexcept
     if (row != before || amount != amountBefore)
         deriveFromRow();
 
+    const double decay = statisticsDecay; // a local, so that the loop need not reload it
     for (auto& bin : histogram)
-        bin *= statisticsDecay;
-    inputSum *= statisticsDecay;
-    realSum *= statisticsDecay;
-    staticSum *= statisticsDecay;
+        bin *= decay;
+    inputSum *= decay;
+    realSum *= decay;
+    staticSum *= decay;
 
     if (controlCount++ % makeupEvery == 0)
         estimateMakeup();
 
-    const float target = static_cast<float>(std::pow(10.0, makeupDb / 20.0));
-    makeupGain = target + makeupGlide * (makeupGain - target);
+    // The target moves only with an estimate.
+    if (makeupDb != makeupTargetDb)
+    {
+        makeupTargetDb = makeupDb;
+        makeupTarget = static_cast<float>(std::pow(10.0, makeupDb / 20.0));
+    }
+    makeupGain = makeupTarget + makeupGlide * (makeupGain - makeupTarget);
 }
 
 void Compressor::estimateMakeup() noexcept
 {
     // What the static stage-2 curve at the current settings would make of the recent levels
     // (gains first, in a loop that vectorises, then the sum in double).
+    // (Locals and an int counter, so that the first loop vectorises too.)
     std::array<float, histogramBins> binGain;
-    for (size_t bin = 0; bin < binGain.size(); ++bin)
+    const float threshold = threshold2Db, knee = knee2Db, halfOverKnee = halfOverKnee2, slope = slope2,
+                scale = reductionScale;
+    for (int bin = 0; bin < histogramBins; ++bin)
     {
-        const float overshoot = (static_cast<float>(bin) - 90.0f + 0.5f) - threshold2Db;
-        binGain[bin] = -staticReduction(overshoot, knee2Db, halfOverKnee2, slope2) * reductionScale;
+        const float overshoot = (static_cast<float>(bin) - 90.0f + 0.5f) - threshold;
+        binGain[static_cast<size_t>(bin)] = -staticReduction(overshoot, knee, halfOverKnee, slope) * scale;
     }
     for (auto& g : binGain)
         g = sv::fastDbToPower(g);
-    double output = 0.0;
+    std::array<double, histogramBins> binOutput;
     for (size_t bin = 0; bin < binGain.size(); ++bin)
-        output += histogram[bin] * static_cast<double>(binGain[bin]);
+        binOutput[bin] = histogram[bin] * static_cast<double>(binGain[bin]);
+    double output = 0.0;
+    for (const double term : binOutput)
+        output += term;
     if (!(output > 1e-30 && inputSum > 1e-30))
         return;
     double ratio = inputSum / output;

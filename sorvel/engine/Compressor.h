@@ -115,6 +115,7 @@ private:
     double inputSum = 0.0, realSum = 0.0, staticSum = 0.0;
     float makeupDb = 0.0f;
     float makeupGain = 1.0f;
+    float makeupTargetDb = 0.0f, makeupTarget = 1.0f; // 10^(makeupTargetDb / 20)
 
     Ramp mixRamp;
     StagePeaks peaks;
