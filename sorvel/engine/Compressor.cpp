@@ -285,6 +285,49 @@ void Compressor::process(float* const* channels, float* const* listen, int n) no
     }
 }
 
+// The make-up's statistics over one stretch: the input power, what the real and the static
+// stage 2 made of it, and the level histogram of the power after stage 1. The terms in loops that
+// vectorise; then the sums in double, in order, with the histogram bin being filled kept in a
+// register while the level stays in it.
+void Compressor::addStatistics(size_t count, const float* power, const float* stage1Power, const float* staticDb,
+                               const float* gain2, const float* levelDb) noexcept
+{
+    const float k = reductionScale;
+    Work staticGain, realTerm, staticTerm;
+    std::array<int, controlInterval> bins;
+    for (size_t i = 0; i < count; ++i)
+        staticGain[i] = sv::fastDbToAmplitude(-staticDb[i] * k);
+    for (size_t i = 0; i < count; ++i)
+    {
+        realTerm[i] = stage1Power[i] * gain2[i] * gain2[i];
+        staticTerm[i] = stage1Power[i] * staticGain[i] * staticGain[i];
+    }
+    for (size_t i = 0; i < count; ++i)
+        bins[i] = std::clamp(static_cast<int>(levelDb[i] + 90.0f), 0, histogramBins - 1);
+    double input = 0.0, real = 0.0, stat = 0.0;
+    int filling = bins[0];
+    double bin = histogram[static_cast<size_t>(filling)];
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (power[i] <= statisticsFloor)
+            continue;
+        input += power[i];
+        real += realTerm[i];
+        stat += staticTerm[i];
+        if (bins[i] != filling)
+        {
+            histogram[static_cast<size_t>(filling)] = bin;
+            filling = bins[i];
+            bin = histogram[static_cast<size_t>(filling)];
+        }
+        bin += stage1Power[i];
+    }
+    histogram[static_cast<size_t>(filling)] = bin;
+    inputSum += input;
+    realSum += real;
+    staticSum += stat;
+}
+
 // One stretch between control updates. The recursive parts (envelopes, smoothers) run as short
 // scalar loops; the logarithms, exponentials and the output run as loops over the whole stretch.
 void Compressor::processSegment(float* const* channels, float* const* listen, int offset, int n) noexcept
@@ -294,6 +337,9 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
     const float* left = channels[0] + offset;
     const float* right = channels[channelCount - 1] + offset;
     const float k = reductionScale;
+    // Work arrays on the stack: the compiler then knows they share no memory with the channels.
+    Work peakDb, power, reduction1, gain1, stage1Power, smoothedPower, levelDb, staticDb, reduction2, gain2,
+        mixValues;
 
     // Peak level over the channels. Floor and logarithm are separate loops: fused, the compiler
     // branches around the logarithm of the floor and the loop no longer vectorises.
@@ -426,46 +472,19 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
         slowReductionDb = slow;
     }
     for (size_t i = 0; i < count; ++i)
-    {
         gain2[i] = sv::fastDbToAmplitude(-reduction2[i]);
-        staticGain[i] = sv::fastDbToAmplitude(-staticDb[i] * k);
-    }
 
     // Metering and statistics.
     peaks.stage1Db = peak1;
     peaks.stage2Db = peak2;
 
-    // The terms in loops that vectorise; then the sums in double, in order, with the histogram
-    // bin being filled kept in a register while the level stays in it.
+    // Only samples above the statistics floor count; a stretch without any (a pause: a third of
+    // the time in speech) adds nothing.
+    int counting = 0;
     for (size_t i = 0; i < count; ++i)
-    {
-        realTerm[i] = stage1Power[i] * gain2[i] * gain2[i];
-        staticTerm[i] = stage1Power[i] * staticGain[i] * staticGain[i];
-    }
-    for (size_t i = 0; i < count; ++i)
-        bins[i] = std::clamp(static_cast<int>(levelDb[i] + 90.0f), 0, histogramBins - 1);
-    double input = 0.0, real = 0.0, stat = 0.0;
-    int filling = bins[0];
-    double bin = histogram[static_cast<size_t>(filling)];
-    for (size_t i = 0; i < count; ++i)
-    {
-        if (power[i] <= statisticsFloor)
-            continue;
-        input += power[i];
-        real += realTerm[i];
-        stat += staticTerm[i];
-        if (bins[i] != filling)
-        {
-            histogram[static_cast<size_t>(filling)] = bin;
-            filling = bins[i];
-            bin = histogram[static_cast<size_t>(filling)];
-        }
-        bin += stage1Power[i];
-    }
-    histogram[static_cast<size_t>(filling)] = bin;
-    inputSum += input;
-    realSum += real;
-    staticSum += stat;
+        counting += !(power[i] <= statisticsFloor);
+    if (counting > 0)
+        addStatistics(count, power.data(), stage1Power.data(), staticDb.data(), gain2.data(), levelDb.data());
 
     // Output: total gain, the "Hard" saturator, mix; listen is what all that changed.
     for (size_t i = 0; i < count; ++i)
@@ -485,6 +504,7 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
         if (saturate)
         {
             // Clamp and saturator in separate loops, for the same reason as the peak level's.
+            Work driven;
             float* d = driven.data();
             for (size_t i = 0; i < count; ++i)
                 d[i] = std::clamp(driveNow * (gain1[i] * y[i]), -saturationLimit, saturationLimit);

@@ -4,6 +4,7 @@
 #include "Tune.h"
 
 #include <array>
+#include <cstddef>
 #include <vector>
 
 namespace eng::vocal
@@ -67,6 +68,8 @@ private:
     void passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept;
     void lookaheadDelay(const float* const* in, int offset, int n) noexcept;
     void processSegment(float* const* channels, float* const* listen, int offset, int n) noexcept;
+    void addStatistics(std::size_t count, const float* power, const float* stage1Power, const float* staticDb,
+                       const float* gain2, const float* levelDb) noexcept;
 
     // This module's copy of its tuning rows.
     std::array<tune::CompRow, 3> rows = tune::compChars;
@@ -120,12 +123,9 @@ private:
     Ramp mixRamp;
     StagePeaks peaks;
 
-    // Per-segment work arrays (one control interval at most).
+    // Work arrays of one segment (one control interval at most); the others live on the stack.
     using Work = std::array<float, controlInterval>;
     std::array<Work, maxChannels> delayed{};
-    Work peakDb{}, power{}, reduction1{}, gain1{}, stage1Power{}, smoothedPower{}, levelDb{}, staticDb{},
-        reduction2{}, gain2{}, staticGain{}, mixValues{}, driven{}, realTerm{}, staticTerm{};
-    std::array<int, controlInterval> bins{};
 };
 
 } // namespace eng::vocal
