@@ -305,7 +305,7 @@ void Compressor::addStatistics(size_t count, const float* power, const float* st
     for (size_t i = 0; i < count; ++i)
         bins[i] = std::clamp(static_cast<int>(levelDb[i] + 90.0f), 0, histogramBins - 1);
     double input = 0.0, real = 0.0, stat = 0.0;
-    int filling = bins[0];
+    int filling = std::clamp(static_cast<int>(levelDb[0] + 90.0f), 0, histogramBins - 1); // bins[0]
     double bin = histogram[static_cast<size_t>(filling)];
     for (size_t i = 0; i < count; ++i)
     {
