@@ -373,31 +373,24 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
         int hold = holdCountdown;
         const float followAbove = threshold1Db - followWithinDb;
         const float margin = row[stage1MarginDb] + stage1HalfKneeDb;
-        for (size_t i = 0; i < count; ++i)
-        {
-            // Instant attack, release towards the peak: the larger of the two is the right one.
-            const float p = peakDb[i];
-            envelope = std::max(p, peakKeep * envelope + peakTake * p);
-            if (level < -150.0f)
-            {
-                if (envelope > followAbove)
-                    level = envelope;
-            }
-            else if (envelope > followAbove)
-                level = envelope + (envelope > level ? levelRise : levelFall) * (level - envelope);
+        const float threshold = threshold1Db, slope = slope1;
+        const int holdLength = lookahead;
 
+        // Everything after the envelope and the running level.
+        const auto reduce = [&](size_t i)
+        {
             // Overshoot through the fixed 3 dB knee: (o + 1.5)^2 / 6 inside it, o above, 0 below.
-            const float over = envelope - (margin + std::max(threshold1Db, level));
+            const float over = envelope - (margin + std::max(threshold, level));
             const float intoKnee =
                 std::min(std::max(over, -stage1HalfKneeDb), stage1HalfKneeDb) + stage1HalfKneeDb;
             float reduction =
-                slope1 * (intoKnee * intoKnee * (1.0f / 6.0f) + std::max(over - stage1HalfKneeDb, 0.0f));
+                slope * (intoKnee * intoKnee * (1.0f / 6.0f) + std::max(over - stage1HalfKneeDb, 0.0f));
 
             // Hold a reduction for the look-ahead, so a peak is still caught when it leaves the line.
             if (reduction >= held)
             {
                 held = reduction;
-                hold = lookahead;
+                hold = holdLength;
             }
             else if (hold > 0)
             {
@@ -413,6 +406,28 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
             const float r1 = smoothed * k;
             reduction1[i] = r1;
             peak1 = std::max(peak1, r1);
+        };
+
+        // Instant attack, release towards the peak: the larger of the two is the right one. The
+        // running level is not known (below -150) until the envelope first comes within reach of
+        // stage 1; from then on it follows values above followAbove, so the question is settled
+        // once per segment.
+        size_t i = 0;
+        for (; i < count && level < -150.0f; ++i)
+        {
+            const float p = peakDb[i];
+            envelope = std::max(p, peakKeep * envelope + peakTake * p);
+            if (envelope > followAbove)
+                level = envelope;
+            reduce(i);
+        }
+        for (; i < count; ++i)
+        {
+            const float p = peakDb[i];
+            envelope = std::max(p, peakKeep * envelope + peakTake * p);
+            if (envelope > followAbove)
+                level = envelope + (envelope > level ? levelRise : levelFall) * (level - envelope);
+            reduce(i);
         }
         peakEnvelopeDb = envelope;
         runningLevelDb = level;
