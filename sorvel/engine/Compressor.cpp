@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace eng::vocal
 {
@@ -103,6 +104,7 @@ void Compressor::prepare(double hostSampleRate, int numChannels)
     fastReductionDb = slowReductionDb = 0.0f;
 
     histogram.fill(0.0);
+    binGainCurve.fill(std::numeric_limits<float>::quiet_NaN()); // no curve worked out yet
     inputSum = realSum = staticSum = 0.0;
     makeupDb = 0.0f;
     makeupGain = 1.0f;
@@ -165,16 +167,20 @@ void Compressor::deriveFromRow() noexcept
 
 void Compressor::controlUpdate() noexcept
 {
-    const tune::CompRow before = row;
-    const float amountBefore = amount;
-    for (size_t i = 0; i < row.size(); ++i)
-        row[i] = targetRow[i] + characterGlide * (row[i] - targetRow[i]);
-    amount = targetAmount + amountGlide * (amount - targetAmount);
-    if (std::abs(amount - targetAmount) < 0.001f)
-        amount = targetAmount;
-    // Coefficients cost four exponentials: only when something glided.
-    if (row != before || amount != amountBefore)
-        deriveFromRow();
+    // Nothing glides once the values sit on their targets.
+    if (row != targetRow || amount != targetAmount)
+    {
+        const tune::CompRow before = row;
+        const float amountBefore = amount;
+        for (size_t i = 0; i < row.size(); ++i)
+            row[i] = targetRow[i] + characterGlide * (row[i] - targetRow[i]);
+        amount = targetAmount + amountGlide * (amount - targetAmount);
+        if (std::abs(amount - targetAmount) < 0.001f)
+            amount = targetAmount;
+        // Coefficients cost four exponentials: only when something glided.
+        if (row != before || amount != amountBefore)
+            deriveFromRow();
+    }
 
     const double decay = statisticsDecay; // a local, so that the loop need not reload it
     for (auto& bin : histogram)
@@ -197,19 +203,23 @@ void Compressor::controlUpdate() noexcept
 
 void Compressor::estimateMakeup() noexcept
 {
-    // What the static stage-2 curve at the current settings would make of the recent levels
-    // (gains first, in a loop that vectorises, then the sum in double).
-    // (Locals and an int counter, so that the first loop vectorises too.)
-    std::array<float, histogramBins> binGain;
-    const float threshold = threshold2Db, knee = knee2Db, halfOverKnee = halfOverKnee2, slope = slope2,
-                scale = reductionScale;
-    for (int bin = 0; bin < histogramBins; ++bin)
+    // What the static stage-2 curve at the current settings would make of the recent levels:
+    // the curve's power gain per bin (worked out again only when the curve moved; locals and an
+    // int counter so that the loop vectorises), then the sum in double.
+    const std::array<float, 5> curve{threshold2Db, knee2Db, halfOverKnee2, slope2, reductionScale};
+    if (curve != binGainCurve)
     {
-        const float overshoot = (static_cast<float>(bin) - 90.0f + 0.5f) - threshold;
-        binGain[static_cast<size_t>(bin)] = -staticReduction(overshoot, knee, halfOverKnee, slope) * scale;
+        binGainCurve = curve;
+        const float threshold = threshold2Db, knee = knee2Db, halfOverKnee = halfOverKnee2, slope = slope2,
+                    scale = reductionScale;
+        for (int bin = 0; bin < histogramBins; ++bin)
+        {
+            const float overshoot = (static_cast<float>(bin) - 90.0f + 0.5f) - threshold;
+            binGain[static_cast<size_t>(bin)] = -staticReduction(overshoot, knee, halfOverKnee, slope) * scale;
+        }
+        for (auto& g : binGain)
+            g = sv::fastDbToPower(g);
     }
-    for (auto& g : binGain)
-        g = sv::fastDbToPower(g);
     std::array<double, histogramBins> binOutput;
     for (size_t bin = 0; bin < binGain.size(); ++bin)
         binOutput[bin] = histogram[bin] * static_cast<double>(binGain[bin]);

@@ -119,6 +119,8 @@ private:
     float makeupDb = 0.0f;
     float makeupGain = 1.0f;
     float makeupTargetDb = 0.0f, makeupTarget = 1.0f; // 10^(makeupTargetDb / 20)
+    std::array<float, histogramBins> binGain{};        // static curve's power gain per bin
+    std::array<float, 5> binGainCurve{};               // the curve binGain was worked out for
 
     Ramp mixRamp;
     StagePeaks peaks;
