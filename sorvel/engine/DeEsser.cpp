@@ -1,6 +1,7 @@
 #include "DeEsser.h"
 
 #include "common/dsp/FastMath.h"
+#include "common/dsp/Lanes.h"
 #include "sorvel/engine/FilterDesign.h"
 #include "sorvel/engine/Latency.h"
 
@@ -38,29 +39,9 @@ constexpr unsigned analysisEvery = 32; // control updates
 // would otherwise leave it a few ulps short for ever.
 constexpr float glideSnapOctaves = 1e-6f;
 
-// Four floats or two doubles in one register (GCC and Clang vector extensions: SSE on x86, NEON
-// on Arm). Each lane does exactly the arithmetic of the scalar code it replaces.
-typedef float Float4 __attribute__((vector_size(16)));
-typedef double Double2 __attribute__((vector_size(16)));
-
-template <typename Vector, typename T>
-inline Vector load(const T* p) noexcept
-{
-    Vector v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <typename Vector, typename T>
-inline void store(T* p, Vector v) noexcept
-{
-    std::memcpy(p, &v, sizeof v);
-}
-
-inline Float4 splat4(float x) noexcept
-{
-    return Float4{x, x, x, x};
-}
+using sv::Double2;
+using sv::Float4;
+using sv::splat4;
 
 // One step of a power or level follower: attack coefficient while the input is above the
 // follower, release otherwise.
@@ -379,15 +360,15 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
     // their states in Auto.
     {
         FilterLanes& fl = filters;
-        const Float4 xb0 = load<Float4>(&fl.b0[0]), xb1 = load<Float4>(&fl.b1[0]), xb2 = load<Float4>(&fl.b2[0]),
-                     xa1 = load<Float4>(&fl.a1[0]), xa2 = load<Float4>(&fl.a2[0]);
-        const Float4 sb0 = load<Float4>(&fl.b0[4]), sb1 = load<Float4>(&fl.b1[4]), sb2 = load<Float4>(&fl.b2[4]),
-                     sa1 = load<Float4>(&fl.a1[4]), sa2 = load<Float4>(&fl.a2[4]);
-        Float4 x1a = load<Float4>(&fl.s1First[0]), x2a = load<Float4>(&fl.s2First[0]);
-        Float4 x1b = load<Float4>(&fl.s1Second[0]), x2b = load<Float4>(&fl.s2Second[0]);
-        Float4 s1a = load<Float4>(&fl.s1First[4]), s2a = load<Float4>(&fl.s2First[4]);
-        Float4 s1b = load<Float4>(&fl.s1Second[4]), s2b = load<Float4>(&fl.s2Second[4]);
-        Float4 p = load<Float4>(powers.data());
+        const Float4 xb0 = sv::loadLanes<Float4>(&fl.b0[0]), xb1 = sv::loadLanes<Float4>(&fl.b1[0]), xb2 = sv::loadLanes<Float4>(&fl.b2[0]),
+                     xa1 = sv::loadLanes<Float4>(&fl.a1[0]), xa2 = sv::loadLanes<Float4>(&fl.a2[0]);
+        const Float4 sb0 = sv::loadLanes<Float4>(&fl.b0[4]), sb1 = sv::loadLanes<Float4>(&fl.b1[4]), sb2 = sv::loadLanes<Float4>(&fl.b2[4]),
+                     sa1 = sv::loadLanes<Float4>(&fl.a1[4]), sa2 = sv::loadLanes<Float4>(&fl.a2[4]);
+        Float4 x1a = sv::loadLanes<Float4>(&fl.s1First[0]), x2a = sv::loadLanes<Float4>(&fl.s2First[0]);
+        Float4 x1b = sv::loadLanes<Float4>(&fl.s1Second[0]), x2b = sv::loadLanes<Float4>(&fl.s2Second[0]);
+        Float4 s1a = sv::loadLanes<Float4>(&fl.s1First[4]), s2a = sv::loadLanes<Float4>(&fl.s2First[4]);
+        Float4 s1b = sv::loadLanes<Float4>(&fl.s1Second[4]), s2b = sv::loadLanes<Float4>(&fl.s2Second[4]);
+        Float4 p = sv::loadLanes<Float4>(powers.data());
         const Float4 attack = splat4(followerAttack), rel = splat4(release);
         for (int i = 0; i < n; ++i)
         {
@@ -420,10 +401,10 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
             followed[analysisFollower][i] = p[analysisFollower];
             followed[analysisFullFollower][i] = p[analysisFullFollower];
         }
-        store(&fl.s1First[0], x1a);
-        store(&fl.s2First[0], x2a);
-        store(&fl.s1Second[0], x1b);
-        store(&fl.s2Second[0], x2b);
+        sv::storeLanes(&fl.s1First[0], x1a);
+        sv::storeLanes(&fl.s2First[0], x2a);
+        sv::storeLanes(&fl.s1Second[0], x1b);
+        sv::storeLanes(&fl.s2Second[0], x2b);
         if (!autoMode)
         {
             // Only the sidechain lane moves on.
@@ -437,11 +418,11 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         }
         else
         {
-            store(&fl.s1First[4], s1a);
-            store(&fl.s2First[4], s2a);
-            store(&fl.s1Second[4], s1b);
-            store(&fl.s2Second[4], s2b);
-            store(powers.data(), p);
+            sv::storeLanes(&fl.s1First[4], s1a);
+            sv::storeLanes(&fl.s2First[4], s2a);
+            sv::storeLanes(&fl.s1Second[4], s1b);
+            sv::storeLanes(&fl.s2Second[4], s2b);
+            sv::storeLanes(powers.data(), p);
         }
     }
 
@@ -495,8 +476,8 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
             Double2 s1[pairs], s2[pairs];
             for (int j = 0; j < pairs; ++j)
             {
-                s1[j] = load<Double2>(&bk.s1[2 * static_cast<size_t>(j)]);
-                s2[j] = load<Double2>(&bk.s2[2 * static_cast<size_t>(j)]);
+                s1[j] = sv::loadLanes<Double2>(&bk.s1[2 * static_cast<size_t>(j)]);
+                s2[j] = sv::loadLanes<Double2>(&bk.s2[2 * static_cast<size_t>(j)]);
             }
             for (int i = 0; i < n; ++i)
             {
@@ -509,16 +490,16 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
                 for (int j = 0; j < pairs; ++j)
                 {
                     const auto k = 2 * static_cast<size_t>(j);
-                    const Double2 y = load<Double2>(&bk.b0[k]) * x + s1[j];
-                    s1[j] = load<Double2>(&bk.b1[k]) * x - load<Double2>(&bk.a1[k]) * y + s2[j];
-                    s2[j] = load<Double2>(&bk.b2[k]) * x - load<Double2>(&bk.a2[k]) * y;
+                    const Double2 y = sv::loadLanes<Double2>(&bk.b0[k]) * x + s1[j];
+                    s1[j] = sv::loadLanes<Double2>(&bk.b1[k]) * x - sv::loadLanes<Double2>(&bk.a1[k]) * y + s2[j];
+                    s2[j] = sv::loadLanes<Double2>(&bk.b2[k]) * x - sv::loadLanes<Double2>(&bk.a2[k]) * y;
                     bankOut[i][j] = y;
                 }
             }
             for (int j = 0; j < pairs; ++j)
             {
-                store(&bank.s1[2 * static_cast<size_t>(j)], s1[j]);
-                store(&bank.s2[2 * static_cast<size_t>(j)], s2[j]);
+                sv::storeLanes(&bank.s1[2 * static_cast<size_t>(j)], s1[j]);
+                sv::storeLanes(&bank.s2[2 * static_cast<size_t>(j)], s2[j]);
             }
 
             const float* ua = followed[analysisFollower];
@@ -527,7 +508,7 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
             double open = openSeconds;
             Double2 energy[pairs];
             for (int j = 0; j < pairs; ++j)
-                energy[j] = load<Double2>(&bank.energy[2 * static_cast<size_t>(j)]);
+                energy[j] = sv::loadLanes<Double2>(&bank.energy[2 * static_cast<size_t>(j)]);
             for (int i = 0; i < n; ++i)
             {
                 if (ua[i] > analysisFloor && ua[i] > analysisRatio * va[i])
@@ -541,7 +522,7 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
                 }
             }
             for (int j = 0; j < pairs; ++j)
-                store(&bank.energy[2 * static_cast<size_t>(j)], energy[j]);
+                sv::storeLanes(&bank.energy[2 * static_cast<size_t>(j)], energy[j]);
             openSeconds = open;
         }
         else
