@@ -165,7 +165,7 @@ void Compressor::deriveFromRow() noexcept
     slowAttack = releaseCoefficient(row[stage2SlowAttackMs], rate);
 }
 
-void Compressor::controlUpdate() noexcept
+void Compressor::controlGlide() noexcept
 {
     // Nothing glides once the values sit on their targets.
     if (row != targetRow || amount != targetAmount)
@@ -181,7 +181,10 @@ void Compressor::controlUpdate() noexcept
         if (row != before || amount != amountBefore)
             deriveFromRow();
     }
+}
 
+void Compressor::controlStatistics(const Stretch& s) noexcept
+{
     const double decay = statisticsDecay; // a local, so that the loop need not reload it
     for (auto& bin : histogram)
         bin *= decay;
@@ -190,7 +193,7 @@ void Compressor::controlUpdate() noexcept
     staticSum *= decay;
 
     if (controlCount++ % makeupEvery == 0)
-        estimateMakeup();
+        estimateMakeup(s);
 
     // The target moves only with an estimate.
     if (makeupDb != makeupTargetDb)
@@ -201,17 +204,17 @@ void Compressor::controlUpdate() noexcept
     makeupGain = makeupTarget + makeupGlide * (makeupGain - makeupTarget);
 }
 
-void Compressor::estimateMakeup() noexcept
+void Compressor::estimateMakeup(const Stretch& s) noexcept
 {
-    // What the static stage-2 curve at the current settings would make of the recent levels:
-    // the curve's power gain per bin (worked out again only when the curve moved; locals and an
-    // int counter so that the loop vectorises), then the sum in double.
-    const std::array<float, 5> curve{threshold2Db, knee2Db, halfOverKnee2, slope2, reductionScale};
+    // What the static stage-2 curve of the stretch's control period would make of the recent
+    // levels: the curve's power gain per bin (worked out again only when the curve moved; locals
+    // and an int counter so that the loop vectorises), then the sum in double.
+    const std::array<float, 5> curve{s.threshold2Db, s.knee2Db, s.halfOverKnee2, s.slope2, s.k};
     if (curve != binGainCurve)
     {
         binGainCurve = curve;
-        const float threshold = threshold2Db, knee = knee2Db, halfOverKnee = halfOverKnee2, slope = slope2,
-                    scale = reductionScale;
+        const float threshold = s.threshold2Db, knee = s.knee2Db, halfOverKnee = s.halfOverKnee2, slope = s.slope2,
+                    scale = s.k;
         for (int bin = 0; bin < histogramBins; ++bin)
         {
             const float overshoot = (static_cast<float>(bin) - 90.0f + 0.5f) - threshold;
@@ -235,7 +238,8 @@ void Compressor::estimateMakeup() noexcept
     makeupDb = static_cast<float>(std::clamp(10.0 * std::log10(ratio), -6.0, 36.0));
 }
 
-void Compressor::lookaheadDelay(const float* const* in, int offset, int n) noexcept
+void Compressor::lookaheadDelay(const float* const* in, int offset, int n,
+                                std::array<Work, maxChannels>& out) noexcept
 {
     const auto count = static_cast<unsigned>(n);
     const unsigned readIndex = (writeIndex - static_cast<unsigned>(lookahead)) & lineMask;
@@ -247,7 +251,7 @@ void Compressor::lookaheadDelay(const float* const* in, int offset, int n) noexc
     {
         float* line = lines[static_cast<size_t>(c)].data();
         const float* x = in[c] + offset;
-        float* y = delayed[static_cast<size_t>(c)].data();
+        float* y = out[static_cast<size_t>(c)].data();
         // Written before read, so a look-ahead shorter than the segment still reads the right samples.
         std::copy_n(x, firstWrite, line + writeIndex);
         std::copy_n(x + firstWrite, count - firstWrite, line);
@@ -259,10 +263,11 @@ void Compressor::lookaheadDelay(const float* const* in, int offset, int n) noexc
 
 void Compressor::passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept
 {
+    std::array<Work, maxChannels> delayed;
     for (int done = 0; done < n;)
     {
         const int count = std::min(controlInterval, n - done);
-        lookaheadDelay(channels, offset + done, count);
+        lookaheadDelay(channels, offset + done, count, delayed);
         for (int c = 0; c < channelCount; ++c)
         {
             std::copy_n(delayed[static_cast<size_t>(c)].data(), count, channels[c] + offset + done);
@@ -273,40 +278,325 @@ void Compressor::passThrough(float* const* channels, float* const* listen, int o
     }
 }
 
+// Stretches move through three passes: in its first pass a stretch's input is measured and its
+// stage 1 runs; in the second, stage 2's smoothers; in the third, stage 2's dual release, the
+// statistics and the output. Each pass runs those three recursions for three consecutive
+// stretches in one loop, so that their serial chains overlap; every stretch still sees exactly
+// the values and the order of operations it would see alone. The pipeline drains at the end of
+// every call.
 void Compressor::process(float* const* channels, float* const* listen, int n) noexcept
 {
-    for (int done = 0; done < n;)
+    Stretch* first = nullptr;  // in its first pass
+    Stretch* second = nullptr; // in its second pass
+    Stretch* third = nullptr;  // in its third pass
+    int done = 0;
+    bool taking = true;
+    for (;;)
     {
-        if (isIdle())
+        Stretch* fresh = nullptr;
+        if (taking && done < n && !isIdle())
         {
-            passThrough(channels, listen, done, n - done);
-            return;
+            bool afterControl = false;
+            if (controlCountdown == 0)
+            {
+                controlGlide();
+                controlCountdown = controlInterval;
+                afterControl = true;
+            }
+            Stretch& s = stretches[nextStretch];
+            nextStretch = (nextStretch + 1) % stretchCount;
+            // The glide may have taken the amount down to 0: the rest of the call only passes the
+            // delayed audio, but the control update's statistics part is still due, so an empty
+            // stretch carries it.
+            const int count = isIdle() ? 0 : std::min(n - done, controlCountdown);
+            beginStretch(s, channels, done, count, afterControl);
+            controlCountdown -= count;
+            done += count;
+            taking = count > 0;
+            fresh = &s;
         }
-        if (controlCountdown == 0)
-        {
-            controlUpdate(); // may have glided the amount down to 0, so look at idle again
-            controlCountdown = controlInterval;
-            continue;
-        }
-        const int count = std::min(n - done, controlCountdown);
-        processSegment(channels, listen, done, count);
-        controlCountdown -= count;
-        done += count;
+        else
+            taking = false;
+        third = second;
+        second = first;
+        first = fresh;
+        if (first == nullptr && second == nullptr && third == nullptr)
+            break;
+        runPass(first, second, third, channels, listen);
     }
+    if (done < n)
+        passThrough(channels, listen, done, n - done);
+}
+
+// A stretch's first steps: the control values it runs with, its peak level, its look-ahead and
+// the power of the delayed audio.
+void Compressor::beginStretch(Stretch& s, const float* const* channels, int offset, int n,
+                              bool afterControl) noexcept
+{
+    s.offset = offset;
+    s.count = n;
+    s.afterControl = afterControl;
+    s.k = reductionScale;
+    s.threshold1Db = threshold1Db;
+    s.slope1 = slope1;
+    s.stage1Release = stage1Release;
+    s.stage1MarginDb = row[stage1MarginDb];
+    s.threshold2Db = threshold2Db;
+    s.knee2Db = knee2Db;
+    s.halfOverKnee2 = halfOverKnee2;
+    s.slope2 = slope2;
+    s.fastRelease = fastRelease;
+    s.slowRelease = slowRelease;
+    s.slowAttack = slowAttack;
+    s.drive = drive;
+    if (n == 0)
+        return;
+
+    const auto count = static_cast<size_t>(n);
+    const float* left = channels[0] + offset;
+    const float* right = channels[channelCount - 1] + offset;
+    // Peak level over the channels. Floor and logarithm are separate loops: fused, the compiler
+    // branches around the logarithm of the floor and the loop no longer vectorises.
+    float* peakDb = s.peakDb.data();
+    for (size_t i = 0; i < count; ++i)
+        peakDb[i] = std::max(std::max(std::abs(left[i]), std::abs(right[i])), peakFloor);
+    for (size_t i = 0; i < count; ++i)
+        peakDb[i] = sv::fastAmplitudeToDb(peakDb[i]);
+
+    lookaheadDelay(channels, offset, n, s.delayed);
+    const float* yl = s.delayed[0].data();
+    const float* yr = s.delayed[channelCount == 2 ? 1 : 0].data();
+    float* power = s.power.data();
+    if (channelCount == 2)
+        for (size_t i = 0; i < count; ++i)
+            power[i] = 0.5f * (yl[i] * yl[i] + yr[i] * yr[i]);
+    else
+        for (size_t i = 0; i < count; ++i)
+            power[i] = yl[i] * yl[i];
+}
+
+void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float* const* channels,
+                         float* const* listen) noexcept
+{
+    runRecursions(first, second, third);
+
+    // Stage 1's gain and the power after it.
+    if (first != nullptr)
+    {
+        Stretch& s = *first;
+        const auto count = static_cast<size_t>(s.count);
+        for (size_t i = 0; i < count; ++i)
+            s.gain1[i] = sv::fastDbToAmplitude(-s.reduction1[i]);
+        for (size_t i = 0; i < count; ++i)
+            s.stage1Power[i] = s.gain1[i] * s.gain1[i] * s.power[i];
+    }
+
+    // Stage 2's level and static curve.
+    if (second != nullptr)
+    {
+        Stretch& s = *second;
+        const auto count = static_cast<size_t>(s.count);
+        float* levelDb = s.levelDb.data();
+        for (size_t i = 0; i < count; ++i)
+            levelDb[i] = std::max(levelDb[i], powerFloor);
+        for (size_t i = 0; i < count; ++i)
+            levelDb[i] = sv::fastPowerToDb(levelDb[i]);
+        // Locals, so the compiler need not fear that the writes change the curve.
+        const float threshold = s.threshold2Db, knee = s.knee2Db, halfOverKnee = s.halfOverKnee2, slope = s.slope2;
+        for (size_t i = 0; i < count; ++i)
+            s.staticDb[i] = staticReduction(levelDb[i] - threshold, knee, halfOverKnee, slope);
+    }
+
+    // Stage 2's gain, the statistics and the output; then the statistics part of the control
+    // update that came before the second stretch, which must follow the third's statistics.
+    Work gain2;
+    if (third != nullptr)
+    {
+        Stretch& s = *third;
+        const auto count = static_cast<size_t>(s.count);
+        for (size_t i = 0; i < count; ++i)
+            gain2[i] = sv::fastDbToAmplitude(-s.reduction2[i]);
+        // Only samples above the statistics floor count; a stretch without any (a pause: a third
+        // of the time in speech) adds nothing.
+        int counting = 0;
+        for (size_t i = 0; i < count; ++i)
+            counting += !(s.power[i] <= statisticsFloor);
+        if (counting > 0)
+            addStatistics(s, gain2.data());
+    }
+    if (second != nullptr)
+    {
+        if (second->afterControl)
+            controlStatistics(*second);
+        second->makeupGain = makeupGain;
+    }
+    if (third != nullptr)
+        finishStretch(*third, gain2.data(), channels, listen);
+}
+
+// The recursive parts: stage 1 of the first stretch, stage 2's smoothers of the second and its
+// dual release of the third. They are written as c y + (1 - c) x, with both candidates of an
+// attack/release choice computed before the choice; their loop-carried chains are what bounds
+// the speed here, so when all three stretches are the same length they share one loop.
+void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) noexcept
+{
+    // Stage 1: envelope, running level, overshoot over the level, hold and smoothing.
+    // (Absent stretches are stood in for by any stretch: their loops do not run.)
+    const Stretch& a = first != nullptr ? *first : stretches[0];
+    float* reduction1 = first != nullptr ? first->reduction1.data() : nullptr;
+    const float* peakDb = a.peakDb.data();
+    const float peakKeep = peakRelease, peakTake = 1.0f - peakRelease;
+    const float attackKeep = stage1Attack, attackTake = 1.0f - stage1Attack;
+    const float releaseKeep = a.stage1Release, releaseTake = 1.0f - a.stage1Release;
+    const float followAbove = a.threshold1Db - followWithinDb;
+    const float margin = a.stage1MarginDb + stage1HalfKneeDb;
+    const float threshold1 = a.threshold1Db, slope = a.slope1, k1 = a.k;
+    const int holdLength = lookahead;
+    float envelope = peakEnvelopeDb, level = runningLevelDb, held = heldReductionDb, smoothed = reduction1Db;
+    int hold = holdCountdown;
+    float peak1 = peaks.stage1Db;
+
+    // Everything after the envelope and the running level.
+    const auto reduce = [&](size_t i)
+    {
+        // Overshoot through the fixed 3 dB knee: (o + 1.5)^2 / 6 inside it, o above, 0 below.
+        const float over = envelope - (margin + std::max(threshold1, level));
+        const float intoKnee = std::min(std::max(over, -stage1HalfKneeDb), stage1HalfKneeDb) + stage1HalfKneeDb;
+        float reduction = slope * (intoKnee * intoKnee * (1.0f / 6.0f) + std::max(over - stage1HalfKneeDb, 0.0f));
+
+        // Hold a reduction for the look-ahead, so a peak is still caught when it leaves the line.
+        if (reduction >= held)
+        {
+            held = reduction;
+            hold = holdLength;
+        }
+        else if (hold > 0)
+        {
+            --hold;
+            reduction = held;
+        }
+        else
+            held = reduction;
+
+        const float attacked = attackKeep * smoothed + attackTake * reduction;
+        const float released = releaseKeep * smoothed + releaseTake * reduction;
+        smoothed = reduction > smoothed ? attacked : released;
+        const float r1 = smoothed * k1;
+        reduction1[i] = r1;
+        peak1 = std::max(peak1, r1);
+    };
+    // Instant attack, release towards the peak: the larger of the two is the right one. The
+    // running level is not known (below -150) until the envelope first comes within reach of
+    // stage 1; from then on it follows values above followAbove, so it never goes back below.
+    const auto stage1 = [&](size_t i)
+    {
+        const float p = peakDb[i];
+        envelope = std::max(p, peakKeep * envelope + peakTake * p);
+        if (envelope > followAbove)
+            level = envelope + (envelope > level ? levelRise : levelFall) * (level - envelope);
+        reduce(i);
+    };
+
+    // Stage 2: power after stage 1 through two 4 ms smoothers.
+    const float* stage1Power = second != nullptr ? second->stage1Power.data() : nullptr;
+    float* smoothedPower = second != nullptr ? second->levelDb.data() : nullptr;
+    const float keep = powerSmoothing, take = 1.0f - powerSmoothing;
+    float s1 = power1, s2 = power2;
+    const auto smooth = [&](size_t i)
+    {
+        s1 = keep * s1 + take * stage1Power[i];
+        s2 = keep * s2 + take * s1;
+        smoothedPower[i] = s2;
+    };
+
+    // Stage 2: dual release of the static curve's reduction.
+    const Stretch& c = third != nullptr ? *third : stretches[0];
+    const float* staticDb = c.staticDb.data();
+    float* reduction2 = third != nullptr ? third->reduction2.data() : nullptr;
+    const float fastAttackTake = 1.0f - fastAttack, fastReleaseTake = 1.0f - c.fastRelease;
+    const float slowAttackTake = 1.0f - c.slowAttack, slowReleaseTake = 1.0f - c.slowRelease;
+    const float fastReleaseKeep = c.fastRelease, slowAttackKeep = c.slowAttack, slowReleaseKeep = c.slowRelease;
+    const float k2 = c.k;
+    float fast = fastReductionDb, slow = slowReductionDb;
+    float peak2 = peaks.stage2Db;
+    const auto release = [&](size_t i)
+    {
+        const float z = staticDb[i];
+        const float fastUp = fastAttack * fast + fastAttackTake * z;
+        const float fastDown = fastReleaseKeep * fast + fastReleaseTake * z;
+        const float slowUp = slowAttackKeep * slow + slowAttackTake * z;
+        const float slowDown = slowReleaseKeep * slow + slowReleaseTake * z;
+        fast = z > fast ? fastUp : fastDown;
+        slow = z > slow ? slowUp : slowDown;
+        const float r2 = std::max(fast, slowWeight * slow) * k2;
+        reduction2[i] = r2;
+        peak2 = std::max(peak2, r2);
+    };
+
+    const size_t count1 = first != nullptr ? static_cast<size_t>(first->count) : 0;
+    const size_t count2 = second != nullptr ? static_cast<size_t>(second->count) : 0;
+    const size_t count3 = third != nullptr ? static_cast<size_t>(third->count) : 0;
+    size_t known = 0;
+    for (; known < count1 && level < -150.0f; ++known)
+    {
+        const float p = peakDb[known];
+        envelope = std::max(p, peakKeep * envelope + peakTake * p);
+        if (envelope > followAbove)
+            level = envelope;
+        reduce(known);
+    }
+    if (count1 == count2 && count2 == count3)
+    {
+        for (size_t i = 0; i < known; ++i)
+        {
+            smooth(i);
+            release(i);
+        }
+        for (size_t i = known; i < count1; ++i)
+        {
+            stage1(i);
+            smooth(i);
+            release(i);
+        }
+    }
+    else
+    {
+        for (size_t i = known; i < count1; ++i)
+            stage1(i);
+        for (size_t i = 0; i < count2; ++i)
+            smooth(i);
+        for (size_t i = 0; i < count3; ++i)
+            release(i);
+    }
+
+    peakEnvelopeDb = envelope;
+    runningLevelDb = level;
+    heldReductionDb = held;
+    holdCountdown = hold;
+    reduction1Db = smoothed;
+    peaks.stage1Db = peak1;
+    power1 = s1;
+    power2 = s2;
+    fastReductionDb = fast;
+    slowReductionDb = slow;
+    peaks.stage2Db = peak2;
 }
 
 // The make-up's statistics over one stretch: the input power, what the real and the static
 // stage 2 made of it, and the level histogram of the power after stage 1. The terms in loops that
 // vectorise; then the sums in double, in order, with the histogram bin being filled kept in a
 // register while the level stays in it.
-void Compressor::addStatistics(size_t count, const float* power, const float* stage1Power, const float* staticDb,
-                               const float* gain2, const float* levelDb) noexcept
+void Compressor::addStatistics(const Stretch& s, const float* gain2) noexcept
 {
-    const float k = reductionScale;
+    const auto count = static_cast<size_t>(s.count);
+    const float k = s.k;
+    const float* power = s.power.data();
+    const float* stage1Power = s.stage1Power.data();
+    const float* levelDb = s.levelDb.data();
     Work staticGain, realTerm, staticTerm;
     std::array<int, controlInterval> bins;
     for (size_t i = 0; i < count; ++i)
-        staticGain[i] = sv::fastDbToAmplitude(-staticDb[i] * k);
+        staticGain[i] = sv::fastDbToAmplitude(-s.staticDb[i] * k);
     for (size_t i = 0; i < count; ++i)
     {
         realTerm[i] = stage1Power[i] * gain2[i] * gain2[i];
@@ -338,201 +628,34 @@ void Compressor::addStatistics(size_t count, const float* power, const float* st
     staticSum += stat;
 }
 
-// One stretch between control updates. The recursive parts (envelopes, smoothers) run as short
-// scalar loops; the logarithms, exponentials and the output run as loops over the whole stretch.
-void Compressor::processSegment(float* const* channels, float* const* listen, int offset, int n) noexcept
+// Output: total gain, the "Hard" saturator, mix; listen is what all that changed.
+void Compressor::finishStretch(Stretch& s, const float* gain2, float* const* channels,
+                               float* const* listen) noexcept
 {
-    const auto count = static_cast<size_t>(n);
-    const bool stereo = channelCount == 2;
-    const float* left = channels[0] + offset;
-    const float* right = channels[channelCount - 1] + offset;
-    const float k = reductionScale;
-    // Work arrays on the stack: the compiler then knows they share no memory with the channels.
-    Work peakDb, power, reduction1, gain1, stage1Power, smoothedPower, levelDb, staticDb, reduction2, gain2,
-        mixValues;
-
-    // Peak level over the channels. Floor and logarithm are separate loops: fused, the compiler
-    // branches around the logarithm of the floor and the loop no longer vectorises.
+    const auto count = static_cast<size_t>(s.count);
+    Work gain, mixValues;
+    const float makeup = s.makeupGain;
     for (size_t i = 0; i < count; ++i)
-        peakDb[i] = std::max(std::max(std::abs(left[i]), std::abs(right[i])), peakFloor);
-    for (size_t i = 0; i < count; ++i)
-        peakDb[i] = sv::fastAmplitudeToDb(peakDb[i]);
-
-    lookaheadDelay(channels, offset, n);
-    const float* yl = delayed[0].data();
-    const float* yr = delayed[stereo ? 1 : 0].data();
-    if (stereo)
-        for (size_t i = 0; i < count; ++i)
-            power[i] = 0.5f * (yl[i] * yl[i] + yr[i] * yr[i]);
-    else
-        for (size_t i = 0; i < count; ++i)
-            power[i] = yl[i] * yl[i];
-
-    // The recursive loops below are written as c y + (1 - c) x, and with both candidates of an
-    // attack/release choice computed before the choice: their loop-carried chains are what bounds
-    // the speed here.
-
-    // Stage 1: envelope, running level, overshoot over the level, hold and smoothing.
-    float peak1 = peaks.stage1Db;
-    {
-        const float peakKeep = peakRelease, peakTake = 1.0f - peakRelease;
-        const float attackKeep = stage1Attack, attackTake = 1.0f - stage1Attack;
-        const float releaseKeep = stage1Release, releaseTake = 1.0f - stage1Release;
-        float envelope = peakEnvelopeDb, level = runningLevelDb, held = heldReductionDb,
-              smoothed = reduction1Db;
-        int hold = holdCountdown;
-        const float followAbove = threshold1Db - followWithinDb;
-        const float margin = row[stage1MarginDb] + stage1HalfKneeDb;
-        const float threshold = threshold1Db, slope = slope1;
-        const int holdLength = lookahead;
-
-        // Everything after the envelope and the running level.
-        const auto reduce = [&](size_t i)
-        {
-            // Overshoot through the fixed 3 dB knee: (o + 1.5)^2 / 6 inside it, o above, 0 below.
-            const float over = envelope - (margin + std::max(threshold, level));
-            const float intoKnee =
-                std::min(std::max(over, -stage1HalfKneeDb), stage1HalfKneeDb) + stage1HalfKneeDb;
-            float reduction =
-                slope * (intoKnee * intoKnee * (1.0f / 6.0f) + std::max(over - stage1HalfKneeDb, 0.0f));
-
-            // Hold a reduction for the look-ahead, so a peak is still caught when it leaves the line.
-            if (reduction >= held)
-            {
-                held = reduction;
-                hold = holdLength;
-            }
-            else if (hold > 0)
-            {
-                --hold;
-                reduction = held;
-            }
-            else
-                held = reduction;
-
-            const float attacked = attackKeep * smoothed + attackTake * reduction;
-            const float released = releaseKeep * smoothed + releaseTake * reduction;
-            smoothed = reduction > smoothed ? attacked : released;
-            const float r1 = smoothed * k;
-            reduction1[i] = r1;
-            peak1 = std::max(peak1, r1);
-        };
-
-        // Instant attack, release towards the peak: the larger of the two is the right one. The
-        // running level is not known (below -150) until the envelope first comes within reach of
-        // stage 1; from then on it follows values above followAbove, so the question is settled
-        // once per segment.
-        size_t i = 0;
-        for (; i < count && level < -150.0f; ++i)
-        {
-            const float p = peakDb[i];
-            envelope = std::max(p, peakKeep * envelope + peakTake * p);
-            if (envelope > followAbove)
-                level = envelope;
-            reduce(i);
-        }
-        for (; i < count; ++i)
-        {
-            const float p = peakDb[i];
-            envelope = std::max(p, peakKeep * envelope + peakTake * p);
-            if (envelope > followAbove)
-                level = envelope + (envelope > level ? levelRise : levelFall) * (level - envelope);
-            reduce(i);
-        }
-        peakEnvelopeDb = envelope;
-        runningLevelDb = level;
-        heldReductionDb = held;
-        holdCountdown = hold;
-        reduction1Db = smoothed;
-    }
-    for (size_t i = 0; i < count; ++i)
-        gain1[i] = sv::fastDbToAmplitude(-reduction1[i]);
-
-    // Stage 2: power after stage 1, two 4 ms smoothers, static curve, dual release.
-    float peak2 = 0.0f;
-    for (size_t i = 0; i < count; ++i)
-        stage1Power[i] = gain1[i] * gain1[i] * power[i];
-    {
-        const float keep = powerSmoothing, take = 1.0f - powerSmoothing;
-        float s1 = power1, s2 = power2;
-        for (size_t i = 0; i < count; ++i)
-        {
-            s1 = keep * s1 + take * stage1Power[i];
-            s2 = keep * s2 + take * s1;
-            smoothedPower[i] = s2;
-        }
-        power1 = s1;
-        power2 = s2;
-    }
-    for (size_t i = 0; i < count; ++i)
-        smoothedPower[i] = std::max(smoothedPower[i], powerFloor);
-    for (size_t i = 0; i < count; ++i)
-        levelDb[i] = sv::fastPowerToDb(smoothedPower[i]);
-    {
-        // Locals, so the compiler need not fear that the writes change the curve.
-        const float threshold = threshold2Db, knee = knee2Db, halfOverKnee = halfOverKnee2, slope = slope2;
-        for (size_t i = 0; i < count; ++i)
-            staticDb[i] = staticReduction(levelDb[i] - threshold, knee, halfOverKnee, slope);
-    }
-    {
-        const float fastAttackTake = 1.0f - fastAttack, fastReleaseTake = 1.0f - fastRelease;
-        const float slowAttackTake = 1.0f - slowAttack, slowReleaseTake = 1.0f - slowRelease;
-        float fast = fastReductionDb, slow = slowReductionDb;
-        float peak = peaks.stage2Db;
-        for (size_t i = 0; i < count; ++i)
-        {
-            const float z = staticDb[i];
-            const float fastUp = fastAttack * fast + fastAttackTake * z;
-            const float fastDown = fastRelease * fast + fastReleaseTake * z;
-            const float slowUp = slowAttack * slow + slowAttackTake * z;
-            const float slowDown = slowRelease * slow + slowReleaseTake * z;
-            fast = z > fast ? fastUp : fastDown;
-            slow = z > slow ? slowUp : slowDown;
-            const float r2 = std::max(fast, slowWeight * slow) * k;
-            reduction2[i] = r2;
-            peak = std::max(peak, r2);
-        }
-        peak2 = peak;
-        fastReductionDb = fast;
-        slowReductionDb = slow;
-    }
-    for (size_t i = 0; i < count; ++i)
-        gain2[i] = sv::fastDbToAmplitude(-reduction2[i]);
-
-    // Metering and statistics.
-    peaks.stage1Db = peak1;
-    peaks.stage2Db = peak2;
-
-    // Only samples above the statistics floor count; a stretch without any (a pause: a third of
-    // the time in speech) adds nothing.
-    int counting = 0;
-    for (size_t i = 0; i < count; ++i)
-        counting += !(power[i] <= statisticsFloor);
-    if (counting > 0)
-        addStatistics(count, power.data(), stage1Power.data(), staticDb.data(), gain2.data(), levelDb.data());
-
-    // Output: total gain, the "Hard" saturator, mix; listen is what all that changed.
-    for (size_t i = 0; i < count; ++i)
-        gain1[i] *= gain2[i] * makeupGain;
+        gain[i] = s.gain1[i] * (gain2[i] * makeup);
     if (mixRamp.isMoving())
         for (size_t i = 0; i < count; ++i)
             mixValues[i] = mixRamp.next();
     else
         std::fill_n(mixValues.data(), count, mixRamp.getValue());
 
-    const bool saturate = drive > 0.001f;
-    const float driveNow = drive;
+    const bool saturate = s.drive > 0.001f;
+    const float driveNow = s.drive;
     for (int c = 0; c < channelCount; ++c)
     {
-        const float* y = delayed[static_cast<size_t>(c)].data();
-        float* out = channels[c] + offset;
+        const float* y = s.delayed[static_cast<size_t>(c)].data();
+        float* out = channels[c] + s.offset;
         if (saturate)
         {
             // Clamp and saturator in separate loops, for the same reason as the peak level's.
             Work driven;
             float* d = driven.data();
             for (size_t i = 0; i < count; ++i)
-                d[i] = std::clamp(driveNow * (gain1[i] * y[i]), -saturationLimit, saturationLimit);
+                d[i] = std::clamp(driveNow * (gain[i] * y[i]), -saturationLimit, saturationLimit);
             for (size_t i = 0; i < count; ++i)
                 d[i] = tanh7(d[i]) / driveNow;
             for (size_t i = 0; i < count; ++i)
@@ -540,10 +663,10 @@ void Compressor::processSegment(float* const* channels, float* const* listen, in
         }
         else
             for (size_t i = 0; i < count; ++i)
-                out[i] = y[i] + mixValues[i] * (gain1[i] * y[i] - y[i]);
+                out[i] = y[i] + mixValues[i] * (gain[i] * y[i] - y[i]);
         if (listen != nullptr)
         {
-            float* l = listen[c] + offset;
+            float* l = listen[c] + s.offset;
             for (size_t i = 0; i < count; ++i)
                 l[i] = out[i] - y[i];
         }

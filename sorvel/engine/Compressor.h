@@ -61,15 +61,36 @@ public:
 
 private:
     static constexpr int maxChannels = 2;
+    static constexpr std::size_t stretchCount = 3; // stretches in flight in the pipeline
+    using Work = std::array<float, controlInterval>;
 
-    void controlUpdate() noexcept;
+    // One stretch of audio (at most a control interval, within one control period) on its way
+    // through the three passes of process: the control values it runs with and its work arrays.
+    struct Stretch
+    {
+        int offset = 0, count = 0;
+        bool afterControl = false; // a control update came just before it
+        float k = 0.0f, threshold1Db = 0.0f, slope1 = 0.0f, stage1Release = 0.0f, stage1MarginDb = 0.0f;
+        float threshold2Db = 0.0f, knee2Db = 0.0f, halfOverKnee2 = 0.0f, slope2 = 0.0f;
+        float fastRelease = 0.0f, slowRelease = 0.0f, slowAttack = 0.0f, drive = 0.0f, makeupGain = 1.0f;
+        std::array<Work, maxChannels> delayed{};
+        Work peakDb{}, power{}, reduction1{}, gain1{}, stage1Power{};
+        Work levelDb{}; // the smoothed power first, then its level in dB
+        Work staticDb{}, reduction2{};
+    };
+
+    void controlGlide() noexcept;
+    void controlStatistics(const Stretch& s) noexcept;
     void deriveFromRow() noexcept;
-    void estimateMakeup() noexcept;
+    void estimateMakeup(const Stretch& s) noexcept;
     void passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept;
-    void lookaheadDelay(const float* const* in, int offset, int n) noexcept;
-    void processSegment(float* const* channels, float* const* listen, int offset, int n) noexcept;
-    void addStatistics(std::size_t count, const float* power, const float* stage1Power, const float* staticDb,
-                       const float* gain2, const float* levelDb) noexcept;
+    void lookaheadDelay(const float* const* in, int offset, int n, std::array<Work, maxChannels>& out) noexcept;
+    void beginStretch(Stretch& s, const float* const* channels, int offset, int n, bool afterControl) noexcept;
+    void runPass(Stretch* first, Stretch* second, Stretch* third, float* const* channels,
+                 float* const* listen) noexcept;
+    void runRecursions(Stretch* first, Stretch* second, Stretch* third) noexcept;
+    void addStatistics(const Stretch& s, const float* gain2) noexcept;
+    void finishStretch(Stretch& s, const float* gain2, float* const* channels, float* const* listen) noexcept;
 
     // This module's copy of its tuning rows.
     std::array<tune::CompRow, 3> rows = tune::compChars;
@@ -125,9 +146,9 @@ private:
     Ramp mixRamp;
     StagePeaks peaks;
 
-    // Work arrays of one segment (one control interval at most); the others live on the stack.
-    using Work = std::array<float, controlInterval>;
-    std::array<Work, maxChannels> delayed{};
+    // The stretches in flight, used in turn.
+    std::array<Stretch, stretchCount> stretches{};
+    std::size_t nextStretch = 0;
 };
 
 } // namespace eng::vocal
