@@ -18,7 +18,7 @@ class Compressor
 {
 public:
     static constexpr int controlInterval = 64; // oversampled samples between control updates
-    static constexpr int histogramBins = 100;  // 1 dB bins of the stage-2 level, -90 .. +10 dB
+    static constexpr int histogramBins = 100;  // 1 dB bins of the stage-2 level, -90 .. +10 dB (an even count)
 
     // Largest reduction of each stage since the chain last took them, dB (positive).
     struct StagePeaks
