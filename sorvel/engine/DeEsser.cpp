@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace eng::vocal
 {
@@ -464,12 +465,22 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
 
     // Reduction: fast attack, the character's release. Its serial chain runs in one loop with the
     // Auto search's band-passes, which always run so that their states stay current: the two
-    // overlap. The bank's energies then grow over the samples where the analysis gate was open.
+    // overlap. The bank's energies then grow over the samples where the analysis gate was open;
+    // when it stays shut for the whole chunk (most of the time) the band outputs are not kept.
     float r = reductionDb, peak = peakReductionDb;
     {
         const float reductionAtt = reductionAttack, rel = release, scale = amountDb;
         if (autoMode)
         {
+            const float* ua = followed[analysisFollower];
+            const float* va = followed[analysisFullFollower];
+            int gateOpen[controlInterval];
+            int opened = 0;
+            for (int i = 0; i < n; ++i)
+                gateOpen[i] = (ua[i] > analysisFloor) & (ua[i] > analysisRatio * va[i]);
+            for (int i = 0; i < n; ++i)
+                opened += gateOpen[i];
+
             constexpr int pairs = static_cast<int>(Bank::lanes / 2);
             Double2 bankOut[controlInterval][pairs];
             const Bank& bk = bank;
@@ -479,39 +490,45 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
                 s1[j] = sv::loadLanes<Double2>(&bk.s1[2 * static_cast<size_t>(j)]);
                 s2[j] = sv::loadLanes<Double2>(&bk.s2[2 * static_cast<size_t>(j)]);
             }
-            for (int i = 0; i < n; ++i)
+            const auto run = [&](auto keepOutputs)
             {
-                r = follow(r, detection[i] * scale, reductionAtt, rel);
-                peak = std::max(peak, r);
-                gain[i] = r;
-
-                const double xs = mono[i];
-                const Double2 x = {xs, xs};
-                for (int j = 0; j < pairs; ++j)
+                for (int i = 0; i < n; ++i)
                 {
-                    const auto k = 2 * static_cast<size_t>(j);
-                    const Double2 y = sv::loadLanes<Double2>(&bk.b0[k]) * x + s1[j];
-                    s1[j] = sv::loadLanes<Double2>(&bk.b1[k]) * x - sv::loadLanes<Double2>(&bk.a1[k]) * y + s2[j];
-                    s2[j] = sv::loadLanes<Double2>(&bk.b2[k]) * x - sv::loadLanes<Double2>(&bk.a2[k]) * y;
-                    bankOut[i][j] = y;
+                    r = follow(r, detection[i] * scale, reductionAtt, rel);
+                    peak = std::max(peak, r);
+                    gain[i] = r;
+
+                    const double xs = mono[i];
+                    const Double2 x = {xs, xs};
+                    for (int j = 0; j < pairs; ++j)
+                    {
+                        const auto k = 2 * static_cast<size_t>(j);
+                        const Double2 y = sv::loadLanes<Double2>(&bk.b0[k]) * x + s1[j];
+                        s1[j] = sv::loadLanes<Double2>(&bk.b1[k]) * x - sv::loadLanes<Double2>(&bk.a1[k]) * y + s2[j];
+                        s2[j] = sv::loadLanes<Double2>(&bk.b2[k]) * x - sv::loadLanes<Double2>(&bk.a2[k]) * y;
+                        if constexpr (decltype(keepOutputs)::value)
+                            bankOut[i][j] = y;
+                    }
                 }
-            }
+            };
+            if (opened > 0)
+                run(std::true_type{});
+            else
+                run(std::false_type{});
             for (int j = 0; j < pairs; ++j)
             {
                 sv::storeLanes(&bank.s1[2 * static_cast<size_t>(j)], s1[j]);
                 sv::storeLanes(&bank.s2[2 * static_cast<size_t>(j)], s2[j]);
             }
 
-            const float* ua = followed[analysisFollower];
-            const float* va = followed[analysisFullFollower];
             const Double2 averaging = {bankAveraging, bankAveraging};
             double open = openSeconds;
             Double2 energy[pairs];
             for (int j = 0; j < pairs; ++j)
                 energy[j] = sv::loadLanes<Double2>(&bank.energy[2 * static_cast<size_t>(j)]);
-            for (int i = 0; i < n; ++i)
+            for (int i = 0; i < n && opened > 0; ++i)
             {
-                if (ua[i] > analysisFloor && ua[i] > analysisRatio * va[i])
+                if (gateOpen[i] != 0)
                 {
                     for (int j = 0; j < pairs; ++j)
                     {
