@@ -212,10 +212,14 @@ void DeEsser::setLane(size_t lane, const sv::Biquad& section) noexcept
 
 void DeEsser::controlUpdate() noexcept
 {
+    const tune::DeEssChar before = current;
     current.thresholdDb = target.thresholdDb + charGlide * (current.thresholdDb - target.thresholdDb);
     current.kneeDb = target.kneeDb + charGlide * (current.kneeDb - target.kneeDb);
     current.releaseMs = target.releaseMs + charGlide * (current.releaseMs - target.releaseMs);
-    deriveCharacterValues();
+    // The release costs an exponential: only when the character glided.
+    if (current.thresholdDb != before.thresholdDb || current.kneeDb != before.kneeDb ||
+        current.releaseMs != before.releaseMs)
+        deriveCharacterValues();
 
     ++controlCount;
     if (autoMode && openSeconds > analysisWaitSeconds && controlCount % analysisEvery == 0)
