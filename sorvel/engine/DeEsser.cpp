@@ -44,6 +44,29 @@ using sv::Double2;
 using sv::Float4;
 using sv::splat4;
 
+// Rows of four lanes, sample by sample, into four arrays, lane by lane: 4 x 4 blocks through the
+// vector registers, the rest one by one.
+inline void transpose(const float (*rows)[4], float* const* lanes, int n) noexcept
+{
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+    {
+        const Float4 r0 = sv::loadLanes<Float4>(rows[i]), r1 = sv::loadLanes<Float4>(rows[i + 1]);
+        const Float4 r2 = sv::loadLanes<Float4>(rows[i + 2]), r3 = sv::loadLanes<Float4>(rows[i + 3]);
+        const Float4 t0 = __builtin_shufflevector(r0, r1, 0, 4, 1, 5);
+        const Float4 t1 = __builtin_shufflevector(r0, r1, 2, 6, 3, 7);
+        const Float4 t2 = __builtin_shufflevector(r2, r3, 0, 4, 1, 5);
+        const Float4 t3 = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
+        sv::storeLanes(lanes[0] + i, Float4(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)));
+        sv::storeLanes(lanes[1] + i, Float4(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)));
+        sv::storeLanes(lanes[2] + i, Float4(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)));
+        sv::storeLanes(lanes[3] + i, Float4(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)));
+    }
+    for (; i < n; ++i)
+        for (int k = 0; k < 4; ++k)
+            lanes[k][i] = rows[i][k];
+}
+
 // One step of a power or level follower: attack coefficient while the input is above the
 // follower, release otherwise.
 inline float follow(float follower, float input, float attack, float release) noexcept
@@ -359,6 +382,8 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         }
     }
 
+    float crossed[controlInterval][4];
+    float powered[controlInterval][4];
     // Every single-precision filter and every power follower, one sample through all lanes at a
     // time: the crossover's four lanes in one vector, the sidechain and analysis high-passes in
     // another, the four followers in a third. The analysis lanes run in every mode but only keep
@@ -385,10 +410,7 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
             const Float4 xout = xb0 * xy + x1b;
             x1b = xb1 * xy - xa1 * xout + x2b;
             x2b = xb2 * xy - xa2 * xout;
-            low[0][i] = xout[0];
-            high[0][i] = xout[1];
-            low[1][i] = xout[2];
-            high[1][i] = xout[3];
+            sv::storeLanes(crossed[i], xout);
 
             const Float4 sin = {s, s, 0.0f, 0.0f};
             const Float4 sy = sb0 * sin + s1a;
@@ -401,11 +423,13 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
             const Float4 level = {sout[0], s, sout[1], s};
             const Float4 square = level * level;
             p = square + (square > p ? attack : rel) * (p - square);
-            followed[upperFollower][i] = p[upperFollower];
-            followed[fullFollower][i] = p[fullFollower];
-            followed[analysisFollower][i] = p[analysisFollower];
-            followed[analysisFullFollower][i] = p[analysisFullFollower];
+            sv::storeLanes(powered[i], p);
         }
+        // Sample by sample the lanes sit side by side; the loops after want them lane by lane.
+        float* crossedLanes[4] = {low[0], high[0], low[1], high[1]};
+        float* poweredLanes[4] = {followed[0], followed[1], followed[2], followed[3]};
+        transpose(crossed, crossedLanes, n);
+        transpose(powered, poweredLanes, n);
         sv::storeLanes(&fl.s1First[0], x1a);
         sv::storeLanes(&fl.s2First[0], x2a);
         sv::storeLanes(&fl.s1Second[0], x1b);
