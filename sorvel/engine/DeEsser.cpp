@@ -385,46 +385,85 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
     float crossed[controlInterval][4];
     float powered[controlInterval][4];
     // Every single-precision filter and every power follower, one sample through all lanes at a
-    // time: the crossover's four lanes in one vector, the sidechain and analysis high-passes in
-    // another, the four followers in a third. The analysis lanes run in every mode but only keep
-    // their states in Auto.
+    // time: the crossover's four lanes in one vector, the four followers in another, and the
+    // sidechain and analysis high-passes in a third, their first sections beside their second
+    // ones: a second section takes the first section's output one step later, so each step runs
+    // both on successive samples. The analysis lanes run in every mode but only keep their states
+    // in Auto.
     {
+        constexpr size_t sc = FilterLanes::sidechain, an = FilterLanes::analysis;
         FilterLanes& fl = filters;
-        const Float4 xb0 = sv::loadLanes<Float4>(&fl.b0[0]), xb1 = sv::loadLanes<Float4>(&fl.b1[0]), xb2 = sv::loadLanes<Float4>(&fl.b2[0]),
-                     xa1 = sv::loadLanes<Float4>(&fl.a1[0]), xa2 = sv::loadLanes<Float4>(&fl.a2[0]);
-        const Float4 sb0 = sv::loadLanes<Float4>(&fl.b0[4]), sb1 = sv::loadLanes<Float4>(&fl.b1[4]), sb2 = sv::loadLanes<Float4>(&fl.b2[4]),
-                     sa1 = sv::loadLanes<Float4>(&fl.a1[4]), sa2 = sv::loadLanes<Float4>(&fl.a2[4]);
+        const Float4 xb0 = sv::loadLanes<Float4>(&fl.b0[0]), xb1 = sv::loadLanes<Float4>(&fl.b1[0]);
+        const Float4 xb2 = sv::loadLanes<Float4>(&fl.b2[0]), xa1 = sv::loadLanes<Float4>(&fl.a1[0]);
+        const Float4 xa2 = sv::loadLanes<Float4>(&fl.a2[0]);
         Float4 x1a = sv::loadLanes<Float4>(&fl.s1First[0]), x2a = sv::loadLanes<Float4>(&fl.s2First[0]);
         Float4 x1b = sv::loadLanes<Float4>(&fl.s1Second[0]), x2b = sv::loadLanes<Float4>(&fl.s2Second[0]);
-        Float4 s1a = sv::loadLanes<Float4>(&fl.s1First[4]), s2a = sv::loadLanes<Float4>(&fl.s2First[4]);
-        Float4 s1b = sv::loadLanes<Float4>(&fl.s1Second[4]), s2b = sv::loadLanes<Float4>(&fl.s2Second[4]);
+        const auto crossStep = [&](int i)
+        {
+            const float dl = delayed[0][i], dr = delayed[1][i];
+            const Float4 in = {dl, dl, dr, dr};
+            const Float4 y = xb0 * in + x1a;
+            x1a = xb1 * in - xa1 * y + x2a;
+            x2a = xb2 * in - xa2 * y;
+            const Float4 out = xb0 * y + x1b;
+            x1b = xb1 * y - xa1 * out + x2b;
+            x2b = xb2 * y - xa2 * out;
+            sv::storeLanes(crossed[i], out);
+        };
+
+        // Lanes: sidechain first, analysis first, sidechain second, analysis second.
+        const Float4 hb0 = {fl.b0[sc], fl.b0[an], fl.b0[sc], fl.b0[an]};
+        const Float4 hb1 = {fl.b1[sc], fl.b1[an], fl.b1[sc], fl.b1[an]};
+        const Float4 hb2 = {fl.b2[sc], fl.b2[an], fl.b2[sc], fl.b2[an]};
+        const Float4 ha1 = {fl.a1[sc], fl.a1[an], fl.a1[sc], fl.a1[an]};
+        const Float4 ha2 = {fl.a2[sc], fl.a2[an], fl.a2[sc], fl.a2[an]};
+        Float4 h1 = {fl.s1First[sc], fl.s1First[an], fl.s1Second[sc], fl.s1Second[an]};
+        Float4 h2 = {fl.s2First[sc], fl.s2First[an], fl.s2Second[sc], fl.s2Second[an]};
+        const auto highStep = [&](Float4 in)
+        {
+            const Float4 y = hb0 * in + h1;
+            h1 = hb1 * in - ha1 * y + h2;
+            h2 = hb2 * in - ha2 * y;
+            return y;
+        };
+
         Float4 p = sv::loadLanes<Float4>(powers.data());
         const Float4 attack = splat4(followerAttack), rel = splat4(release);
-        for (int i = 0; i < n; ++i)
+        // h, a: the sidechain's and the analysis' high-passed sample i.
+        const auto followStep = [&](int i, float h, float a)
         {
-            const float s = mono[i], dl = delayed[0][i], dr = delayed[1][i];
-            const Float4 xin = {dl, dl, dr, dr};
-            const Float4 xy = xb0 * xin + x1a;
-            x1a = xb1 * xin - xa1 * xy + x2a;
-            x2a = xb2 * xin - xa2 * xy;
-            const Float4 xout = xb0 * xy + x1b;
-            x1b = xb1 * xy - xa1 * xout + x2b;
-            x2b = xb2 * xy - xa2 * xout;
-            sv::storeLanes(crossed[i], xout);
-
-            const Float4 sin = {s, s, 0.0f, 0.0f};
-            const Float4 sy = sb0 * sin + s1a;
-            s1a = sb1 * sin - sa1 * sy + s2a;
-            s2a = sb2 * sin - sa2 * sy;
-            const Float4 sout = sb0 * sy + s1b;
-            s1b = sb1 * sy - sa1 * sout + s2b;
-            s2b = sb2 * sy - sa2 * sout;
-
-            const Float4 level = {sout[0], s, sout[1], s};
+            const float s = mono[i];
+            const Float4 level = {h, s, a, s};
             const Float4 square = level * level;
             p = square + (square > p ? attack : rel) * (p - square);
             sv::storeLanes(powered[i], p);
+        };
+
+        // The first step: the second sections have nothing to take yet and keep their states.
+        crossStep(0);
+        Float4 first;
+        {
+            const Float4 h1Before = h1, h2Before = h2;
+            first = highStep(Float4{mono[0], mono[0], 0.0f, 0.0f});
+            h1 = __builtin_shufflevector(h1, h1Before, 0, 1, 6, 7);
+            h2 = __builtin_shufflevector(h2, h2Before, 0, 1, 6, 7);
         }
+        for (int i = 1; i < n; ++i)
+        {
+            crossStep(i);
+            const Float4 y = highStep(Float4{mono[i], mono[i], first[0], first[1]});
+            followStep(i - 1, y[2], y[3]);
+            first = y;
+        }
+        // The last step: only the second sections move.
+        {
+            const Float4 h1Before = h1, h2Before = h2;
+            const Float4 y = highStep(Float4{0.0f, 0.0f, first[0], first[1]});
+            h1 = __builtin_shufflevector(h1Before, h1, 0, 1, 6, 7);
+            h2 = __builtin_shufflevector(h2Before, h2, 0, 1, 6, 7);
+            followStep(n - 1, y[2], y[3]);
+        }
+
         // Sample by sample the lanes sit side by side; the loops after want them lane by lane.
         float* crossedLanes[4] = {low[0], high[0], low[1], high[1]};
         float* poweredLanes[4] = {followed[0], followed[1], followed[2], followed[3]};
@@ -434,24 +473,20 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         sv::storeLanes(&fl.s2First[0], x2a);
         sv::storeLanes(&fl.s1Second[0], x1b);
         sv::storeLanes(&fl.s2Second[0], x2b);
-        if (!autoMode)
+        fl.s1First[sc] = h1[0];
+        fl.s2First[sc] = h2[0];
+        fl.s1Second[sc] = h1[2];
+        fl.s2Second[sc] = h2[2];
+        powers[upperFollower] = p[upperFollower];
+        powers[fullFollower] = p[fullFollower];
+        if (autoMode)
         {
-            // Only the sidechain lane moves on.
-            constexpr size_t k = FilterLanes::sidechain - 4;
-            fl.s1First[FilterLanes::sidechain] = s1a[k];
-            fl.s2First[FilterLanes::sidechain] = s2a[k];
-            fl.s1Second[FilterLanes::sidechain] = s1b[k];
-            fl.s2Second[FilterLanes::sidechain] = s2b[k];
-            powers[upperFollower] = p[upperFollower];
-            powers[fullFollower] = p[fullFollower];
-        }
-        else
-        {
-            sv::storeLanes(&fl.s1First[4], s1a);
-            sv::storeLanes(&fl.s2First[4], s2a);
-            sv::storeLanes(&fl.s1Second[4], s1b);
-            sv::storeLanes(&fl.s2Second[4], s2b);
-            sv::storeLanes(powers.data(), p);
+            fl.s1First[an] = h1[1];
+            fl.s2First[an] = h2[1];
+            fl.s1Second[an] = h1[3];
+            fl.s2Second[an] = h2[3];
+            powers[analysisFollower] = p[analysisFollower];
+            powers[analysisFullFollower] = p[analysisFullFollower];
         }
     }
 
