@@ -304,7 +304,11 @@ void DeEsser::process(float* const* channels, int n, float* detectionTrace, floa
         // wherever the piece boundaries fall.
         if (ramp.isMoving() && ramp.getTarget() <= 0.0f)
             chunk = std::min(chunk, ramp.getRemaining());
-        processChunk(channels, done, chunk, detectionTrace, listen);
+        // A whole chunk has a length known when compiling, so its loops need no remainders.
+        if (chunk == controlInterval)
+            processChunk(channels, done, std::integral_constant<int, controlInterval>{}, detectionTrace, listen);
+        else
+            processChunk(channels, done, chunk, detectionTrace, listen);
         samplesToControl -= chunk;
         done += chunk;
     }
@@ -331,7 +335,8 @@ void DeEsser::delayOnly(float* const* channels, int start, int n, float* detecti
         std::fill(detectionTrace + start, detectionTrace + start + n, 0.0f);
 }
 
-void DeEsser::processChunk(float* const* channels, int start, int n, float* detectionTrace,
+template <typename Length>
+void DeEsser::processChunk(float* const* channels, int start, Length n, float* detectionTrace,
                            float* const* listen) noexcept
 {
     // n <= controlInterval: a chunk never crosses a control update.
@@ -477,16 +482,16 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         fl.s2First[sc] = h2[0];
         fl.s1Second[sc] = h1[2];
         fl.s2Second[sc] = h2[2];
-        powers[upperFollower] = p[upperFollower];
-        powers[fullFollower] = p[fullFollower];
+        powers[upperFollower] = p[static_cast<int>(upperFollower)];
+        powers[fullFollower] = p[static_cast<int>(fullFollower)];
         if (autoMode)
         {
             fl.s1First[an] = h1[1];
             fl.s2First[an] = h2[1];
             fl.s1Second[an] = h1[3];
             fl.s2Second[an] = h2[3];
-            powers[analysisFollower] = p[analysisFollower];
-            powers[analysisFullFollower] = p[analysisFullFollower];
+            powers[analysisFollower] = p[static_cast<int>(analysisFollower)];
+            powers[analysisFullFollower] = p[static_cast<int>(analysisFullFollower)];
         }
     }
 

@@ -110,7 +110,9 @@ private:
     void clearFiltersAndFollowers() noexcept;
     void delayOnly(float* const* channels, int start, int n, float* detectionTrace,
                    float* const* listen) noexcept;
-    void processChunk(float* const* channels, int start, int n, float* detectionTrace,
+    // Length: int, or std::integral_constant for a whole chunk.
+    template <typename Length>
+    void processChunk(float* const* channels, int start, Length n, float* detectionTrace,
                       float* const* listen) noexcept;
 
     double sampleRate = 48000.0;
