@@ -317,7 +317,10 @@ void Compressor::process(float* const* channels, float* const* listen, int n) no
             // delayed audio, but the control update's statistics part is still due, so an empty
             // stretch carries it.
             const int count = isIdle() ? 0 : std::min(n - done, controlCountdown);
-            beginStretch(s, channels, done, count, afterControl);
+            if (count == controlInterval)
+                beginStretch(s, channels, done, Whole{}, afterControl);
+            else
+                beginStretch(s, channels, done, count, afterControl);
             controlCountdown -= count;
             done += count;
             taking = count > 0;
@@ -330,7 +333,12 @@ void Compressor::process(float* const* channels, float* const* listen, int n) no
         first = fresh;
         if (first == nullptr && second == nullptr && third == nullptr)
             break;
-        runPass(first, second, third, channels, listen);
+        // Whole stretches (nearly all) go through loops whose length is known when compiling.
+        const auto whole = [](const Stretch* s) { return s == nullptr || s->count == controlInterval; };
+        if (whole(first) && whole(second) && whole(third))
+            runPass<Whole>(first, second, third, channels, listen);
+        else
+            runPass<int>(first, second, third, channels, listen);
     }
     if (done < n)
         passThrough(channels, listen, done, n - done);
@@ -338,9 +346,11 @@ void Compressor::process(float* const* channels, float* const* listen, int n) no
 
 // A stretch's first steps: the control values it runs with, its peak level, its look-ahead and
 // the power of the delayed audio.
-void Compressor::beginStretch(Stretch& s, const float* const* channels, int offset, int n,
+template <typename Length>
+void Compressor::beginStretch(Stretch& s, const float* const* channels, int offset, Length length,
                               bool afterControl) noexcept
 {
+    const int n = length;
     s.offset = offset;
     s.count = n;
     s.afterControl = afterControl;
@@ -383,6 +393,7 @@ void Compressor::beginStretch(Stretch& s, const float* const* channels, int offs
             power[i] = yl[i] * yl[i];
 }
 
+template <typename Length>
 void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float* const* channels,
                          float* const* listen) noexcept
 {
@@ -392,7 +403,7 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
     if (first != nullptr)
     {
         Stretch& s = *first;
-        const auto count = static_cast<size_t>(s.count);
+        const size_t count = lengthOf<Length>(s);
         for (size_t i = 0; i < count; ++i)
             s.gain1[i] = sv::fastDbToAmplitude(-s.reduction1[i]);
         for (size_t i = 0; i < count; ++i)
@@ -403,7 +414,7 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
     if (second != nullptr)
     {
         Stretch& s = *second;
-        const auto count = static_cast<size_t>(s.count);
+        const size_t count = lengthOf<Length>(s);
         float* levelDb = s.levelDb.data();
         for (size_t i = 0; i < count; ++i)
             levelDb[i] = std::max(levelDb[i], powerFloor);
@@ -421,7 +432,7 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
     if (third != nullptr)
     {
         Stretch& s = *third;
-        const auto count = static_cast<size_t>(s.count);
+        const size_t count = lengthOf<Length>(s);
         for (size_t i = 0; i < count; ++i)
             gain2[i] = sv::fastDbToAmplitude(-s.reduction2[i]);
         // Only samples above the statistics floor count; a stretch without any (a pause: a third
@@ -430,7 +441,7 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
         for (size_t i = 0; i < count; ++i)
             counting += !(s.power[i] <= statisticsFloor);
         if (counting > 0)
-            addStatistics(s, gain2.data());
+            addStatistics<Length>(s, gain2.data());
     }
     if (second != nullptr)
     {
@@ -439,7 +450,7 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
         second->makeupGain = makeupGain;
     }
     if (third != nullptr)
-        finishStretch(*third, gain2.data(), channels, listen);
+        finishStretch<Length>(*third, gain2.data(), channels, listen);
 }
 
 // The recursive parts: stage 1 of the first stretch, stage 2's smoothers of the second and its
@@ -594,9 +605,10 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
 // stage 2 made of it, and the level histogram of the power after stage 1. The terms in loops that
 // vectorise; then the sums in double, in order, with the histogram bin being filled kept in a
 // register while the level stays in it.
+template <typename Length>
 void Compressor::addStatistics(const Stretch& s, const float* gain2) noexcept
 {
-    const auto count = static_cast<size_t>(s.count);
+    const size_t count = lengthOf<Length>(s);
     const float k = s.k;
     const float* power = s.power.data();
     const float* stage1Power = s.stage1Power.data();
@@ -637,10 +649,11 @@ void Compressor::addStatistics(const Stretch& s, const float* gain2) noexcept
 }
 
 // Output: total gain, the "Hard" saturator, mix; listen is what all that changed.
+template <typename Length>
 void Compressor::finishStretch(Stretch& s, const float* gain2, float* const* channels,
                                float* const* listen) noexcept
 {
-    const auto count = static_cast<size_t>(s.count);
+    const size_t count = lengthOf<Length>(s);
     Work gain, mixValues;
     const float makeup = s.makeupGain;
     for (size_t i = 0; i < count; ++i)

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <type_traits>
 #include <vector>
 
 namespace eng::vocal
@@ -85,11 +86,23 @@ private:
     void estimateMakeup(const Stretch& s) noexcept;
     void passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept;
     void lookaheadDelay(const float* const* in, int offset, int n, std::array<Work, maxChannels>& out) noexcept;
-    void beginStretch(Stretch& s, const float* const* channels, int offset, int n, bool afterControl) noexcept;
+    // Length: int, or Whole for stretches of a full control interval, whose loops then have a
+    // trip count known when compiling.
+    using Whole = std::integral_constant<int, controlInterval>;
+    template <typename Length>
+    static std::size_t lengthOf(const Stretch& s) noexcept
+    {
+        return static_cast<std::size_t>(std::is_same_v<Length, Whole> ? Whole::value : s.count);
+    }
+    template <typename Length>
+    void beginStretch(Stretch& s, const float* const* channels, int offset, Length n, bool afterControl) noexcept;
+    template <typename Length>
     void runPass(Stretch* first, Stretch* second, Stretch* third, float* const* channels,
                  float* const* listen) noexcept;
     void runRecursions(Stretch* first, Stretch* second, Stretch* third) noexcept;
+    template <typename Length>
     void addStatistics(const Stretch& s, const float* gain2) noexcept;
+    template <typename Length>
     void finishStretch(Stretch& s, const float* gain2, float* const* channels, float* const* listen) noexcept;
 
     // This module's copy of its tuning rows.
