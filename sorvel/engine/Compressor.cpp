@@ -564,29 +564,77 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
             level = envelope;
         reduce(known);
     }
-    if (count1 == count2 && count2 == count3)
+
+    // Stage 1 rests through a stretch where the envelope stays clear below the knee: it is never
+    // above max(its start, the peaks), a convex mix of the two at each step (0.1 dB spare for
+    // rounding), so the overshoot stays below -1.5 dB and every reduction is exactly 0; with
+    // nothing held, the smoothing only releases (its input term is 0 times the take, an exact 0).
+    // The envelope and the running level still follow. Not-a-number fails the test.
+    bool resting = false;
+    if (count1 > 0 && held == 0.0f)
     {
-        for (size_t i = 0; i < known; ++i)
-        {
-            smooth(i);
-            release(i);
-        }
+        const float clear = threshold1 + margin - stage1HalfKneeDb - 0.1f;
+        int below = envelope < clear;
         for (size_t i = known; i < count1; ++i)
+            below += peakDb[i] < clear;
+        resting = static_cast<size_t>(below) == count1 - known + 1;
+    }
+    const auto rest = [&](size_t i)
+    {
+        envelope = std::max(peakDb[i], peakKeep * envelope + peakTake * peakDb[i]);
+        if (envelope > followAbove)
+            level = envelope + (envelope > level ? levelRise : levelFall) * (level - envelope);
+        smoothed = releaseKeep * smoothed;
+        const float r1 = smoothed * k1;
+        reduction1[i] = r1;
+        peak1 = std::max(peak1, r1);
+    };
+
+    const auto run = [&](auto resting1)
+    {
+        constexpr bool quiet = decltype(resting1)::value;
+        if (count1 == count2 && count2 == count3)
         {
-            stage1(i);
-            smooth(i);
-            release(i);
+            for (size_t i = 0; i < known; ++i)
+            {
+                smooth(i);
+                release(i);
+            }
+            for (size_t i = known; i < count1; ++i)
+            {
+                if constexpr (quiet)
+                    rest(i);
+                else
+                    stage1(i);
+                smooth(i);
+                release(i);
+            }
         }
+        else
+        {
+            for (size_t i = known; i < count1; ++i)
+            {
+                if constexpr (quiet)
+                    rest(i);
+                else
+                    stage1(i);
+            }
+            for (size_t i = 0; i < count2; ++i)
+                smooth(i);
+            for (size_t i = 0; i < count3; ++i)
+                release(i);
+        }
+    };
+    if (resting)
+    {
+        run(std::true_type{});
+        // Every step held 0 and restarted the hold.
+        held = 0.0f;
+        if (count1 > known)
+            hold = holdLength;
     }
     else
-    {
-        for (size_t i = known; i < count1; ++i)
-            stage1(i);
-        for (size_t i = 0; i < count2; ++i)
-            smooth(i);
-        for (size_t i = 0; i < count3; ++i)
-            release(i);
-    }
+        run(std::false_type{});
 
     peakEnvelopeDb = envelope;
     runningLevelDb = level;
