@@ -250,7 +250,12 @@ void DeEsser::controlUpdate() noexcept
 
     if (essHz != targetHz)
     {
-        const float targetOctaves = std::log2(targetHz);
+        // The target's octaves are kept while the target stays.
+        if (targetHz != octavesOf)
+        {
+            octavesOf = targetHz;
+            targetOctaves = std::log2(targetHz);
+        }
         const float offset = freqGlide * (std::log2(essHz) - targetOctaves);
         essHz = std::abs(offset) < glideSnapOctaves ? targetHz : std::exp2(targetOctaves + offset);
     }

@@ -129,6 +129,7 @@ private:
 
     float essHz = initialEssHz;
     float targetHz = initialEssHz;
+    float octavesOf = -1.0f, targetOctaves = 0.0f; // log2(octavesOf), kept for the glide
     bool autoMode = true;
 
     std::array<tune::DeEssChar, 3> chars = tune::deessChars;
