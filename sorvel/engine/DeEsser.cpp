@@ -143,11 +143,18 @@ void DeEsser::prepare(double rate, int channelCount)
     resetMeters();
 }
 
+float DeEsser::kneeShutRatioFor(float kneeLowDb) noexcept
+{
+    // 0.01 dB under the knee's corner: far beyond the error of the logarithms.
+    return static_cast<float>(std::pow(10.0, (kneeLowDb - 0.01) / 10.0));
+}
+
 void DeEsser::deriveCharacterValues() noexcept
 {
     release = releaseCoefficient(current.releaseMs, sampleRate);
     kneeLowDb = current.thresholdDb - 0.5f * current.kneeDb;
     kneeInvWidth = 1.0f / std::max(current.kneeDb, 0.5f);
+    kneeShutRatio = kneeShutRatioFor(kneeLowDb);
 }
 
 void DeEsser::clearFiltersAndFollowers() noexcept
@@ -502,32 +509,35 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
 
     // Detection: smoothstep of the knee (upper band over full band) times smoothstep of the gate.
     // Short separate loops: fused, the compiler turns the floors and clamps into compare-and-mask
-    // sequences that cost twice as much. While the gate is shut for the whole chunk (most of the
-    // time between esses) the detection is 0 and the knee is not needed.
+    // sequences that cost twice as much. A sample whose upper band is under the gate floor for
+    // certain, or under the knee relative to the full band for certain (powers compared, no
+    // logarithm), detects exactly 0; a chunk of such samples (most of them between esses) needs
+    // no logarithm, knee or gate at all.
     {
         float* upperDb = followed[upperFollower];
         float* fullDb = followed[fullFollower];
-        float gate[controlInterval];
         for (int i = 0; i < n; ++i)
             upperDb[i] = std::max(upperDb[i], 1e-20f);
         for (int i = 0; i < n; ++i)
-            upperDb[i] = sv::fastPowerToDb(upperDb[i]);
+            fullDb[i] = std::max(fullDb[i], 1e-20f);
+        int detecting = 0; // counted rather than searched, so that the loop vectorises
         for (int i = 0; i < n; ++i)
-            gate[i] = clampFloat((upperDb[i] - gateFloorDb) * (1.0f / gateWidthDb), 0.0f, 1.0f);
-        int opened = 0; // counted rather than searched, so that the loop vectorises
-        for (int i = 0; i < n; ++i)
-            opened += gate[i] != 0.0f;
-        if (opened == 0)
+            detecting += !((upperDb[i] <= shutBelowPower) | (upperDb[i] <= fullDb[i] * kneeShutRatio));
+        if (detecting == 0)
             std::fill_n(detection, n, 0.0f);
         else
         {
-            float knee[controlInterval];
+            float gate[controlInterval], knee[controlInterval];
             for (int i = 0; i < n; ++i)
-                fullDb[i] = std::max(fullDb[i], 1e-20f);
-            for (int i = 0; i < n; ++i)
+            {
+                upperDb[i] = sv::fastPowerToDb(upperDb[i]);
                 fullDb[i] = sv::fastPowerToDb(fullDb[i]);
+            }
             for (int i = 0; i < n; ++i)
+            {
+                gate[i] = clampFloat((upperDb[i] - gateFloorDb) * (1.0f / gateWidthDb), 0.0f, 1.0f);
                 knee[i] = clampFloat((upperDb[i] - fullDb[i] - kneeLowDb) * kneeInvWidth, 0.0f, 1.0f);
+            }
             for (int i = 0; i < n; ++i)
             {
                 const float g = gate[i], k = knee[i];

@@ -24,6 +24,12 @@ public:
     static constexpr float autoBelowHz = 2950.0f;
     static constexpr float initialEssHz = 6500.0f;
     static constexpr float splitRatio = 0.65f;
+    // An upper-band power at or below this is more than 0.01 dB under the -66 dB gate floor, far
+    // beyond the error of the logarithm: the gate is shut there without working the level out.
+    static constexpr float shutBelowPower = 2.5e-7f;
+    // An upper-band power at or below the full band's times this ratio is under a knee whose
+    // corner is kneeLowDb (dB of upper over full band), again with 0.01 dB to spare.
+    static float kneeShutRatioFor(float kneeLowDb) noexcept;
 
     // Sizes the look-ahead lines, derives every coefficient, designs the analysis bank and clears
     // all state: ess frequency 6500 Hz, no split designed, character "Mid", switched off.
@@ -150,6 +156,8 @@ private:
     // Knee corner (T - W/2) and 1 / max(W, 0.5), refreshed at control rate.
     float kneeLowDb = 0.0f;
     float kneeInvWidth = 0.0f;
+    // An upper-band power at or below the full band's times this is under the knee for certain.
+    float kneeShutRatio = 0.0f;
 
     Ramp ramp;
     float amountDb = 0.0f;
