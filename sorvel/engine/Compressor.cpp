@@ -590,51 +590,79 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
         peak1 = std::max(peak1, r1);
     };
 
-    const auto run = [&](auto resting1)
+    // The dual release rests too where the static curve asks for nothing over the whole stretch
+    // (the level below the knee): with z exactly 0 and both followers at or above 0, each only
+    // releases, and its input term is an exact 0.
+    int curveQuiet = 0;
+    for (size_t i = 0; i < count3; ++i)
+        curveQuiet += staticDb[i] == 0.0f;
+    const bool releasing = count3 > 0 && static_cast<size_t>(curveQuiet) == count3 && fast >= 0.0f && slow >= 0.0f;
+    const auto fall = [&](size_t i)
     {
-        constexpr bool quiet = decltype(resting1)::value;
+        fast = fastReleaseKeep * fast;
+        slow = slowReleaseKeep * slow;
+        const float r2 = std::max(fast, slowWeight * slow) * k2;
+        reduction2[i] = r2;
+        peak2 = std::max(peak2, r2);
+    };
+
+    const auto run = [&](auto resting1, auto releasing3)
+    {
+        const auto firstStep = [&](size_t i)
+        {
+            if constexpr (decltype(resting1)::value)
+                rest(i);
+            else
+                stage1(i);
+        };
+        const auto thirdStep = [&](size_t i)
+        {
+            if constexpr (decltype(releasing3)::value)
+                fall(i);
+            else
+                release(i);
+        };
         if (count1 == count2 && count2 == count3)
         {
             for (size_t i = 0; i < known; ++i)
             {
                 smooth(i);
-                release(i);
+                thirdStep(i);
             }
             for (size_t i = known; i < count1; ++i)
             {
-                if constexpr (quiet)
-                    rest(i);
-                else
-                    stage1(i);
+                firstStep(i);
                 smooth(i);
-                release(i);
+                thirdStep(i);
             }
         }
         else
         {
             for (size_t i = known; i < count1; ++i)
-            {
-                if constexpr (quiet)
-                    rest(i);
-                else
-                    stage1(i);
-            }
+                firstStep(i);
             for (size_t i = 0; i < count2; ++i)
                 smooth(i);
             for (size_t i = 0; i < count3; ++i)
-                release(i);
+                thirdStep(i);
         }
+    };
+    const auto runReleasing = [&](auto resting1)
+    {
+        if (releasing)
+            run(resting1, std::true_type{});
+        else
+            run(resting1, std::false_type{});
     };
     if (resting)
     {
-        run(std::true_type{});
+        runReleasing(std::true_type{});
         // Every step held 0 and restarted the hold.
         held = 0.0f;
         if (count1 > known)
             hold = holdLength;
     }
     else
-        run(std::false_type{});
+        runReleasing(std::false_type{});
 
     peakEnvelopeDb = envelope;
     runningLevelDb = level;
