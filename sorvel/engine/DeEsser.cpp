@@ -513,6 +513,7 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
     // certain, or under the knee relative to the full band for certain (powers compared, no
     // logarithm), detects exactly 0; a chunk of such samples (most of them between esses) needs
     // no logarithm, knee or gate at all.
+    bool detects = true;
     {
         float* upperDb = followed[upperFollower];
         float* fullDb = followed[fullFollower];
@@ -523,7 +524,8 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
         int detecting = 0; // counted rather than searched, so that the loop vectorises
         for (int i = 0; i < n; ++i)
             detecting += !((upperDb[i] <= shutBelowPower) | (upperDb[i] <= fullDb[i] * kneeShutRatio));
-        if (detecting == 0)
+        detects = detecting > 0;
+        if (!detects)
             std::fill_n(detection, n, 0.0f);
         else
         {
@@ -553,6 +555,18 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
     float r = reductionDb, peak = peakReductionDb;
     {
         const float reductionAtt = reductionAttack, rel = release, scale = amountDb;
+        const bool releasing = !detects && r >= 0.0f;
+        // Without a detection the follower only releases (towards an input of exactly 0, from a
+        // reduction that is never below 0): rel r, exactly what the full step gives.
+        const auto reduce = [&](int i, auto detecting)
+        {
+            if constexpr (decltype(detecting)::value)
+                r = follow(r, detection[i] * scale, reductionAtt, rel);
+            else
+                r = rel * r;
+            peak = std::max(peak, r);
+            gain[i] = r;
+        };
         if (autoMode)
         {
             const float* ua = followed[analysisFollower];
@@ -573,13 +587,11 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
                 s1[j] = sv::loadLanes<Double2>(&bk.s1[2 * static_cast<size_t>(j)]);
                 s2[j] = sv::loadLanes<Double2>(&bk.s2[2 * static_cast<size_t>(j)]);
             }
-            const auto run = [&](auto keepOutputs)
+            const auto run = [&](auto keepOutputs, auto detecting)
             {
                 for (int i = 0; i < n; ++i)
                 {
-                    r = follow(r, detection[i] * scale, reductionAtt, rel);
-                    peak = std::max(peak, r);
-                    gain[i] = r;
+                    reduce(i, detecting);
 
                     const double xs = mono[i];
                     const Double2 x = {xs, xs};
@@ -594,10 +606,17 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
                     }
                 }
             };
+            const auto runDetecting = [&](auto keepOutputs)
+            {
+                if (releasing)
+                    run(keepOutputs, std::false_type{});
+                else
+                    run(keepOutputs, std::true_type{});
+            };
             if (opened > 0)
-                run(std::true_type{});
+                runDetecting(std::true_type{});
             else
-                run(std::false_type{});
+                runDetecting(std::false_type{});
             for (int j = 0; j < pairs; ++j)
             {
                 sv::storeLanes(&bank.s1[2 * static_cast<size_t>(j)], s1[j]);
@@ -625,15 +644,12 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
                 sv::storeLanes(&bank.energy[2 * static_cast<size_t>(j)], energy[j]);
             openSeconds = open;
         }
-        else
-        {
+        else if (releasing)
             for (int i = 0; i < n; ++i)
-            {
-                r = follow(r, detection[i] * scale, reductionAtt, rel);
-                peak = std::max(peak, r);
-                gain[i] = r;
-            }
-        }
+                reduce(i, std::false_type{});
+        else
+            for (int i = 0; i < n; ++i)
+                reduce(i, std::true_type{});
         reductionDb = r;
         peakReductionDb = peak;
     }
