@@ -12,16 +12,14 @@ typedef float Float4 __attribute__((vector_size(16)));
 typedef double Double2 __attribute__((vector_size(16)));
 
 // Unaligned loads and stores from and to arrays of the element type.
-template <typename Vector, typename T>
-inline Vector loadLanes(const T* p) noexcept
+template <typename Vector, typename T> inline Vector loadLanes(const T* p) noexcept
 {
     Vector v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-template <typename Vector, typename T>
-inline void storeLanes(T* p, Vector v) noexcept
+template <typename Vector, typename T> inline void storeLanes(T* p, Vector v) noexcept
 {
     std::memcpy(p, &v, sizeof v);
 }

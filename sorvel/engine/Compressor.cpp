@@ -217,12 +217,13 @@ void Compressor::estimateMakeup(const Stretch& s) noexcept
     if (curve != binGainCurve)
     {
         binGainCurve = curve;
-        const float threshold = s.threshold2Db, knee = s.knee2Db, halfOverKnee = s.halfOverKnee2, slope = s.slope2,
-                    scale = s.k;
+        const float threshold = s.threshold2Db, knee = s.knee2Db, halfOverKnee = s.halfOverKnee2,
+                    slope = s.slope2, scale = s.k;
         for (int bin = 0; bin < histogramBins; ++bin)
         {
             const float overshoot = (static_cast<float>(bin) - 90.0f + 0.5f) - threshold;
-            binGain[static_cast<size_t>(bin)] = -staticReduction(overshoot, knee, halfOverKnee, slope) * scale;
+            binGain[static_cast<size_t>(bin)] =
+                -staticReduction(overshoot, knee, halfOverKnee, slope) * scale;
         }
         for (auto& g : binGain)
             g = sv::fastDbToPower(g);
@@ -421,7 +422,8 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
         for (size_t i = 0; i < count; ++i)
             levelDb[i] = sv::fastPowerToDb(levelDb[i]);
         // Locals, so the compiler need not fear that the writes change the curve.
-        const float threshold = s.threshold2Db, knee = s.knee2Db, halfOverKnee = s.halfOverKnee2, slope = s.slope2;
+        const float threshold = s.threshold2Db, knee = s.knee2Db, halfOverKnee = s.halfOverKnee2,
+                    slope = s.slope2;
         for (size_t i = 0; i < count; ++i)
             s.staticDb[i] = staticReduction(levelDb[i] - threshold, knee, halfOverKnee, slope);
     }
@@ -480,8 +482,10 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
     {
         // Overshoot through the fixed 3 dB knee: (o + 1.5)^2 / 6 inside it, o above, 0 below.
         const float over = envelope - (margin + std::max(threshold1, level));
-        const float intoKnee = std::min(std::max(over, -stage1HalfKneeDb), stage1HalfKneeDb) + stage1HalfKneeDb;
-        float reduction = slope * (intoKnee * intoKnee * (1.0f / 6.0f) + std::max(over - stage1HalfKneeDb, 0.0f));
+        const float intoKnee =
+            std::min(std::max(over, -stage1HalfKneeDb), stage1HalfKneeDb) + stage1HalfKneeDb;
+        float reduction =
+            slope * (intoKnee * intoKnee * (1.0f / 6.0f) + std::max(over - stage1HalfKneeDb, 0.0f));
 
         // Hold a reduction for the look-ahead, so a peak is still caught when it leaves the line.
         if (reduction >= held)
@@ -534,7 +538,8 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
     float* reduction2 = third != nullptr ? third->reduction2.data() : nullptr;
     const float fastAttackTake = 1.0f - fastAttack, fastReleaseTake = 1.0f - c.fastRelease;
     const float slowAttackTake = 1.0f - c.slowAttack, slowReleaseTake = 1.0f - c.slowRelease;
-    const float fastReleaseKeep = c.fastRelease, slowAttackKeep = c.slowAttack, slowReleaseKeep = c.slowRelease;
+    const float fastReleaseKeep = c.fastRelease, slowAttackKeep = c.slowAttack,
+                slowReleaseKeep = c.slowRelease;
     const float k2 = c.k;
     float fast = fastReductionDb, slow = slowReductionDb;
     float peak2 = peaks.stage2Db;
@@ -596,7 +601,8 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
     int curveQuiet = 0;
     for (size_t i = 0; i < count3; ++i)
         curveQuiet += staticDb[i] == 0.0f;
-    const bool releasing = count3 > 0 && static_cast<size_t>(curveQuiet) == count3 && fast >= 0.0f && slow >= 0.0f;
+    const bool releasing =
+        count3 > 0 && static_cast<size_t>(curveQuiet) == count3 && fast >= 0.0f && slow >= 0.0f;
     const auto fall = [&](size_t i)
     {
         fast = fastReleaseKeep * fast;
@@ -681,8 +687,7 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
 // stage 2 made of it, and the level histogram of the power after stage 1. The terms in loops that
 // vectorise; then the sums in double, in order, with the histogram bin being filled kept in a
 // register while the level stays in it.
-template <typename Length>
-void Compressor::addStatistics(const Stretch& s, const float* gain2) noexcept
+template <typename Length> void Compressor::addStatistics(const Stretch& s, const float* gain2) noexcept
 {
     const size_t count = lengthOf<Length>(s);
     const float k = s.k;

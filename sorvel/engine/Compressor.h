@@ -19,7 +19,7 @@ class Compressor
 {
 public:
     static constexpr int controlInterval = 64; // oversampled samples between control updates
-    static constexpr int histogramBins = 100;  // 1 dB bins of the stage-2 level, -90 .. +10 dB (an even count)
+    static constexpr int histogramBins = 100; // 1 dB bins of the stage-2 level, -90 .. +10 dB (an even count)
 
     // Largest reduction of each stage since the chain last took them, dB (positive).
     struct StagePeaks
@@ -85,23 +85,23 @@ private:
     void deriveFromRow() noexcept;
     void estimateMakeup(const Stretch& s) noexcept;
     void passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept;
-    void lookaheadDelay(const float* const* in, int offset, int n, std::array<Work, maxChannels>& out) noexcept;
+    void lookaheadDelay(const float* const* in, int offset, int n,
+                        std::array<Work, maxChannels>& out) noexcept;
     // Length: int, or Whole for stretches of a full control interval, whose loops then have a
     // trip count known when compiling.
     using Whole = std::integral_constant<int, controlInterval>;
-    template <typename Length>
-    static std::size_t lengthOf(const Stretch& s) noexcept
+    template <typename Length> static std::size_t lengthOf(const Stretch& s) noexcept
     {
         return static_cast<std::size_t>(std::is_same_v<Length, Whole> ? Whole::value : s.count);
     }
     template <typename Length>
-    void beginStretch(Stretch& s, const float* const* channels, int offset, Length n, bool afterControl) noexcept;
+    void beginStretch(Stretch& s, const float* const* channels, int offset, Length n,
+                      bool afterControl) noexcept;
     template <typename Length>
     void runPass(Stretch* first, Stretch* second, Stretch* third, float* const* channels,
                  float* const* listen) noexcept;
     void runRecursions(Stretch* first, Stretch* second, Stretch* third) noexcept;
-    template <typename Length>
-    void addStatistics(const Stretch& s, const float* gain2) noexcept;
+    template <typename Length> void addStatistics(const Stretch& s, const float* gain2) noexcept;
     template <typename Length>
     void finishStretch(Stretch& s, const float* gain2, float* const* channels, float* const* listen) noexcept;
 
@@ -153,8 +153,8 @@ private:
     float makeupDb = 0.0f;
     float makeupGain = 1.0f;
     float makeupTargetDb = 0.0f, makeupTarget = 1.0f; // 10^(makeupTargetDb / 20)
-    std::array<float, histogramBins> binGain{};        // static curve's power gain per bin
-    std::array<float, 5> binGainCurve{};               // the curve binGain was worked out for
+    std::array<float, histogramBins> binGain{};       // static curve's power gain per bin
+    std::array<float, 5> binGainCurve{};              // the curve binGain was worked out for
 
     Ramp mixRamp;
     StagePeaks peaks;

@@ -318,7 +318,8 @@ void DeEsser::process(float* const* channels, int n, float* detectionTrace, floa
             chunk = std::min(chunk, ramp.getRemaining());
         // A whole chunk has a length known when compiling, so its loops need no remainders.
         if (chunk == controlInterval)
-            processChunk(channels, done, std::integral_constant<int, controlInterval>{}, detectionTrace, listen);
+            processChunk(channels, done, std::integral_constant<int, controlInterval>{}, detectionTrace,
+                         listen);
         else
             processChunk(channels, done, chunk, detectionTrace, listen);
         samplesToControl -= chunk;
@@ -599,7 +600,8 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
                     {
                         const auto k = 2 * static_cast<size_t>(j);
                         const Double2 y = sv::loadLanes<Double2>(&bk.b0[k]) * x + s1[j];
-                        s1[j] = sv::loadLanes<Double2>(&bk.b1[k]) * x - sv::loadLanes<Double2>(&bk.a1[k]) * y + s2[j];
+                        s1[j] = sv::loadLanes<Double2>(&bk.b1[k]) * x -
+                                sv::loadLanes<Double2>(&bk.a1[k]) * y + s2[j];
                         s2[j] = sv::loadLanes<Double2>(&bk.b2[k]) * x - sv::loadLanes<Double2>(&bk.a2[k]) * y;
                         if constexpr (decltype(keepOutputs)::value)
                             bankOut[i][j] = y;

@@ -61,8 +61,8 @@ TEST(FastMath, expMatchesTheLibraryToFloatPrecision)
 // right at it, and infinity. Floors as the detectors use them.
 TEST(FastMath, flooredLogIsTheLogOfTheLargerValue)
 {
-    std::vector<float> inputs = {-1e30f, -1.0f, -1e-30f, -0.0f, 0.0f, 1e-45f, 1e-39f, 1e-30f,
-                                 std::numeric_limits<float>::infinity()};
+    std::vector<float> inputs = {
+        -1e30f, -1.0f, -1e-30f, -0.0f, 0.0f, 1e-45f, 1e-39f, 1e-30f, std::numeric_limits<float>::infinity()};
     for (double x = 1e-25; x < 1e6; x *= 1.37)
         inputs.push_back(static_cast<float>(x));
     for (const float floor : {1e-20f, 1e-9f, 1e-6f, 0.5f})
