@@ -50,6 +50,21 @@ inline float fastExp2(float x) noexcept
     return p * scale;
 }
 
+// fastLog2(max(x, floor)) for a positive normal floor and any x that is not a NaN (negative x,
+// zeros and denormals give the floor's logarithm). Non-negative floats order like their bit
+// patterns and negative ones come out below, so the floor is an integer maximum: no compare and
+// branch, which keeps loops that mix it with other work vectorised.
+inline float fastLog2AtLeast(float x, float floor) noexcept
+{
+    std::int32_t bits, floorBits;
+    std::memcpy(&bits, &x, sizeof bits);
+    std::memcpy(&floorBits, &floor, sizeof floorBits);
+    bits = bits > floorBits ? bits : floorBits;
+    float floored;
+    std::memcpy(&floored, &bits, sizeof floored);
+    return fastLog2(floored);
+}
+
 // 20 log10(x) for linear magnitudes and 10 log10(x) for powers.
 inline float fastAmplitudeToDb(float x) noexcept
 {
@@ -58,6 +73,11 @@ inline float fastAmplitudeToDb(float x) noexcept
 inline float fastPowerToDb(float x) noexcept
 {
     return 3.010299957f * fastLog2(x);
+}
+// 10 log10(max(x, floor)), as fastLog2AtLeast.
+inline float fastPowerToDbAtLeast(float x, float floor) noexcept
+{
+    return 3.010299957f * fastLog2AtLeast(x, floor);
 }
 
 // 10^(dB / 20) and 10^(dB / 10).

@@ -4,6 +4,8 @@
 #include "Tune.h"
 
 #include <array>
+#include <cstddef>
+#include <type_traits>
 #include <vector>
 
 namespace eng::vocal
@@ -17,7 +19,7 @@ class Compressor
 {
 public:
     static constexpr int controlInterval = 64; // oversampled samples between control updates
-    static constexpr int histogramBins = 100;  // 1 dB bins of the stage-2 level, -90 .. +10 dB
+    static constexpr int histogramBins = 100; // 1 dB bins of the stage-2 level, -90 .. +10 dB (an even count)
 
     // Largest reduction of each stage since the chain last took them, dB (positive).
     struct StagePeaks
@@ -60,13 +62,48 @@ public:
 
 private:
     static constexpr int maxChannels = 2;
+    static constexpr std::size_t stretchCount = 3; // stretches in flight in the pipeline
+    using Work = std::array<float, controlInterval>;
 
-    void controlUpdate() noexcept;
+    // One stretch of audio (at most a control interval, within one control period) on its way
+    // through the three passes of process: the control values it runs with and its work arrays.
+    struct Stretch
+    {
+        int offset = 0, count = 0;
+        bool afterControl = false; // a control update came just before it
+        float k = 0.0f, threshold1Db = 0.0f, slope1 = 0.0f, stage1Release = 0.0f, stage1MarginDb = 0.0f;
+        float threshold2Db = 0.0f, knee2Db = 0.0f, halfOverKnee2 = 0.0f, slope2 = 0.0f;
+        float fastRelease = 0.0f, slowRelease = 0.0f, slowAttack = 0.0f, drive = 0.0f, makeupGain = 1.0f;
+        std::array<Work, maxChannels> delayed{};
+        Work peakDb{}, power{}, reduction1{}, gain1{}, stage1Power{};
+        Work levelDb{}; // the smoothed power first, then its level in dB
+        Work staticDb{}, reduction2{};
+    };
+
+    void controlGlide() noexcept;
+    void controlStatistics(const Stretch& s) noexcept;
     void deriveFromRow() noexcept;
-    void estimateMakeup() noexcept;
+    void estimateMakeup(const Stretch& s) noexcept;
     void passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept;
-    void lookaheadDelay(const float* const* in, int offset, int n) noexcept;
-    void processSegment(float* const* channels, float* const* listen, int offset, int n) noexcept;
+    void lookaheadDelay(const float* const* in, int offset, int n,
+                        std::array<Work, maxChannels>& out) noexcept;
+    // Length: int, or Whole for stretches of a full control interval, whose loops then have a
+    // trip count known when compiling.
+    using Whole = std::integral_constant<int, controlInterval>;
+    template <typename Length> static std::size_t lengthOf(const Stretch& s) noexcept
+    {
+        return static_cast<std::size_t>(std::is_same_v<Length, Whole> ? Whole::value : s.count);
+    }
+    template <typename Length>
+    void beginStretch(Stretch& s, const float* const* channels, int offset, Length n,
+                      bool afterControl) noexcept;
+    template <typename Length>
+    void runPass(Stretch* first, Stretch* second, Stretch* third, float* const* channels,
+                 float* const* listen) noexcept;
+    void runRecursions(Stretch* first, Stretch* second, Stretch* third) noexcept;
+    template <typename Length> void addStatistics(const Stretch& s, const float* gain2) noexcept;
+    template <typename Length>
+    void finishStretch(Stretch& s, const float* gain2, float* const* channels, float* const* listen) noexcept;
 
     // This module's copy of its tuning rows.
     std::array<tune::CompRow, 3> rows = tune::compChars;
@@ -115,15 +152,16 @@ private:
     double inputSum = 0.0, realSum = 0.0, staticSum = 0.0;
     float makeupDb = 0.0f;
     float makeupGain = 1.0f;
+    float makeupTargetDb = 0.0f, makeupTarget = 1.0f; // 10^(makeupTargetDb / 20)
+    std::array<float, histogramBins> binGain{};       // static curve's power gain per bin
+    std::array<float, 5> binGainCurve{};              // the curve binGain was worked out for
 
     Ramp mixRamp;
     StagePeaks peaks;
 
-    // Per-segment work arrays (one control interval at most).
-    using Work = std::array<float, controlInterval>;
-    std::array<Work, maxChannels> delayed{};
-    Work peakDb{}, power{}, reduction1{}, gain1{}, stage1Power{}, smoothedPower{}, levelDb{}, staticDb{},
-        reduction2{}, gain2{}, staticGain{}, mixValues{}, driven{};
+    // The stretches in flight, used in turn.
+    std::array<Stretch, stretchCount> stretches{};
+    std::size_t nextStretch = 0;
 };
 
 } // namespace eng::vocal

@@ -1,12 +1,14 @@
 #include "DeEsser.h"
 
+#include "common/dsp/FastMath.h"
+#include "common/dsp/Lanes.h"
 #include "sorvel/engine/FilterDesign.h"
 #include "sorvel/engine/Latency.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace eng::vocal
 {
@@ -20,8 +22,6 @@ constexpr float dbPerUnit = 1.2f;
 // G = 10^(-1.3 r / 20) = 2^(r * octavesPerReductionDb).
 constexpr float upperBandFactor = 1.3f;
 constexpr float octavesPerReductionDb = -upperBandFactor / 20.0f * 3.32192809489f;
-// 10 log10(x) = dbPerOctave * log2(x).
-constexpr float dbPerOctave = 3.01029995664f;
 
 constexpr float gateFloorDb = -66.0f;
 constexpr float gateWidthDb = 12.0f;
@@ -40,39 +40,31 @@ constexpr unsigned analysisEvery = 32; // control updates
 // would otherwise leave it a few ulps short for ever.
 constexpr float glideSnapOctaves = 1e-6f;
 
-// log2 of a positive normal float, to float precision; branch-free so that loops over a chunk
-// vectorise (the library's log is a call per sample). The mantissa is taken to
-// [sqrt(1/2), sqrt(2)) and log2(m) = 2 / ln 2 x atanh((m - 1) / (m + 1)) by its series.
-inline float log2Positive(float x) noexcept
-{
-    constexpr std::int32_t sqrtHalfBits = 0x3f3504f3;
-    std::uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    const std::int32_t offset = static_cast<std::int32_t>(bits) - sqrtHalfBits;
-    const std::int32_t exponent = offset >> 23;
-    bits = static_cast<std::uint32_t>((offset & 0x7fffff) + sqrtHalfBits);
-    float m;
-    std::memcpy(&m, &bits, sizeof m);
-    const float t = (m - 1.0f) / (m + 1.0f), t2 = t * t;
-    return static_cast<float>(exponent) +
-           t * (2.8853900818f +
-                t2 * (0.9617966939f + t2 * (0.5770780164f + t2 * (0.4121985831f + t2 * 0.3205988979f))));
-}
+using sv::Double2;
+using sv::Float4;
+using sv::splat4;
 
-// 2^x for x <= 0 (clamped to [-126, 0]), within 1e-7 relative; branch-free like log2Positive.
-inline float exp2NonPositive(float x) noexcept
+// Rows of four lanes, sample by sample, into four arrays, lane by lane: 4 x 4 blocks through the
+// vector registers, the rest one by one.
+inline void transpose(const float (*rows)[4], float* const* lanes, int n) noexcept
 {
-    x = std::min(std::max(x, -126.0f), 0.0f);
-    const int whole = static_cast<int>(x - 0.5f); // rounds to nearest for x <= 0
-    const float f = (x - static_cast<float>(whole)) * 0.69314718056f;
-    // e^f by its Taylor series to f^7 (|f| <= ln 2 / 2).
-    float p = 1.0f / 5040.0f;
-    for (const float c : {1.0f / 720.0f, 1.0f / 120.0f, 1.0f / 24.0f, 1.0f / 6.0f, 0.5f, 1.0f, 1.0f})
-        p = c + f * p;
-    const auto bits = static_cast<std::uint32_t>(whole + 127) << 23;
-    float scale;
-    std::memcpy(&scale, &bits, sizeof scale);
-    return p * scale;
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+    {
+        const Float4 r0 = sv::loadLanes<Float4>(rows[i]), r1 = sv::loadLanes<Float4>(rows[i + 1]);
+        const Float4 r2 = sv::loadLanes<Float4>(rows[i + 2]), r3 = sv::loadLanes<Float4>(rows[i + 3]);
+        const Float4 t0 = __builtin_shufflevector(r0, r1, 0, 4, 1, 5);
+        const Float4 t1 = __builtin_shufflevector(r0, r1, 2, 6, 3, 7);
+        const Float4 t2 = __builtin_shufflevector(r2, r3, 0, 4, 1, 5);
+        const Float4 t3 = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
+        sv::storeLanes(lanes[0] + i, Float4(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)));
+        sv::storeLanes(lanes[1] + i, Float4(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)));
+        sv::storeLanes(lanes[2] + i, Float4(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)));
+        sv::storeLanes(lanes[3] + i, Float4(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)));
+    }
+    for (; i < n; ++i)
+        for (int k = 0; k < 4; ++k)
+            lanes[k][i] = rows[i][k];
 }
 
 // One step of a power or level follower: attack coefficient while the input is above the
@@ -99,8 +91,9 @@ void DeEsser::prepare(double rate, int channelCount)
     numChannels = std::clamp(channelCount, 1, 2);
     lookahead = deEssLookaheadSamples(sampleRate);
 
+    // Long enough for the look-ahead plus one whole chunk written before it is read.
     int lineLength = 1;
-    while (lineLength < lookahead + 6)
+    while (lineLength < lookahead + controlInterval)
         lineLength *= 2;
     for (auto& line : lines)
         line.assign(static_cast<size_t>(lineLength), 0.0f);
@@ -115,8 +108,9 @@ void DeEsser::prepare(double rate, int channelCount)
     secondsPerSample = 1.0 / sampleRate;
 
     const double analysisHz = std::min(4000.0, 0.45 * sampleRate);
-    sv::setHighPass(analysisHighPass1, sampleRate, analysisHz, sqrtHalf);
-    sv::setHighPass(analysisHighPass2, sampleRate, analysisHz, sqrtHalf);
+    sv::Biquad analysisHighPass;
+    sv::setHighPass(analysisHighPass, sampleRate, analysisHz, sqrtHalf);
+    setLane(FilterLanes::analysis, analysisHighPass);
     for (int k = 0; k < bankSize; ++k)
     {
         const auto i = static_cast<size_t>(k);
@@ -149,27 +143,30 @@ void DeEsser::prepare(double rate, int channelCount)
     resetMeters();
 }
 
+float DeEsser::kneeShutRatioFor(float kneeLowDb) noexcept
+{
+    // 0.01 dB under the knee's corner: far beyond the error of the logarithms.
+    return static_cast<float>(std::pow(10.0, (kneeLowDb - 0.01) / 10.0));
+}
+
 void DeEsser::deriveCharacterValues() noexcept
 {
     release = releaseCoefficient(current.releaseMs, sampleRate);
     kneeLowDb = current.thresholdDb - 0.5f * current.kneeDb;
     kneeInvWidth = 1.0f / std::max(current.kneeDb, 0.5f);
+    kneeShutRatio = kneeShutRatioFor(kneeLowDb);
 }
 
 void DeEsser::clearFiltersAndFollowers() noexcept
 {
-    crossover.s1First.fill(0.0f);
-    crossover.s2First.fill(0.0f);
-    crossover.s1Second.fill(0.0f);
-    crossover.s2Second.fill(0.0f);
-    sidechain1.clear();
-    sidechain2.clear();
-    analysisHighPass1.clear();
-    analysisHighPass2.clear();
+    filters.s1First.fill(0.0f);
+    filters.s2First.fill(0.0f);
+    filters.s1Second.fill(0.0f);
+    filters.s2Second.fill(0.0f);
     bank.s1.fill(0.0);
     bank.s2.fill(0.0);
-    upperPower = fullPower = reductionDb = 0.0f;
-    analysisPower = analysisFullPower = 0.0f;
+    powers.fill(0.0f);
+    reductionDb = 0.0f;
 }
 
 void DeEsser::set(float amount, int character, float freqHz) noexcept
@@ -208,25 +205,9 @@ void DeEsser::updateSplit(bool force) noexcept
     sv::setLowPass(lowPass, sampleRate, designHz, sqrtHalf);
     sv::setHighPass(highPass, sampleRate, designHz, sqrtHalf);
     // Coefficients only: the running states carry on under the new design.
-    const auto take = [](sv::Biquad& dst, const sv::Biquad& src)
-    {
-        dst.b0 = src.b0;
-        dst.b1 = src.b1;
-        dst.b2 = src.b2;
-        dst.a1 = src.a1;
-        dst.a2 = src.a2;
-    };
-    for (size_t lane = 0; lane < Crossover::lanes; ++lane)
-    {
-        const sv::Biquad& section = lane % 2 == 0 ? lowPass : highPass;
-        crossover.b0[lane] = section.b0;
-        crossover.b1[lane] = section.b1;
-        crossover.b2[lane] = section.b2;
-        crossover.a1[lane] = section.a1;
-        crossover.a2[lane] = section.a2;
-    }
-    take(sidechain1, highPass);
-    take(sidechain2, highPass);
+    for (size_t lane = 0; lane < 4; ++lane)
+        setLane(lane, lane % 2 == 0 ? lowPass : highPass);
+    setLane(FilterLanes::sidechain, highPass);
     lastSplitHz = split;
 }
 
@@ -250,12 +231,25 @@ void DeEsser::resetMeters() noexcept
     essFlag = false;
 }
 
+void DeEsser::setLane(size_t lane, const sv::Biquad& section) noexcept
+{
+    filters.b0[lane] = section.b0;
+    filters.b1[lane] = section.b1;
+    filters.b2[lane] = section.b2;
+    filters.a1[lane] = section.a1;
+    filters.a2[lane] = section.a2;
+}
+
 void DeEsser::controlUpdate() noexcept
 {
+    const tune::DeEssChar before = current;
     current.thresholdDb = target.thresholdDb + charGlide * (current.thresholdDb - target.thresholdDb);
     current.kneeDb = target.kneeDb + charGlide * (current.kneeDb - target.kneeDb);
     current.releaseMs = target.releaseMs + charGlide * (current.releaseMs - target.releaseMs);
-    deriveCharacterValues();
+    // The release costs an exponential: only when the character glided.
+    if (current.thresholdDb != before.thresholdDb || current.kneeDb != before.kneeDb ||
+        current.releaseMs != before.releaseMs)
+        deriveCharacterValues();
 
     ++controlCount;
     if (autoMode && openSeconds > analysisWaitSeconds && controlCount % analysisEvery == 0)
@@ -263,7 +257,12 @@ void DeEsser::controlUpdate() noexcept
 
     if (essHz != targetHz)
     {
-        const float targetOctaves = std::log2(targetHz);
+        // The target's octaves are kept while the target stays.
+        if (targetHz != octavesOf)
+        {
+            octavesOf = targetHz;
+            targetOctaves = std::log2(targetHz);
+        }
         const float offset = freqGlide * (std::log2(essHz) - targetOctaves);
         essHz = std::abs(offset) < glideSnapOctaves ? targetHz : std::exp2(targetOctaves + offset);
     }
@@ -317,7 +316,12 @@ void DeEsser::process(float* const* channels, int n, float* detectionTrace, floa
         // wherever the piece boundaries fall.
         if (ramp.isMoving() && ramp.getTarget() <= 0.0f)
             chunk = std::min(chunk, ramp.getRemaining());
-        processChunk(channels, done, chunk, detectionTrace, listen);
+        // A whole chunk has a length known when compiling, so its loops need no remainders.
+        if (chunk == controlInterval)
+            processChunk(channels, done, std::integral_constant<int, controlInterval>{}, detectionTrace,
+                         listen);
+        else
+            processChunk(channels, done, chunk, detectionTrace, listen);
         samplesToControl -= chunk;
         done += chunk;
     }
@@ -344,17 +348,19 @@ void DeEsser::delayOnly(float* const* channels, int start, int n, float* detecti
         std::fill(detectionTrace + start, detectionTrace + start + n, 0.0f);
 }
 
-void DeEsser::processChunk(float* const* channels, int start, int n, float* detectionTrace,
+template <typename Length>
+void DeEsser::processChunk(float* const* channels, int start, Length n, float* detectionTrace,
                            float* const* listen) noexcept
 {
     // n <= controlInterval: a chunk never crosses a control update.
     float mono[controlInterval];
-    float upper[controlInterval];
-    float full[controlInterval];
+    float delayed[2][controlInterval];
+    float low[2][controlInterval];
+    float high[2][controlInterval];
+    float followed[followerCount][controlInterval];
     float detection[controlInterval];
     float gain[controlInterval];
     float rampValue[controlInterval];
-    float high[2][controlInterval];
 
     if (numChannels == 2)
     {
@@ -368,101 +374,297 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
         std::copy(channels[0] + start, channels[0] + start + n, mono);
     }
 
-    // Sidechain: the ess band above the split, and both powers followed.
+    // The look-ahead: the chunk goes into the lines first, then the delayed chunk comes out, each
+    // in at most two runs around the end of the ring. A mono module's right lanes get silence.
     {
-        sv::Biquad hp1 = sidechain1, hp2 = sidechain2;
-        float u = upperPower, v = fullPower;
-        const float attack = followerAttack, rel = release;
-        for (int i = 0; i < n; ++i)
+        const auto count = static_cast<size_t>(n);
+        const auto length = static_cast<size_t>(lineMask + 1);
+        const auto writeAt = static_cast<size_t>(writePos);
+        const auto readAt = static_cast<size_t>((writePos - lookahead) & lineMask);
+        const size_t firstWrite = std::min(count, length - writeAt);
+        const size_t firstRead = std::min(count, length - readAt);
+        for (size_t c = 0; c < 2; ++c)
+        {
+            float* y = delayed[c];
+            if (c >= static_cast<size_t>(numChannels))
+            {
+                std::fill_n(y, count, 0.0f);
+                continue;
+            }
+            float* line = lines[c].data();
+            const float* x = channels[c] + start;
+            std::copy_n(x, firstWrite, line + writeAt);
+            std::copy_n(x + firstWrite, count - firstWrite, line);
+            std::copy_n(line + readAt, firstRead, y);
+            std::copy_n(line, count - firstRead, y + firstRead);
+        }
+    }
+
+    float crossed[controlInterval][4];
+    float powered[controlInterval][4];
+    // Every single-precision filter and every power follower, one sample through all lanes at a
+    // time: the crossover's four lanes in one vector, the four followers in another, and the
+    // sidechain and analysis high-passes in a third, their first sections beside their second
+    // ones: a second section takes the first section's output one step later, so each step runs
+    // both on successive samples. The analysis lanes run in every mode but only keep their states
+    // in Auto.
+    {
+        constexpr size_t sc = FilterLanes::sidechain, an = FilterLanes::analysis;
+        FilterLanes& fl = filters;
+        const Float4 xb0 = sv::loadLanes<Float4>(&fl.b0[0]), xb1 = sv::loadLanes<Float4>(&fl.b1[0]);
+        const Float4 xb2 = sv::loadLanes<Float4>(&fl.b2[0]), xa1 = sv::loadLanes<Float4>(&fl.a1[0]);
+        const Float4 xa2 = sv::loadLanes<Float4>(&fl.a2[0]);
+        Float4 x1a = sv::loadLanes<Float4>(&fl.s1First[0]), x2a = sv::loadLanes<Float4>(&fl.s2First[0]);
+        Float4 x1b = sv::loadLanes<Float4>(&fl.s1Second[0]), x2b = sv::loadLanes<Float4>(&fl.s2Second[0]);
+        const auto crossStep = [&](int i)
+        {
+            const float dl = delayed[0][i], dr = delayed[1][i];
+            const Float4 in = {dl, dl, dr, dr};
+            const Float4 y = xb0 * in + x1a;
+            x1a = xb1 * in - xa1 * y + x2a;
+            x2a = xb2 * in - xa2 * y;
+            const Float4 out = xb0 * y + x1b;
+            x1b = xb1 * y - xa1 * out + x2b;
+            x2b = xb2 * y - xa2 * out;
+            sv::storeLanes(crossed[i], out);
+        };
+
+        // Lanes: sidechain first, analysis first, sidechain second, analysis second.
+        const Float4 hb0 = {fl.b0[sc], fl.b0[an], fl.b0[sc], fl.b0[an]};
+        const Float4 hb1 = {fl.b1[sc], fl.b1[an], fl.b1[sc], fl.b1[an]};
+        const Float4 hb2 = {fl.b2[sc], fl.b2[an], fl.b2[sc], fl.b2[an]};
+        const Float4 ha1 = {fl.a1[sc], fl.a1[an], fl.a1[sc], fl.a1[an]};
+        const Float4 ha2 = {fl.a2[sc], fl.a2[an], fl.a2[sc], fl.a2[an]};
+        Float4 h1 = {fl.s1First[sc], fl.s1First[an], fl.s1Second[sc], fl.s1Second[an]};
+        Float4 h2 = {fl.s2First[sc], fl.s2First[an], fl.s2Second[sc], fl.s2Second[an]};
+        const auto highStep = [&](Float4 in)
+        {
+            const Float4 y = hb0 * in + h1;
+            h1 = hb1 * in - ha1 * y + h2;
+            h2 = hb2 * in - ha2 * y;
+            return y;
+        };
+
+        Float4 p = sv::loadLanes<Float4>(powers.data());
+        const Float4 attack = splat4(followerAttack), rel = splat4(release);
+        // h, a: the sidechain's and the analysis' high-passed sample i.
+        const auto followStep = [&](int i, float h, float a)
         {
             const float s = mono[i];
-            const float h = hp2.process(hp1.process(s));
-            const float hh = h * h, ss = s * s;
-            u = follow(u, hh, attack, rel);
-            v = follow(v, ss, attack, rel);
-            upper[i] = u;
-            full[i] = v;
+            const Float4 level = {h, s, a, s};
+            const Float4 square = level * level;
+            p = square + (square > p ? attack : rel) * (p - square);
+            sv::storeLanes(powered[i], p);
+        };
+
+        // The first step: the second sections have nothing to take yet and keep their states.
+        crossStep(0);
+        Float4 first;
+        {
+            const Float4 h1Before = h1, h2Before = h2;
+            first = highStep(Float4{mono[0], mono[0], 0.0f, 0.0f});
+            h1 = __builtin_shufflevector(h1, h1Before, 0, 1, 6, 7);
+            h2 = __builtin_shufflevector(h2, h2Before, 0, 1, 6, 7);
         }
-        sidechain1 = hp1;
-        sidechain2 = hp2;
-        upperPower = u;
-        fullPower = v;
+        for (int i = 1; i < n; ++i)
+        {
+            crossStep(i);
+            const Float4 y = highStep(Float4{mono[i], mono[i], first[0], first[1]});
+            followStep(i - 1, y[2], y[3]);
+            first = y;
+        }
+        // The last step: only the second sections move.
+        {
+            const Float4 h1Before = h1, h2Before = h2;
+            const Float4 y = highStep(Float4{0.0f, 0.0f, first[0], first[1]});
+            h1 = __builtin_shufflevector(h1Before, h1, 0, 1, 6, 7);
+            h2 = __builtin_shufflevector(h2Before, h2, 0, 1, 6, 7);
+            followStep(n - 1, y[2], y[3]);
+        }
+
+        // Sample by sample the lanes sit side by side; the loops after want them lane by lane.
+        float* crossedLanes[4] = {low[0], high[0], low[1], high[1]};
+        float* poweredLanes[4] = {followed[0], followed[1], followed[2], followed[3]};
+        transpose(crossed, crossedLanes, n);
+        transpose(powered, poweredLanes, n);
+        sv::storeLanes(&fl.s1First[0], x1a);
+        sv::storeLanes(&fl.s2First[0], x2a);
+        sv::storeLanes(&fl.s1Second[0], x1b);
+        sv::storeLanes(&fl.s2Second[0], x2b);
+        fl.s1First[sc] = h1[0];
+        fl.s2First[sc] = h2[0];
+        fl.s1Second[sc] = h1[2];
+        fl.s2Second[sc] = h2[2];
+        powers[upperFollower] = p[static_cast<int>(upperFollower)];
+        powers[fullFollower] = p[static_cast<int>(fullFollower)];
+        if (autoMode)
+        {
+            fl.s1First[an] = h1[1];
+            fl.s2First[an] = h2[1];
+            fl.s1Second[an] = h1[3];
+            fl.s2Second[an] = h2[3];
+            powers[analysisFollower] = p[static_cast<int>(analysisFollower)];
+            powers[analysisFullFollower] = p[static_cast<int>(analysisFullFollower)];
+        }
     }
 
     // Detection: smoothstep of the knee (upper band over full band) times smoothstep of the gate.
-    for (int i = 0; i < n; ++i)
+    // Short separate loops: fused, the compiler turns the floors and clamps into compare-and-mask
+    // sequences that cost twice as much. A sample whose upper band is under the gate floor for
+    // certain, or under the knee relative to the full band for certain (powers compared, no
+    // logarithm), detects exactly 0; a chunk of such samples (most of them between esses) needs
+    // no logarithm, knee or gate at all.
+    bool detects = true;
     {
-        const float upperDb = dbPerOctave * log2Positive(std::max(upper[i], 1e-20f));
-        const float fullDb = dbPerOctave * log2Positive(std::max(full[i], 1e-20f));
-        const float k = clampFloat((upperDb - fullDb - kneeLowDb) * kneeInvWidth, 0.0f, 1.0f);
-        const float g = clampFloat((upperDb - gateFloorDb) * (1.0f / gateWidthDb), 0.0f, 1.0f);
-        detection[i] = g * g * (3.0f - 2.0f * g) * k * k * (3.0f - 2.0f * k);
-    }
-
-    // Reduction: fast attack, the character's release. In Auto mode it runs inside the analysis
-    // loop, where the band-passes leave room for its serial chain.
-    float r = reductionDb, peak = peakReductionDb;
-    bool ess = essFlag;
-    const float reductionAtt = reductionAttack, rel = release, scale = amountDb;
-    const auto reduce = [&](int i)
-    {
-        r = follow(r, detection[i] * scale, reductionAtt, rel);
-        peak = std::max(peak, r);
-        ess |= detection[i] > 0.5f;
-        gain[i] = r;
-    };
-
-    if (autoMode)
-    {
-        sv::Biquad hp1 = analysisHighPass1, hp2 = analysisHighPass2;
-        float ua = analysisPower, va = analysisFullPower;
-        const float attack = followerAttack;
-        const double averaging = bankAveraging;
-        double open = openSeconds;
+        float* upperDb = followed[upperFollower];
+        float* fullDb = followed[fullFollower];
         for (int i = 0; i < n; ++i)
+            upperDb[i] = std::max(upperDb[i], 1e-20f);
+        for (int i = 0; i < n; ++i)
+            fullDb[i] = std::max(fullDb[i], 1e-20f);
+        int detecting = 0; // counted rather than searched, so that the loop vectorises
+        for (int i = 0; i < n; ++i)
+            detecting += !((upperDb[i] <= shutBelowPower) | (upperDb[i] <= fullDb[i] * kneeShutRatio));
+        detects = detecting > 0;
+        if (!detects)
+            std::fill_n(detection, n, 0.0f);
+        else
         {
-            reduce(i);
-
-            const float s = mono[i];
-            const float a = hp2.process(hp1.process(s));
-            ua = follow(ua, a * a, attack, rel);
-            va = follow(va, s * s, attack, rel);
-
-            // The band-passes always run so their states stay current; energies only grow while
-            // the gate is open.
-            const double x = s;
-            std::array<double, bankSize> y;
-            for (size_t k = 0; k < bankSize; ++k)
+            float gate[controlInterval], knee[controlInterval];
+            for (int i = 0; i < n; ++i)
             {
-                y[k] = bank.b0[k] * x + bank.s1[k];
-                bank.s1[k] = bank.b1[k] * x - bank.a1[k] * y[k] + bank.s2[k];
-                bank.s2[k] = bank.b2[k] * x - bank.a2[k] * y[k];
+                upperDb[i] = sv::fastPowerToDb(upperDb[i]);
+                fullDb[i] = sv::fastPowerToDb(fullDb[i]);
             }
-            if (ua > analysisFloor && ua > analysisRatio * va)
+            for (int i = 0; i < n; ++i)
             {
-                for (size_t k = 0; k < bankSize; ++k)
-                    bank.energy[k] += averaging * (y[k] * y[k] - bank.energy[k]);
-                open += secondsPerSample;
+                gate[i] = clampFloat((upperDb[i] - gateFloorDb) * (1.0f / gateWidthDb), 0.0f, 1.0f);
+                knee[i] = clampFloat((upperDb[i] - fullDb[i] - kneeLowDb) * kneeInvWidth, 0.0f, 1.0f);
+            }
+            for (int i = 0; i < n; ++i)
+            {
+                const float g = gate[i], k = knee[i];
+                detection[i] = g * g * (3.0f - 2.0f * g) * k * k * (3.0f - 2.0f * k);
             }
         }
-        analysisHighPass1 = hp1;
-        analysisHighPass2 = hp2;
-        analysisPower = ua;
-        analysisFullPower = va;
-        openSeconds = open;
     }
-    else
+
+    // Reduction: fast attack, the character's release. Its serial chain runs in one loop with the
+    // Auto search's band-passes, which always run so that their states stay current: the two
+    // overlap. The bank's energies then grow over the samples where the analysis gate was open;
+    // when it stays shut for the whole chunk (most of the time) the band outputs are not kept.
+    float r = reductionDb, peak = peakReductionDb;
     {
-        for (int i = 0; i < n; ++i)
-            reduce(i);
+        const float reductionAtt = reductionAttack, rel = release, scale = amountDb;
+        const bool releasing = !detects && r >= 0.0f;
+        // Without a detection the follower only releases (towards an input of exactly 0, from a
+        // reduction that is never below 0): rel r, exactly what the full step gives.
+        const auto reduce = [&](int i, auto detecting)
+        {
+            if constexpr (decltype(detecting)::value)
+                r = follow(r, detection[i] * scale, reductionAtt, rel);
+            else
+                r = rel * r;
+            peak = std::max(peak, r);
+            gain[i] = r;
+        };
+        if (autoMode)
+        {
+            const float* ua = followed[analysisFollower];
+            const float* va = followed[analysisFullFollower];
+            int gateOpen[controlInterval];
+            int opened = 0;
+            for (int i = 0; i < n; ++i)
+                gateOpen[i] = (ua[i] > analysisFloor) & (ua[i] > analysisRatio * va[i]);
+            for (int i = 0; i < n; ++i)
+                opened += gateOpen[i];
+
+            constexpr int pairs = static_cast<int>(Bank::lanes / 2);
+            Double2 bankOut[controlInterval][pairs];
+            const Bank& bk = bank;
+            Double2 s1[pairs], s2[pairs];
+            for (int j = 0; j < pairs; ++j)
+            {
+                s1[j] = sv::loadLanes<Double2>(&bk.s1[2 * static_cast<size_t>(j)]);
+                s2[j] = sv::loadLanes<Double2>(&bk.s2[2 * static_cast<size_t>(j)]);
+            }
+            const auto run = [&](auto keepOutputs, auto detecting)
+            {
+                for (int i = 0; i < n; ++i)
+                {
+                    reduce(i, detecting);
+
+                    const double xs = mono[i];
+                    const Double2 x = {xs, xs};
+                    for (int j = 0; j < pairs; ++j)
+                    {
+                        const auto k = 2 * static_cast<size_t>(j);
+                        const Double2 y = sv::loadLanes<Double2>(&bk.b0[k]) * x + s1[j];
+                        s1[j] = sv::loadLanes<Double2>(&bk.b1[k]) * x -
+                                sv::loadLanes<Double2>(&bk.a1[k]) * y + s2[j];
+                        s2[j] = sv::loadLanes<Double2>(&bk.b2[k]) * x - sv::loadLanes<Double2>(&bk.a2[k]) * y;
+                        if constexpr (decltype(keepOutputs)::value)
+                            bankOut[i][j] = y;
+                    }
+                }
+            };
+            const auto runDetecting = [&](auto keepOutputs)
+            {
+                if (releasing)
+                    run(keepOutputs, std::false_type{});
+                else
+                    run(keepOutputs, std::true_type{});
+            };
+            if (opened > 0)
+                runDetecting(std::true_type{});
+            else
+                runDetecting(std::false_type{});
+            for (int j = 0; j < pairs; ++j)
+            {
+                sv::storeLanes(&bank.s1[2 * static_cast<size_t>(j)], s1[j]);
+                sv::storeLanes(&bank.s2[2 * static_cast<size_t>(j)], s2[j]);
+            }
+
+            const Double2 averaging = {bankAveraging, bankAveraging};
+            double open = openSeconds;
+            Double2 energy[pairs];
+            for (int j = 0; j < pairs; ++j)
+                energy[j] = sv::loadLanes<Double2>(&bank.energy[2 * static_cast<size_t>(j)]);
+            for (int i = 0; i < n && opened > 0; ++i)
+            {
+                if (gateOpen[i] != 0)
+                {
+                    for (int j = 0; j < pairs; ++j)
+                    {
+                        const Double2 y = bankOut[i][j];
+                        energy[j] += averaging * (y * y - energy[j]);
+                    }
+                    open += secondsPerSample;
+                }
+            }
+            for (int j = 0; j < pairs; ++j)
+                sv::storeLanes(&bank.energy[2 * static_cast<size_t>(j)], energy[j]);
+            openSeconds = open;
+        }
+        else if (releasing)
+            for (int i = 0; i < n; ++i)
+                reduce(i, std::false_type{});
+        else
+            for (int i = 0; i < n; ++i)
+                reduce(i, std::true_type{});
+        reductionDb = r;
+        peakReductionDb = peak;
     }
-    reductionDb = r;
-    peakReductionDb = peak;
-    essFlag = ess;
+    {
+        int esses = 0;
+        for (int i = 0; i < n; ++i)
+            esses += detection[i] > 0.5f;
+        essFlag = essFlag || esses > 0;
+    }
 
     // Upper-band gain 10^(-1.3 r / 20).
     for (int i = 0; i < n; ++i)
-        gain[i] = exp2NonPositive(gain[i] * octavesPerReductionDb);
+        gain[i] = sv::fastExp2(gain[i] * octavesPerReductionDb);
 
     if (ramp.isMoving())
     {
@@ -476,49 +678,6 @@ void DeEsser::processChunk(float* const* channels, int start, int n, float* dete
     if (detectionTrace != nullptr)
         for (int i = 0; i < n; ++i)
             detectionTrace[start + i] = detection[i] * rampValue[i];
-
-    // The delayed channels through the crossover, all four lanes at once. A mono module feeds the
-    // right lanes silence.
-    float delayed[2][controlInterval];
-    float low[2][controlInterval];
-    {
-        Crossover xo = crossover;
-        const int lineLength = lineMask + 1;
-        const int read = writePos + lineLength - lookahead;
-        float* lineLeft = lines[0].data();
-        float* lineRight = lines[1].data();
-        const float* left = channels[0] + start;
-        const float* right = numChannels == 2 ? channels[1] + start : nullptr;
-        for (int i = 0; i < n; ++i)
-        {
-            lineLeft[(writePos + i) & lineMask] = left[i];
-            const float dl = lineLeft[(read + i) & lineMask];
-            float dr = 0.0f;
-            if (right != nullptr)
-            {
-                lineRight[(writePos + i) & lineMask] = right[i];
-                dr = lineRight[(read + i) & lineMask];
-            }
-            const float in[Crossover::lanes] = {dl, dl, dr, dr};
-            float out[Crossover::lanes];
-            for (size_t k = 0; k < Crossover::lanes; ++k)
-            {
-                const float y = xo.b0[k] * in[k] + xo.s1First[k];
-                xo.s1First[k] = xo.b1[k] * in[k] - xo.a1[k] * y + xo.s2First[k];
-                xo.s2First[k] = xo.b2[k] * in[k] - xo.a2[k] * y;
-                out[k] = xo.b0[k] * y + xo.s1Second[k];
-                xo.s1Second[k] = xo.b1[k] * y - xo.a1[k] * out[k] + xo.s2Second[k];
-                xo.s2Second[k] = xo.b2[k] * y - xo.a2[k] * out[k];
-            }
-            delayed[0][i] = dl;
-            delayed[1][i] = dr;
-            low[0][i] = out[0];
-            high[0][i] = out[1];
-            low[1][i] = out[2];
-            high[1][i] = out[3];
-        }
-        crossover = xo;
-    }
 
     for (int c = 0; c < numChannels; ++c)
     {

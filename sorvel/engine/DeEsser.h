@@ -24,6 +24,12 @@ public:
     static constexpr float autoBelowHz = 2950.0f;
     static constexpr float initialEssHz = 6500.0f;
     static constexpr float splitRatio = 0.65f;
+    // An upper-band power at or below this is more than 0.01 dB under the -66 dB gate floor, far
+    // beyond the error of the logarithm: the gate is shut there without working the level out.
+    static constexpr float shutBelowPower = 2.5e-7f;
+    // An upper-band power at or below the full band's times this ratio is under a knee whose
+    // corner is kneeLowDb (dB of upper over full band), again with 0.01 dB to spare.
+    static float kneeShutRatioFor(float kneeLowDb) noexcept;
 
     // Sizes the look-ahead lines, derives every coefficient, designs the analysis bank and clears
     // all state: ess frequency 6500 Hz, no split designed, character "Mid", switched off.
@@ -65,34 +71,54 @@ public:
     double getAnalysisSeconds() const noexcept { return openSeconds; }
 
 private:
-    // The Linkwitz-Riley crossover of both channels as four lanes (left low, left high, right
-    // low, right high), each two identical cookbook sections in single precision, transposed
-    // direct form II. Laid out per coefficient so that one sample through all four lanes
-    // vectorises.
-    struct Crossover
+    // The module's single-precision filters as eight lanes, each two identical cookbook sections
+    // in transposed direct form II: the Linkwitz-Riley crossover of both channels (left low, left
+    // high, right low, right high), the sidechain's high-pass at the split, the analysis high-pass
+    // of the Auto search, and two silent lanes. Laid out per coefficient so that one sample
+    // through all eight lanes vectorises.
+    struct FilterLanes
     {
-        static constexpr int lanes = 4;
-        std::array<float, lanes> b0{}, b1{}, b2{}, a1{}, a2{};
-        std::array<float, lanes> s1First{}, s2First{}, s1Second{}, s2Second{};
+        static constexpr size_t count = 8;
+        static constexpr size_t sidechain = 4;
+        static constexpr size_t analysis = 5;
+        alignas(16) std::array<float, count> b0{}, b1{}, b2{}, a1{}, a2{};
+        alignas(16) std::array<float, count> s1First{}, s2First{}, s1Second{}, s2Second{};
+    };
+
+    // The four power followers, as lanes in the same way: upper band, full band, and the analysis
+    // gate's band and full band.
+    enum Follower : size_t
+    {
+        upperFollower,
+        fullFollower,
+        analysisFollower,
+        analysisFullFollower,
+        followerCount
     };
 
     // The Auto search's nine constant-peak band-passes, laid out per coefficient so that one
     // sample through all nine vectorises. Double precision: their levels are compared in dB.
     struct Bank
     {
-        std::array<double, bankSize> b0{}, b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
-        std::array<double, bankSize> energy{};
+        // One silent lane more than the bank has, so that the lanes fill whole two-double vectors.
+        static constexpr size_t lanes = bankSize + 1;
+        alignas(16) std::array<double, lanes> b0{}, b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
+        alignas(16) std::array<double, lanes> energy{};
         std::array<double, bankSize> centreHz{};
     };
 
     void controlUpdate() noexcept;
+    // Coefficients of one filter lane (both its sections) from a designed section.
+    void setLane(size_t lane, const sv::Biquad& section) noexcept;
     // Release coefficient and knee terms from the current character values.
     void deriveCharacterValues() noexcept;
     void analyse() noexcept;
     void clearFiltersAndFollowers() noexcept;
     void delayOnly(float* const* channels, int start, int n, float* detectionTrace,
                    float* const* listen) noexcept;
-    void processChunk(float* const* channels, int start, int n, float* detectionTrace,
+    // Length: int, or std::integral_constant for a whole chunk.
+    template <typename Length>
+    void processChunk(float* const* channels, int start, Length n, float* detectionTrace,
                       float* const* listen) noexcept;
 
     double sampleRate = 48000.0;
@@ -104,21 +130,20 @@ private:
     int lineMask = 0;
     int writePos = 0;
 
-    Crossover crossover;
-    sv::Biquad sidechain1, sidechain2;
+    FilterLanes filters;
     float lastSplitHz = -1.0f;
 
     float essHz = initialEssHz;
     float targetHz = initialEssHz;
+    float octavesOf = -1.0f, targetOctaves = 0.0f; // log2(octavesOf), kept for the glide
     bool autoMode = true;
 
     std::array<tune::DeEssChar, 3> chars = tune::deessChars;
     tune::DeEssChar current = tune::deessChars[1];
     tune::DeEssChar target = tune::deessChars[1];
 
-    // Followers: upper-band power, full-band power, reduction in dB.
-    float upperPower = 0.0f;
-    float fullPower = 0.0f;
+    // Followers: the powers (see Follower) and the reduction in dB.
+    std::array<float, followerCount> powers{};
     float reductionDb = 0.0f;
     float peakReductionDb = 0.0f;
     bool essFlag = false;
@@ -131,15 +156,14 @@ private:
     // Knee corner (T - W/2) and 1 / max(W, 0.5), refreshed at control rate.
     float kneeLowDb = 0.0f;
     float kneeInvWidth = 0.0f;
+    // An upper-band power at or below the full band's times this is under the knee for certain.
+    float kneeShutRatio = 0.0f;
 
     Ramp ramp;
     float amountDb = 0.0f;
     bool initialised = false;
 
     // Auto search.
-    sv::Biquad analysisHighPass1, analysisHighPass2;
-    float analysisPower = 0.0f;
-    float analysisFullPower = 0.0f;
     Bank bank;
     double bankAveraging = 0.0;
     double openSeconds = 0.0;

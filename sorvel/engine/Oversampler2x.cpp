@@ -1,6 +1,7 @@
 #include "Oversampler2x.h"
 
 #include "Latency.h"
+#include "common/dsp/Lanes.h"
 
 #include <algorithm>
 #include <cassert>
@@ -16,50 +17,14 @@ static_assert(Oversampler2x::roundTripSamples == eng::vocal::oversamplerRoundTri
 namespace
 {
 
-#if defined(__GNUC__) || defined(__clang__)
-typedef float Float4 __attribute__((vector_size(16)));
-
 inline Float4 load4(const float* p) noexcept
 {
-    Float4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+    return loadLanes<Float4>(p);
 }
 inline void store4(float* p, Float4 v) noexcept
 {
-    std::memcpy(p, &v, sizeof v);
+    storeLanes(p, v);
 }
-inline Float4 splat4(float x) noexcept
-{
-    return Float4{x, x, x, x};
-}
-#else
-struct Float4
-{
-    float v[4];
-    Float4 operator+(Float4 o) const noexcept
-    {
-        return {{v[0] + o.v[0], v[1] + o.v[1], v[2] + o.v[2], v[3] + o.v[3]}};
-    }
-    Float4 operator*(Float4 o) const noexcept
-    {
-        return {{v[0] * o.v[0], v[1] * o.v[1], v[2] * o.v[2], v[3] * o.v[3]}};
-    }
-    Float4& operator+=(Float4 o) noexcept { return *this = *this + o; }
-};
-inline Float4 load4(const float* p) noexcept
-{
-    return {{p[0], p[1], p[2], p[3]}};
-}
-inline void store4(float* p, Float4 v) noexcept
-{
-    std::memcpy(p, v.v, sizeof v.v);
-}
-inline Float4 splat4(float x) noexcept
-{
-    return {{x, x, x, x}};
-}
-#endif
 
 constexpr int span = 2 * Oversampler2x::foldedTaps - 1;
 

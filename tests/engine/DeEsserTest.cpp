@@ -1,5 +1,6 @@
 #include "sorvel/engine/DeEsser.h"
 #include "sorvel/engine/FilterDesign.h"
+#include "common/dsp/FastMath.h"
 #include "common/dsp/XorShift32.h"
 #include "support/AllocationCounter.h"
 #include "tools/wav/WavFile.h"
@@ -307,6 +308,44 @@ TEST(DeEsser, stereoIsDetectedOnTheMeanOfTheChannels)
 // The level gate: nothing below -66 dB in the ess band, half of the smoothstep at -60 dB, all of it
 // from -54 dB. The 8 kHz level is given in the ess band (after the sidechain's high-passes) as
 // the sine's peak power, which the power follower rides about 0.1 dB under.
+// The shortcut that skips the detection's logarithms must never shut the gate where the level
+// it stands for would open it: every power in the octave up to the bound (every float of it)
+// comes out under the -66 dB floor, and the bound is not needlessly low.
+TEST(DeEsser, gateShortcutBoundLiesBelowTheGateFloor)
+{
+    const float bound = DeEsser::shutBelowPower;
+    float worstDb = -1000.0f;
+    for (float power = 0.5f * bound; power <= bound; power = std::nextafter(power, 1.0f))
+        worstDb = std::max(worstDb, sv::fastPowerToDb(power));
+    EXPECT_LT(worstDb, -66.0f);
+    EXPECT_GT(worstDb, -66.05f);
+}
+
+// Likewise for the knee: an upper band at the largest power the shortcut passes as under the
+// knee comes out under the knee's corner once both bands are in dB, for every character's
+// corner and full-band powers from the floor to well above full scale.
+TEST(DeEsser, kneeShortcutBoundLiesBelowTheKneeCorner)
+{
+    for (const auto& character : eng::vocal::tune::deessChars)
+    {
+        const float cornerDb = character.thresholdDb - 0.5f * character.kneeDb;
+        const float ratio = DeEsser::kneeShutRatioFor(cornerDb);
+        float worst = -1000.0f;
+        for (double full = 1e-20; full < 1e3; full *= 1.0173)
+        {
+            // Both bands are floored at 1e-20 before the test, so an upper band under the floor
+            // never passes it.
+            const float f = static_cast<float>(full);
+            const float u = f * ratio;
+            if (u < 1e-20f)
+                continue;
+            worst = std::max(worst, sv::fastPowerToDb(u) - sv::fastPowerToDb(f) - cornerDb);
+        }
+        EXPECT_LT(worst, 0.0f) << "corner " << cornerDb << " dB";
+        EXPECT_GT(worst, -0.02f) << "corner " << cornerDb << " dB: bound needlessly low";
+    }
+}
+
 TEST(DeEsser, essBandBelowMinus66DbIsNeverReduced)
 {
     struct Case

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 // Levels from the floors the detectors use (1e-20 for powers, 1e-9 for peaks) up to +30 dB, in
@@ -53,6 +54,30 @@ TEST(FastMath, expMatchesTheLibraryToFloatPrecision)
     // Both ends of the domain.
     EXPECT_EQ(sv::fastExp2(-126.0f), std::ldexp(1.0f, -126));
     EXPECT_EQ(sv::fastExp2(126.0f), std::ldexp(1.0f, 126));
+}
+
+// The floored logarithm is the plain one of the larger value, to the bit, for everything that
+// can reach it: negative values, both zeros, denormals, values on both sides of the floor and
+// right at it, and infinity. Floors as the detectors use them.
+TEST(FastMath, flooredLogIsTheLogOfTheLargerValue)
+{
+    std::vector<float> inputs = {
+        -1e30f, -1.0f, -1e-30f, -0.0f, 0.0f, 1e-45f, 1e-39f, 1e-30f, std::numeric_limits<float>::infinity()};
+    for (double x = 1e-25; x < 1e6; x *= 1.37)
+        inputs.push_back(static_cast<float>(x));
+    for (const float floor : {1e-20f, 1e-9f, 1e-6f, 0.5f})
+    {
+        inputs.push_back(floor);
+        inputs.push_back(std::nextafter(floor, 0.0f));
+        inputs.push_back(std::nextafter(floor, 1.0f));
+        for (const float x : inputs)
+        {
+            const float expected = sv::fastLog2(std::max(x, floor));
+            EXPECT_EQ(sv::fastLog2AtLeast(x, floor), expected) << "x " << x << ", floor " << floor;
+            EXPECT_EQ(sv::fastPowerToDbAtLeast(x, floor), sv::fastPowerToDb(std::max(x, floor)))
+                << "x " << x << ", floor " << floor;
+        }
+    }
 }
 
 TEST(FastMath, loopsOverArraysAllocateNothing)
