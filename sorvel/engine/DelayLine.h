@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/dsp/Lanes.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -196,7 +198,7 @@ private:
     // (or limit), four at a time while they agree.
     static int stretchEnd(const double* delay, int i, int limit, std::uint32_t whole) noexcept
     {
-        typedef double Two __attribute__((vector_size(16)));
+        using Two = sv::Double2;
         const double low = static_cast<double>(whole);
         const Two lowest = {low, low}, above = {low + 1.0, low + 1.0};
         int end = i + 1;

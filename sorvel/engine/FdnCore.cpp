@@ -2,6 +2,8 @@
 
 #include "common/dsp/XorShift32.h"
 
+#include "common/dsp/Lanes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -53,11 +55,11 @@ inline float flushTiny(float v) noexcept
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
-typedef float f4 __attribute__((vector_size(16)));
-typedef std::int32_t i4 __attribute__((vector_size(16)));
-typedef float f8 __attribute__((vector_size(32)));
-typedef std::int32_t i8 __attribute__((vector_size(32)));
-typedef double d2 __attribute__((vector_size(16)));
+using f4 = sv::Float4;
+using i4 = sv::Int4;
+using f8 = sv::Float8;
+using i8 = sv::Int8;
+using d2 = sv::Double2;
 
 template <int W> struct Vectors;
 template <> struct Vectors<4>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/dsp/Lanes.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -124,27 +126,10 @@ struct RunningSection
     }
 };
 
-// Two doubles in one vector register: the lanes of a SectionPair.
-#if defined(__GNUC__)
-typedef double Lanes __attribute__((vector_size(16)));
-#else
-struct Lanes
-{
-    double v[2];
-    double operator[](int i) const noexcept { return v[i]; }
-    double& operator[](int i) noexcept { return v[i]; }
-    friend Lanes operator+(Lanes a, Lanes b) noexcept { return {a.v[0] + b.v[0], a.v[1] + b.v[1]}; }
-    friend Lanes operator-(Lanes a, Lanes b) noexcept { return {a.v[0] - b.v[0], a.v[1] - b.v[1]}; }
-    friend Lanes operator*(Lanes a, Lanes b) noexcept { return {a.v[0] * b.v[0], a.v[1] * b.v[1]}; }
-    friend Lanes operator/(Lanes a, Lanes b) noexcept { return {a.v[0] / b.v[0], a.v[1] / b.v[1]}; }
-    Lanes& operator+=(Lanes b) noexcept { return *this = *this + b; }
-};
-#endif
-
-#if defined(__GNUC__)
-// Two floats in one vector: the samples of a SectionPair run.
-typedef float FloatPair __attribute__((vector_size(8)));
-#endif
+// Two doubles in one vector register: the lanes of a SectionPair; and the two float samples
+// of a SectionPair run.
+using Lanes = sv::Double2;
+using FloatPair = sv::Float2;
 
 // Two running sections side by side, one vector register per coefficient and state word: per
 // lane exactly the arithmetic of RunningSection, so two independent recursions cost one. The
@@ -219,7 +204,6 @@ struct SectionPair
         return y;
     }
 
-#if defined(__GNUC__)
     // Float samples in and out, rounded the way a RunningSection rounds them.
     FloatPair run(FloatPair x) noexcept
     {
@@ -236,7 +220,6 @@ struct SectionPair
             second[i] = y[1];
         }
     }
-#endif
 };
 
 namespace detail
@@ -246,26 +229,16 @@ namespace detail
 // it is written lane by lane into a vector, so it is written as a vector conversion.
 inline Lanes roundedToFloat(Lanes x) noexcept
 {
-#if defined(__GNUC__)
     return __builtin_convertvector(__builtin_convertvector(x, FloatPair), Lanes);
-#else
-    return Lanes{static_cast<double>(static_cast<float>(x[0])),
-                 static_cast<double>(static_cast<float>(x[1]))};
-#endif
 }
 
 // Both lanes rounded to float and stored, lane 0 to `first`, lane 1 to `second`: one conversion
 // for the two.
 inline void storeAsFloats(Lanes x, float& first, float& second) noexcept
 {
-#if defined(__GNUC__)
     const FloatPair both = __builtin_convertvector(x, FloatPair);
     first = both[0];
     second = both[1];
-#else
-    first = static_cast<float>(x[0]);
-    second = static_cast<float>(x[1]);
-#endif
 }
 
 // Count sections of two cascades, from `left` and `right` on, over a run of both channels, sample by

@@ -4,6 +4,8 @@
 #include "common/dsp/OnePole.h"
 #include "sorvel/engine/Tanh7.h"
 
+#include "common/dsp/Lanes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -54,7 +56,7 @@ inline float follow(float state, float in, float attack, float release) noexcept
 struct FollowerPair
 {
 #if defined(__GNUC__)
-    typedef float Levels __attribute__((vector_size(8)));
+    using Levels = sv::Float2;
 
     Levels state, attack, release;
 

@@ -3,6 +3,8 @@
 #include "sorvel/engine/Tanh7.h"
 #include "sorvel/engine/Tune.h"
 
+#include "common/dsp/Lanes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -266,7 +268,7 @@ int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, i
 
     // 5. Metering energy and the silence run at the end of what was written.
     // Four running sums, sample k into sum k mod 4: one vector of four.
-    typedef float Four __attribute__((vector_size(16)));
+    using Four = sv::Float4;
     Four sum = {0.0f, 0.0f, 0.0f, 0.0f};
     int k = 0;
     for (; k + 4 <= n; k += 4)

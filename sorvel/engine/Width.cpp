@@ -1,5 +1,7 @@
 #include "Width.h"
 
+#include "common/dsp/Lanes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -22,7 +24,7 @@ constexpr float levelSettled = 1.0e-7f;
 // One step of a glide: the delay on the raised cosine, then the phasor turns by pi / length.
 // Both the sample-by-sample and the stretch-wise paths use it, so they agree to the bit.
 // Lane masks of a pair of floats (md::FloatPair).
-typedef std::int32_t PairMask __attribute__((vector_size(8)));
+using PairMask = sv::Int2;
 
 struct GlideStepper
 {
@@ -286,7 +288,7 @@ inline __attribute__((always_inline)) void highPassStep(md::SectionPair& highPas
     }
 }
 
-typedef double Two __attribute__((vector_size(16)));
+using Two = sv::Double2;
 
 // Samples [from, to) in which neither double draws a random number: the high-pass, the detector
 // and each double's delay (a glide's step, or its held value). Stops early on the sample where a
