@@ -1,6 +1,7 @@
 #include "sorvel/engine/FilterDesign.h"
 #include "sorvel/engine/TempoDelay.h"
 #include "support/AllocationCounter.h"
+#include "support/PieceRender.h"
 #include "tools/wav/WavFile.h"
 
 #include <gtest/gtest.h>
@@ -28,40 +29,14 @@ struct Settings
     double tempo = 120.0;
 };
 
-// A settings change that takes effect from sample `at` on.
-struct Change
-{
-    int at;
-    Settings settings;
-};
+using Change = testsupport::SettingsChange<Settings>;
+using Stereo = testsupport::StereoOut;
 
-struct Stereo
+void renderInto(TempoDelay& delay, const std::vector<float>& in, Settings first, const std::vector<Change>& changes,
+                int piece, unsigned seed, Stereo& out)
 {
-    std::vector<float> left, right;
-};
-
-// Runs the delay the way the chain does: settings before every piece, then the piece. Pieces
-// are `piece` samples long (0: random lengths 1..700) and always break at a change. `out` is
-// sized by the caller, so this allocates nothing itself.
-void renderInto(TempoDelay& delay, const std::vector<float>& in, Settings first,
-                const std::vector<Change>& changes, int piece, unsigned seed, Stereo& out)
-{
-    std::minstd_rand random(seed);
-    Settings current = first;
-    size_t next = 0;
-    const int total = static_cast<int>(in.size());
-    for (int pos = 0; pos < total;)
-    {
-        while (next < changes.size() && changes[next].at <= pos)
-            current = changes[next++].settings;
-        int n = std::min(piece > 0 ? piece : 1 + static_cast<int>(random() % 700u), total - pos);
-        if (next < changes.size())
-            n = std::min(n, changes[next].at - pos);
-        delay.set(current.character, current.amount, current.feedbackPercent, current.pingPong,
-                  current.tempo);
-        delay.process(in.data() + pos, out.left.data() + pos, out.right.data() + pos, n);
-        pos += n;
-    }
+    testsupport::renderPieces(delay, in, first, changes, piece, seed, out,
+                              [](TempoDelay& m, const Settings& s) { m.set(s.character, s.amount, s.feedbackPercent, s.pingPong, s.tempo); });
 }
 
 Stereo render(TempoDelay& delay, const std::vector<float>& in, Settings first,

@@ -2,6 +2,7 @@
 #include "sorvel/engine/Tune.h"
 #include "sorvel/engine/Width.h"
 #include "support/AllocationCounter.h"
+#include "support/PieceRender.h"
 #include "tools/wav/WavFile.h"
 
 #include <gtest/gtest.h>
@@ -27,39 +28,14 @@ struct Settings
     float amount = 10.0f;
 };
 
-// A settings change that takes effect from sample `at` on.
-struct Change
-{
-    int at;
-    Settings settings;
-};
+using Change = testsupport::SettingsChange<Settings>;
+using Stereo = testsupport::StereoOut;
 
-struct Stereo
+void renderInto(Width& width, const std::vector<float>& in, Settings first, const std::vector<Change>& changes,
+                int piece, unsigned seed, Stereo& out)
 {
-    std::vector<float> left, right;
-};
-
-// Runs the module the way the chain does: settings before every piece, then the piece. Pieces
-// are `piece` samples long (0: random lengths 1..700) and break at every change. `out` is sized
-// by the caller, so this allocates nothing itself.
-void renderInto(Width& width, const std::vector<float>& in, Settings first,
-                const std::vector<Change>& changes, int piece, unsigned seed, Stereo& out)
-{
-    std::minstd_rand random(seed);
-    Settings current = first;
-    size_t next = 0;
-    const int total = static_cast<int>(in.size());
-    for (int pos = 0; pos < total;)
-    {
-        while (next < changes.size() && changes[next].at <= pos)
-            current = changes[next++].settings;
-        int n = std::min(piece > 0 ? piece : 1 + static_cast<int>(random() % 700u), total - pos);
-        if (next < changes.size())
-            n = std::min(n, changes[next].at - pos);
-        width.set(current.character, current.amount);
-        width.process(in.data() + pos, out.left.data() + pos, out.right.data() + pos, n);
-        pos += n;
-    }
+    testsupport::renderPieces(width, in, first, changes, piece, seed, out,
+                              [](Width& m, const Settings& s) { m.set(s.character, s.amount); });
 }
 
 Stereo render(Width& width, const std::vector<float>& in, Settings first,
