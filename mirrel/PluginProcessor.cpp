@@ -1,6 +1,5 @@
 #include "PluginProcessor.h"
 
-
 #include <cmath>
 
 namespace
@@ -16,9 +15,9 @@ juce::ParameterID pid(const char* id)
 std::unique_ptr<juce::AudioParameterFloat> linear(const char* id, const char* name, float start, float end,
                                                   float step, float defaultValue, const char* label)
 {
-    return std::make_unique<juce::AudioParameterFloat>(pid(id), name,
-                                                       juce::NormalisableRange<float>(start, end, step), defaultValue,
-                                                       juce::AudioParameterFloatAttributes().withLabel(label));
+    return std::make_unique<juce::AudioParameterFloat>(
+        pid(id), name, juce::NormalisableRange<float>(start, end, step), defaultValue,
+        juce::AudioParameterFloatAttributes().withLabel(label));
 }
 } // namespace
 
@@ -38,8 +37,7 @@ juce::AudioProcessorValueTreeState::ParameterLayout MirrelProcessor::createLayou
     return layout;
 }
 
-MirrelProcessor::MirrelProcessor()
-    : EffectProcessor(createLayout())
+MirrelProcessor::MirrelProcessor() : EffectProcessor(createLayout())
 {
     for (size_t i = 0; i < ids.size(); ++i)
     {
@@ -62,7 +60,7 @@ mr::Mirrel::Settings MirrelProcessor::readSettings() const noexcept
     s.width = raw[1]->load();
     s.hole = raw[2]->load();
     s.bias = raw[3]->load();
-    s.alternate = static_cast<int>(raw[4]->load());  // truncated, as the host hands it over
+    s.alternate = static_cast<int>(raw[4]->load()); // truncated, as the host hands it over
     s.minJump = raw[5]->load();
     s.slewMs = raw[6]->load();
     s.bypass = raw[7]->load() > 0.5f;

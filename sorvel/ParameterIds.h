@@ -43,6 +43,7 @@ inline constexpr const char* reverbOn = "reverbOn";
 inline constexpr const char* delayOn = "delayOn";
 inline constexpr const char* widthOn = "widthOn";
 
+// clang-format off
 inline constexpr std::array<const char*, 36> all{
     input,   hpf,         deess,      deessChar,   deessFreq,     bass,          bassChar,
     treble,  trebleChar,  comp,       compChar,    compMix,       shimmer,       shimmerChar,
@@ -50,6 +51,7 @@ inline constexpr std::array<const char*, 36> all{
     delayPingPong, width, widthChar,  duck,        output,        listen,        bypass,
     hpfOn,   deessOn,     eqOn,       compOn,      shimmerOn,     reverbOn,      delayOn,
     widthOn};
+// clang-format on
 
 // "Auto": every deessFreq value below this picks the ess frequency automatically.
 inline constexpr float deessAutoBelowHz = 2950.0f;

@@ -50,8 +50,8 @@ std::unique_ptr<Float> amount(const char* id, const char* name, bool bipolar, fl
     return std::make_unique<Float>(
         pid(id), name, juce::NormalisableRange<float>(bipolar ? -10.0f : 0.0f, 10.0f, 0.1f), defaultValue,
         Attributes()
-            .withStringFromValueFunction(
-                [bipolar](float v, int) { return bipolar ? signedOneDecimal(v) : oneDecimal(v); })
+            .withStringFromValueFunction([bipolar](float v, int)
+                                         { return bipolar ? signedOneDecimal(v) : oneDecimal(v); })
             .withValueFromStringFunction(numberFromText));
 }
 
@@ -61,7 +61,8 @@ std::unique_ptr<Float> percent(const char* id, const char* name, float maxValue,
         pid(id), name, juce::NormalisableRange<float>(0.0f, maxValue, 1.0f), defaultValue,
         Attributes()
             .withLabel("%")
-            .withStringFromValueFunction([](float v, int) { return juce::String(juce::roundToInt(v)) + " %"; })
+            .withStringFromValueFunction([](float v, int)
+                                         { return juce::String(juce::roundToInt(v)) + " %"; })
             .withValueFromStringFunction(numberFromText));
 }
 
@@ -75,22 +76,26 @@ juce::NormalisableRange<float> skewedRange(float start, float end, float interva
 // "Auto" below 2950 Hz; typed text starting with "a" means Auto, numbers below 100 are kHz.
 std::unique_ptr<Float> deessFrequency()
 {
-    return std::make_unique<Float>(
-        pid(sv::id::deessFreq), "De-ess Freq", skewedRange(2900.0f, 12000.0f, 10.0f, 5500.0f), 2900.0f,
-        Attributes()
-            .withLabel("Hz")
-            .withStringFromValueFunction([](float v, int) -> juce::String {
-                if (v < sv::id::deessAutoBelowHz)
-                    return "Auto";
-                return oneDecimal(v / 1000.0f) + " kHz";
-            })
-            .withValueFromStringFunction([](const juce::String& text) {
-                const auto trimmed = text.trim();
-                if (trimmed.substring(0, 1).equalsIgnoreCase("a"))
-                    return 2900.0f;
-                const float x = numberFromText(trimmed);
-                return x < 100.0f ? x * 1000.0f : x;
-            }));
+    return std::make_unique<Float>(pid(sv::id::deessFreq), "De-ess Freq",
+                                   skewedRange(2900.0f, 12000.0f, 10.0f, 5500.0f), 2900.0f,
+                                   Attributes()
+                                       .withLabel("Hz")
+                                       .withStringFromValueFunction(
+                                           [](float v, int) -> juce::String
+                                           {
+                                               if (v < sv::id::deessAutoBelowHz)
+                                                   return "Auto";
+                                               return oneDecimal(v / 1000.0f) + " kHz";
+                                           })
+                                       .withValueFromStringFunction(
+                                           [](const juce::String& text)
+                                           {
+                                               const auto trimmed = text.trim();
+                                               if (trimmed.substring(0, 1).equalsIgnoreCase("a"))
+                                                   return 2900.0f;
+                                               const float x = numberFromText(trimmed);
+                                               return x < 100.0f ? x * 1000.0f : x;
+                                           }));
 }
 
 std::unique_ptr<juce::AudioParameterChoice> choice(const char* id, const char* name,
@@ -130,14 +135,16 @@ juce::AudioProcessorValueTreeState::ParameterLayout Sorvel2Processor::createLayo
         pid(id::reverbDecay), "Reverb Decay", skewedRange(0.3f, 6.0f, 0.01f, 1.6f), 1.6f,
         Attributes()
             .withLabel("s")
-            .withStringFromValueFunction(
-                [](float v, int) { return juce::String(v, v < 1.0f ? 2 : 1) + " s"; })
+            .withStringFromValueFunction([](float v, int)
+                                         { return juce::String(v, v < 1.0f ? 2 : 1) + " s"; })
             .withValueFromStringFunction(numberFromText)));
     layout.add(std::make_unique<Float>(
-        pid(id::reverbPredelay), "Reverb Pre-delay", juce::NormalisableRange<float>(0.0f, 120.0f, 1.0f), 30.0f,
+        pid(id::reverbPredelay), "Reverb Pre-delay", juce::NormalisableRange<float>(0.0f, 120.0f, 1.0f),
+        30.0f,
         Attributes()
             .withLabel("ms")
-            .withStringFromValueFunction([](float v, int) { return juce::String(juce::roundToInt(v)) + " ms"; })
+            .withStringFromValueFunction([](float v, int)
+                                         { return juce::String(juce::roundToInt(v)) + " ms"; })
             .withValueFromStringFunction(numberFromText)));
     layout.add(amount(id::delay, "Delay", false, 1.0f));
     layout.add(choice(id::delayChar, "Delay Character", {"Slap", "Eighth", "Dotted", "Quarter"}, 1));
@@ -152,7 +159,8 @@ juce::AudioProcessorValueTreeState::ParameterLayout Sorvel2Processor::createLayo
             .withStringFromValueFunction([](float v, int) { return oneDecimal(v) + " dB"; })
             .withValueFromStringFunction(numberFromText)));
     layout.add(gainDb(id::output, "Output"));
-    layout.add(choice(id::listen, "Listen", {"Off", "De-ess", "Compress", "Shimmer", "Reverb", "Delay", "Width"}, 0));
+    layout.add(choice(id::listen, "Listen",
+                      {"Off", "De-ess", "Compress", "Shimmer", "Reverb", "Delay", "Width"}, 0));
     layout.add(toggle(id::bypass, "Bypass (level matched)", false));
     layout.add(toggle(id::hpfOn, "High-Pass On", true));
     layout.add(toggle(id::deessOn, "De-ess On", true));

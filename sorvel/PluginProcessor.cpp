@@ -10,14 +10,18 @@ namespace
 {
 // The snapshot's reading order (the order of the Params fields, not the host order).
 constexpr std::array<const char*, Sorvel2Processor::numParameters> pullOrder{
-    sv::id::input,         sv::id::output,     sv::id::hpf,           sv::id::deess,      sv::id::deessChar,
-    sv::id::deessFreq,     sv::id::bass,       sv::id::treble,        sv::id::bassChar,   sv::id::trebleChar,
-    sv::id::comp,          sv::id::compChar,   sv::id::compMix,       sv::id::shimmer,    sv::id::shimmerChar,
-    sv::id::reverb,        sv::id::reverbChar, sv::id::reverbDecay,   sv::id::reverbPredelay,
-    sv::id::delay,         sv::id::delayChar,  sv::id::delayFeedback, sv::id::delayPingPong,
-    sv::id::width,         sv::id::widthChar,  sv::id::duck,          sv::id::listen,     sv::id::bypass,
-    sv::id::hpfOn,         sv::id::deessOn,    sv::id::eqOn,          sv::id::compOn,     sv::id::shimmerOn,
-    sv::id::reverbOn,      sv::id::delayOn,    sv::id::widthOn};
+    sv::id::input,          sv::id::output,        sv::id::hpf,
+    sv::id::deess,          sv::id::deessChar,     sv::id::deessFreq,
+    sv::id::bass,           sv::id::treble,        sv::id::bassChar,
+    sv::id::trebleChar,     sv::id::comp,          sv::id::compChar,
+    sv::id::compMix,        sv::id::shimmer,       sv::id::shimmerChar,
+    sv::id::reverb,         sv::id::reverbChar,    sv::id::reverbDecay,
+    sv::id::reverbPredelay, sv::id::delay,         sv::id::delayChar,
+    sv::id::delayFeedback,  sv::id::delayPingPong, sv::id::width,
+    sv::id::widthChar,      sv::id::duck,          sv::id::listen,
+    sv::id::bypass,         sv::id::hpfOn,         sv::id::deessOn,
+    sv::id::eqOn,           sv::id::compOn,        sv::id::shimmerOn,
+    sv::id::reverbOn,       sv::id::delayOn,       sv::id::widthOn};
 
 bool validTempo(double bpm) noexcept
 {
@@ -26,8 +30,7 @@ bool validTempo(double bpm) noexcept
 
 } // namespace
 
-Sorvel2Processor::Sorvel2Processor()
-    : EffectProcessor(createLayout())
+Sorvel2Processor::Sorvel2Processor() : EffectProcessor(createLayout())
 {
     for (size_t i = 0; i < pullOrder.size(); ++i)
     {
@@ -117,8 +120,8 @@ void Sorvel2Processor::processBlock(juce::AudioBuffer<float>& buffer, juce::Midi
         return;
 
     const bool markedClear = buffer.hasBeenCleared();
-    chain.processBlock(buffer.getWritePointer(0), buffer.getWritePointer(1), numSamples, getTotalNumInputChannels(),
-                       markedClear, hostPlaying);
+    chain.processBlock(buffer.getWritePointer(0), buffer.getWritePointer(1), numSamples,
+                       getTotalNumInputChannels(), markedClear, hostPlaying);
 }
 
 juce::AudioProcessorEditor* Sorvel2Processor::createEditor()

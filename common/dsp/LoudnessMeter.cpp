@@ -29,8 +29,8 @@ void LoudnessMeter::prepare(double newSampleRate)
     {
         const double k = std::tan(pi * 1681.974450955533 / sampleRate);
         const double q = 0.7071752369554196;
-        const double vh = 1.5848647011308556;  // 10^(3.999843853973347 / 20)
-        const double vb = 1.2587209302325617;  // vh^0.4996667741545416
+        const double vh = 1.5848647011308556; // 10^(3.999843853973347 / 20)
+        const double vb = 1.2587209302325617; // vh^0.4996667741545416
         for (auto& c : channels)
             c.preFilter.setCoefficients(vh + vb * k / q + k * k, 2.0 * (k * k - vh), vh - vb * k / q + k * k,
                                         1.0 + k / q + k * k, 2.0 * (k * k - 1.0), 1.0 - k / q + k * k);

@@ -41,9 +41,9 @@ private:
         }
     };
 
-    static constexpr int ringSize = 30;  // 3 s of sub-blocks: the short-term window
+    static constexpr int ringSize = 30; // 3 s of sub-blocks: the short-term window
     static constexpr int momentaryBlocks = 4;
-    static constexpr int histogramBins = 800;  // 0.1 LU bins from -70 to +10 LUFS
+    static constexpr int histogramBins = 800; // 0.1 LU bins from -70 to +10 LUFS
 
     void endSubBlock() noexcept;
     float integratedFromHistogram() const noexcept;

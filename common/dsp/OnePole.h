@@ -13,8 +13,7 @@ inline double onePoleCoefficient(double seconds, double sampleRate) noexcept
 }
 
 // One-pole smoother / envelope follower, the one every module uses.
-template <typename T>
-struct OnePole
+template <typename T> struct OnePole
 {
     T coeff = 0;
     T state = 0;

@@ -16,8 +16,8 @@ EffectProcessor::EffectProcessor(juce::AudioProcessorValueTreeState::ParameterLa
 bool EffectProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
 {
     const auto in = layouts.getMainInputChannelSet();
-    return layouts.getMainOutputChannelSet() == juce::AudioChannelSet::stereo()
-           && (in == juce::AudioChannelSet::mono() || in == juce::AudioChannelSet::stereo());
+    return layouts.getMainOutputChannelSet() == juce::AudioChannelSet::stereo() &&
+           (in == juce::AudioChannelSet::mono() || in == juce::AudioChannelSet::stereo());
 }
 
 void EffectProcessor::getStateInformation(juce::MemoryBlock& destData)

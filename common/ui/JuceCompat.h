@@ -30,10 +30,16 @@ public:
 
     [[nodiscard]] FontOptions withName(const String& x) const { return with(&FontOptions::name, x); }
     [[nodiscard]] FontOptions withStyle(const String& x) const { return with(&FontOptions::style, x); }
-    [[nodiscard]] FontOptions withTypeface(const Typeface::Ptr& x) const { return with(&FontOptions::typeface, x); }
+    [[nodiscard]] FontOptions withTypeface(const Typeface::Ptr& x) const
+    {
+        return with(&FontOptions::typeface, x);
+    }
     [[nodiscard]] FontOptions withHeight(float x) const { return with(&FontOptions::height, x); }
     [[nodiscard]] FontOptions withKerningFactor(float x) const { return with(&FontOptions::kerning, x); }
-    [[nodiscard]] FontOptions withHorizontalScale(float x) const { return with(&FontOptions::horizontalScale, x); }
+    [[nodiscard]] FontOptions withHorizontalScale(float x) const
+    {
+        return with(&FontOptions::horizontalScale, x);
+    }
     [[nodiscard]] FontOptions withUnderline(bool x = true) const { return with(&FontOptions::underlined, x); }
 
     String getName() const { return name; }
@@ -63,8 +69,7 @@ public:
     }
 
 private:
-    template <typename Member, typename Value>
-    FontOptions with(Member member, Value value) const
+    template <typename Member, typename Value> FontOptions with(Member member, Value value) const
     {
         auto copy = *this;
         copy.*member = std::move(value);

@@ -12,12 +12,12 @@ class Mirrel
 public:
     struct Settings
     {
-        float sensitivity = 8.0f;  // dB the fast envelope must rise above the slow one
-        float width = 100.0f;      // percent
-        float hole = 30.0f;        // percent of the width kept free around the centre
-        float bias = 50.0f;        // percent: pushes positions to the sides
-        int alternate = 1;         // 0 "Off", 1 "Mostly", 2 "Always"
-        float minJump = 20.0f;     // percent
+        float sensitivity = 8.0f; // dB the fast envelope must rise above the slow one
+        float width = 100.0f;     // percent
+        float hole = 30.0f;       // percent of the width kept free around the centre
+        float bias = 50.0f;       // percent: pushes positions to the sides
+        int alternate = 1;        // 0 "Off", 1 "Mostly", 2 "Always"
+        float minJump = 20.0f;    // percent
         float slewMs = 2.0f;
         bool bypass = false;
         int seed = 1;

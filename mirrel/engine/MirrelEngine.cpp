@@ -9,7 +9,7 @@ namespace mr
 {
 namespace
 {
-constexpr float silenceThreshold = 0.00031622776f;  // -70 dBFS
+constexpr float silenceThreshold = 0.00031622776f; // -70 dBFS
 constexpr double halfPi = 1.57079632679489661923;
 } // namespace
 
@@ -109,7 +109,8 @@ void MirrelEngine::followTransport(const TransportState& t) noexcept
     feed.followingSong.store(t.playing && t.hasPosition);
 }
 
-void MirrelEngine::updateIdle(const float* left, const float* right, int n, bool playing, bool inputPresent) noexcept
+void MirrelEngine::updateIdle(const float* left, const float* right, int n, bool playing,
+                              bool inputPresent) noexcept
 {
     if (playing)
     {

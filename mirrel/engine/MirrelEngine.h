@@ -30,13 +30,13 @@ struct Feed
 {
     static constexpr int historySize = 24;
 
-    std::array<std::atomic<float>, historySize> hitPans{};  // newest first
+    std::array<std::atomic<float>, historySize> hitPans{}; // newest first
     std::atomic<int> hitCount{0};
     std::atomic<float> panNow{0.0f};
     std::atomic<float> panLastHit{0.0f};
     std::atomic<float> inputPeak{0.0f};
     std::atomic<float> outputPeak{0.0f};
-    std::atomic<bool> resetLoudness{false};  // the only value the editor writes
+    std::atomic<bool> resetLoudness{false}; // the only value the editor writes
     std::atomic<bool> followingSong{false};
     std::atomic<int> blocksProcessed{0};
     std::atomic<bool> idle{true};
@@ -79,7 +79,7 @@ private:
     double sampleRate = 48000.0;
     int lookahead = 240;
     int slew = 96;
-    int countdownMargin = 96;  // 2 ms: the glide ends this long before the hit is heard
+    int countdownMargin = 96; // 2 ms: the glide ends this long before the hit is heard
 
     // Look-ahead delay lines.
     std::vector<float> delayLeft, delayRight;

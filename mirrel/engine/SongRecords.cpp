@@ -15,15 +15,17 @@ void SongRecords::reserve()
 int SongRecords::lowerBound(std::int64_t key) const noexcept
 {
     const auto* begin = records.data();
-    return static_cast<int>(
-        std::lower_bound(begin, begin + count, key, [](const Record& r, std::int64_t k) { return r.key < k; }) - begin);
+    return static_cast<int>(std::lower_bound(begin, begin + count, key,
+                                             [](const Record& r, std::int64_t k) { return r.key < k; }) -
+                            begin);
 }
 
 int SongRecords::upperBound(std::int64_t key) const noexcept
 {
     const auto* begin = records.data();
-    return static_cast<int>(
-        std::upper_bound(begin, begin + count, key, [](std::int64_t k, const Record& r) { return k < r.key; }) - begin);
+    return static_cast<int>(std::upper_bound(begin, begin + count, key,
+                                             [](std::int64_t k, const Record& r) { return k < r.key; }) -
+                            begin);
 }
 
 void SongRecords::eraseRange(std::int64_t from, std::int64_t to) noexcept

@@ -12,7 +12,7 @@ namespace sv2
 {
 namespace
 {
-constexpr float silenceThreshold = 0.00031622776f;  // -70 dBFS
+constexpr float silenceThreshold = 0.00031622776f; // -70 dBFS
 
 int samplesFor(double seconds, double sampleRate)
 {
@@ -30,7 +30,6 @@ float gainFromDb(float db)
     db = finiteOr(db, 0.0f);
     return db < -24.0f ? 0.0630957f : static_cast<float>(std::pow(10.0, std::min(db, 24.0f) * 0.05));
 }
-
 
 void copy(const float* from, float* to, int n) noexcept
 {
@@ -77,8 +76,8 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
     inputMeter.prepare(sampleRate);
     outputMeter.prepare(sampleRate);
 
-    for (auto* s : {&main, &dry, &scratch, &delayed, &deessListen, &compListen, &shimmerListen, &reverbOut, &delayOut,
-                    &widthOut})
+    for (auto* s : {&main, &dry, &scratch, &delayed, &deessListen, &compListen, &shimmerListen, &reverbOut,
+                    &delayOut, &widthOut})
         s->resize(maxPiece);
     for (auto* s : {&upMain, &upCompListen, &upShimmerListen})
         s->resize(2 * maxPiece);
@@ -147,8 +146,8 @@ void Chain::applyParams(const Params& p) noexcept
 
     highPass.setChoice(std::clamp(p.hpf, 0, 4));
 
-    deesser.set(p.deessOn ? std::clamp(finiteOr(p.deess, 0.0f), 0.0f, 10.0f) : 0.0f, std::clamp(p.deessChar, 0, 2),
-                finiteOr(p.deessFreq, 0.0f));
+    deesser.set(p.deessOn ? std::clamp(finiteOr(p.deess, 0.0f), 0.0f, 10.0f) : 0.0f,
+                std::clamp(p.deessChar, 0, 2), finiteOr(p.deessFreq, 0.0f));
 
     toneEq.set(finiteOr(p.bass, 0.0f), std::clamp(p.bassChar, 0, 2), finiteOr(p.treble, 0.0f),
                std::clamp(p.trebleChar, 0, 2));
@@ -159,20 +158,24 @@ void Chain::applyParams(const Params& p) noexcept
     compressor.setSettings(compSounding ? std::clamp(finiteOr(p.comp, 0.0f), 0.0f, 10.0f) : 0.0f,
                            std::clamp(p.compChar, 0, 2), mix);
 
-    shimmer.set(std::clamp(finiteOr(p.shimmer, 0.0f), -10.0f, 10.0f), std::clamp(p.shimmerChar, 0, 2), p.shimmerOn);
+    shimmer.set(std::clamp(finiteOr(p.shimmer, 0.0f), -10.0f, 10.0f), std::clamp(p.shimmerChar, 0, 2),
+                p.shimmerOn);
 
-    reverb.set(p.reverbOn ? std::clamp(finiteOr(p.reverb, 0.0f), 0.0f, 10.0f) : 0.0f, std::clamp(p.reverbChar, 0, 2),
-               std::clamp(finiteOr(p.reverbDecay, 1.6f), 0.3f, 6.0f),
+    reverb.set(p.reverbOn ? std::clamp(finiteOr(p.reverb, 0.0f), 0.0f, 10.0f) : 0.0f,
+               std::clamp(p.reverbChar, 0, 2), std::clamp(finiteOr(p.reverbDecay, 1.6f), 0.3f, 6.0f),
                std::clamp(finiteOr(p.reverbPredelay, 30.0f), 0.0f, 120.0f));
 
-    tempoDelay.set(std::clamp(p.delayChar, 0, 3), p.delayOn ? std::clamp(finiteOr(p.delay, 0.0f), 0.0f, 10.0f) : 0.0f,
+    tempoDelay.set(std::clamp(p.delayChar, 0, 3),
+                   p.delayOn ? std::clamp(finiteOr(p.delay, 0.0f), 0.0f, 10.0f) : 0.0f,
                    std::clamp(finiteOr(p.delayFeedback, 25.0f), 0.0f, 80.0f), p.delayPingPong, p.tempo);
 
-    width.set(std::clamp(p.widthChar, 0, 2), p.widthOn ? std::clamp(finiteOr(p.width, 0.0f), 0.0f, 10.0f) : 0.0f);
+    width.set(std::clamp(p.widthChar, 0, 2),
+              p.widthOn ? std::clamp(finiteOr(p.width, 0.0f), 0.0f, 10.0f) : 0.0f);
 
     highPassOn.setTarget(p.hpfOn ? 1.0f : 0.0f);
     eqOn.setTarget(p.eqOn ? 1.0f : 0.0f);
-    const bool sourceOn[numSources] = {true, p.deessOn, p.compOn, p.shimmerOn, p.reverbOn, p.delayOn, p.widthOn};
+    const bool sourceOn[numSources] = {true,       p.deessOn, p.compOn, p.shimmerOn,
+                                       p.reverbOn, p.delayOn, p.widthOn};
     for (int k = 0; k < numSources; ++k)
         sourceGain[static_cast<size_t>(k)].setTarget(sourceOn[k] ? 1.0f : 0.0f);
 
@@ -280,7 +283,8 @@ bool Chain::sourceNeeded(int source) const noexcept
 
 void Chain::runWrapped(eng::vocal::Ramp& ramp, int n, bool isHighPass) noexcept
 {
-    auto run = [&](float* const* ch) {
+    auto run = [&](float* const* ch)
+    {
         if (isHighPass)
             highPass.process(ch, n);
         else
@@ -417,7 +421,7 @@ void Chain::duck(int n) noexcept
 
     if (!returnsTakePart)
         return;
-    constexpr float log2Of10Over20 = 0.16609640474f;  // 10^(-d/20) = 2^(-d log2(10) / 20)
+    constexpr float log2Of10Over20 = 0.16609640474f; // 10^(-d/20) = 2^(-d log2(10) / 20)
     for (int i = 0; i < n; ++i)
         depth[i] = depth[i] > 0.0001f ? sv::fastExp2(-depth[i] * log2Of10Over20) : 1.0f;
 }
@@ -427,13 +431,20 @@ const float* Chain::sourceSignal(int source, int c, const float* const* normalOu
     auto pick = [&](const Stereo& s) { return c == 0 || channels == 1 ? s.left.data() : s.right.data(); };
     switch (source)
     {
-        case deessSource: return computed[deessSource] ? pick(deessListen) : nullptr;
-        case compSource: return computed[compSource] ? pick(compListen) : nullptr;
-        case shimmerSource: return computed[shimmerSource] ? pick(shimmerListen) : nullptr;
-        case reverbSource: return c == 0 ? reverbOut.left.data() : reverbOut.right.data();
-        case delaySource: return c == 0 ? delayOut.left.data() : delayOut.right.data();
-        case widthSource: return c == 0 ? widthOut.left.data() : widthOut.right.data();
-        default: return normalOut[c];
+    case deessSource:
+        return computed[deessSource] ? pick(deessListen) : nullptr;
+    case compSource:
+        return computed[compSource] ? pick(compListen) : nullptr;
+    case shimmerSource:
+        return computed[shimmerSource] ? pick(shimmerListen) : nullptr;
+    case reverbSource:
+        return c == 0 ? reverbOut.left.data() : reverbOut.right.data();
+    case delaySource:
+        return c == 0 ? delayOut.left.data() : delayOut.right.data();
+    case widthSource:
+        return c == 0 ? widthOut.left.data() : widthOut.right.data();
+    default:
+        return normalOut[c];
     }
 }
 
@@ -533,7 +544,8 @@ void Chain::mix(float* const* out, int n) noexcept
             const float b = bypassRamp.next();
             const float m = matchGain.next();
             const float dl = dry.left[static_cast<size_t>(i)] * m;
-            const float dr = (channels == 2 ? dry.right[static_cast<size_t>(i)] : dry.left[static_cast<size_t>(i)]) * m;
+            const float dr =
+                (channels == 2 ? dry.right[static_cast<size_t>(i)] : dry.left[static_cast<size_t>(i)]) * m;
             if (b >= 1.0f)
             {
                 // Fully bypassed: exactly the dry signal.
@@ -566,11 +578,13 @@ void Chain::mix(float* const* out, int n) noexcept
     outputEnergy += energy;
     if (returnsTakePart)
     {
-        auto sumSquares = [n](const Stereo& s) {
+        auto sumSquares = [n](const Stereo& s)
+        {
             double e = 0.0;
             for (int i = 0; i < n; ++i)
-                e += 0.5 * (static_cast<double>(s.left[static_cast<size_t>(i)]) * s.left[static_cast<size_t>(i)]
-                            + static_cast<double>(s.right[static_cast<size_t>(i)]) * s.right[static_cast<size_t>(i)]);
+                e += 0.5 *
+                     (static_cast<double>(s.left[static_cast<size_t>(i)]) * s.left[static_cast<size_t>(i)] +
+                      static_cast<double>(s.right[static_cast<size_t>(i)]) * s.right[static_cast<size_t>(i)]);
             return e;
         };
         reverbEnergy += sumSquares(reverbOut);
@@ -633,7 +647,8 @@ void Chain::processPiece(const float* const* in, float* const* out, int n) noexc
         for (int i = 0; i < n; ++i)
         {
             peak = std::max({peak, std::abs(in[0][i]), std::abs(in[1][i])});
-            energy += 0.5 * (static_cast<double>(in[0][i]) * in[0][i] + static_cast<double>(in[1][i]) * in[1][i]);
+            energy +=
+                0.5 * (static_cast<double>(in[0][i]) * in[0][i] + static_cast<double>(in[1][i]) * in[1][i]);
         }
         intervalInputPeak = peak;
         inputEnergy += energy;
@@ -678,12 +693,14 @@ void Chain::processPiece(const float* const* in, float* const* out, int n) noexc
 
     // 5. Tap A: after the input gain.
     tapThisPiece = tapEnabled && !idle;
-    auto tap = [&](std::vector<float>& into) {
+    auto tap = [&](std::vector<float>& into)
+    {
         if (!tapThisPiece)
             return;
         if (channels == 2)
             for (int i = 0; i < n; ++i)
-                into[static_cast<size_t>(i)] = 0.5f * (main.left[static_cast<size_t>(i)] + main.right[static_cast<size_t>(i)]);
+                into[static_cast<size_t>(i)] =
+                    0.5f * (main.left[static_cast<size_t>(i)] + main.right[static_cast<size_t>(i)]);
         else
             copy(main.l(), into.data(), n);
     };

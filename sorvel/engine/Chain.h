@@ -147,7 +147,7 @@ private:
     std::array<eng::vocal::Ramp, numSources> sourceGain;
     int listenFrom = 0, listenTo = 0, listenPending = -1;
     std::array<bool, numSources> neededLastPiece{};
-    std::array<bool, numSources> computed{};  // listen signals made in this piece
+    std::array<bool, numSources> computed{}; // listen signals made in this piece
 
     // Delay compensation.
     sv::BlockDelay dryDelay, sectionBypass, deessListenDelay;
@@ -156,7 +156,7 @@ private:
     Stereo main, dry, scratch, delayed, deessListen, compListen, shimmerListen, reverbOut, delayOut, widthOut;
     Stereo upMain, upCompListen, upShimmerListen;
     std::vector<float> send, trace, duckGain, rampValues, levels, tapA, tapB, tapC;
-    std::vector<float> sourceValues;  // the listen-source ramps, one row of P per source
+    std::vector<float> sourceValues; // the listen-source ramps, one row of P per source
     bool tapThisPiece = false;
 
     // Duck.

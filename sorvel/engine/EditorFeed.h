@@ -98,8 +98,7 @@ public:
     }
 
     // Editor side: hands every waiting entry to fn, then frees them.
-    template <typename Fn>
-    std::uint32_t pop(Fn&& fn)
+    template <typename Fn> std::uint32_t pop(Fn&& fn)
     {
         const auto w = write.load(std::memory_order_acquire);
         auto r = read.load(std::memory_order_relaxed);
@@ -129,8 +128,8 @@ struct EditorFeed
     std::atomic<float> deessFreqHz{6500.0f};
     std::atomic<float> hostBpm{120.0f};
 
-    std::atomic<bool> resetLoudness{false};  // editor: reset button
-    std::atomic<bool> tapEnabled{false};     // editor: while the spectrum is shown
+    std::atomic<bool> resetLoudness{false}; // editor: reset button
+    std::atomic<bool> tapEnabled{false};    // editor: while the spectrum is shown
 
     RecordRing records;
     TapFifo taps;

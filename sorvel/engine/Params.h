@@ -7,16 +7,16 @@ namespace sv2
 // uses. Filled by the processor once per block; the chain keeps a copy. Audio thread only.
 struct Params
 {
-    float input = 0.0f, output = 0.0f;  // dB
+    float input = 0.0f, output = 0.0f; // dB
     int hpf = 2;
     float deess = 3.0f;
     int deessChar = 1;
-    float deessFreq = 0.0f;  // Hz; 0 = Auto
+    float deessFreq = 0.0f; // Hz; 0 = Auto
     float bass = 0.0f, treble = 2.0f;
     int bassChar = 1, trebleChar = 0;
     float comp = 4.0f;
     int compChar = 1;
-    float compMix = 100.0f;  // percent
+    float compMix = 100.0f; // percent
     float shimmer = 1.0f;
     int shimmerChar = 0;
     float reverb = 2.0f;
@@ -25,14 +25,14 @@ struct Params
     float reverbPredelay = 30.0f; // ms
     float delay = 1.0f;
     int delayChar = 1;
-    float delayFeedback = 25.0f;  // percent
+    float delayFeedback = 25.0f; // percent
     bool delayPingPong = false;
     float width = 2.0f;
     int widthChar = 0;
-    float duck = 4.0f;  // dB
+    float duck = 4.0f; // dB
     int listen = 0;
-    bool bypass = false, hpfOn = true, deessOn = true, eqOn = true, compOn = true, shimmerOn = true, reverbOn = true,
-         delayOn = true, widthOn = true;
+    bool bypass = false, hpfOn = true, deessOn = true, eqOn = true, compOn = true, shimmerOn = true,
+         reverbOn = true, delayOn = true, widthOn = true;
     double tempo = 120.0;
 };
 

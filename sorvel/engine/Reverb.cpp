@@ -47,7 +47,6 @@ inline void flushState(md::SectionPair& s) noexcept
     }
 }
 
-
 } // namespace
 
 void Reverb::prepare(double rate, int maxPieceSamples)

@@ -248,9 +248,8 @@ int TempoDelay::processChunk(const float* in, float* outLeft, float* outRight, i
     lowPass.setLane(1, lowPassRight);
     for (int k = 0; k < n; ++k)
     {
-        const auto y = __builtin_convertvector(
-            lowPass.run(highPass.run(md::Lanes{wL[k], wR[k]})),
-            md::FloatPair);
+        const auto y =
+            __builtin_convertvector(lowPass.run(highPass.run(md::Lanes{wL[k], wR[k]})), md::FloatPair);
         wL[k] = y[0];
         wR[k] = y[1];
     }

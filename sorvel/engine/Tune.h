@@ -7,6 +7,8 @@
 namespace eng::vocal::tune
 {
 
+// clang-format off
+
 // High-Pass corners of choices 1 to 4 ("60 Hz" .. "180 Hz"); choice 0 is "Off".
 inline constexpr std::array<float, 4> hpfHz{60.0f, 90.0f, 130.0f, 180.0f};
 
@@ -102,5 +104,7 @@ inline constexpr std::array<ReverbRow, 3> reverbChars{{
 // "Reverb Decay" to it when a character is picked.
 inline constexpr std::array<float, 3> reverbCharDecay{reverbChars[0][16], reverbChars[1][16],
                                                       reverbChars[2][16]};
+
+// clang-format on
 
 } // namespace eng::vocal::tune

@@ -607,8 +607,7 @@ void Width::mixDoubles(float* outLeft, float* outRight, int n, int split,
             // Close enough to stop following (the follower would stall an ulp away).
             const Pair magnitude = (Pair)((PairMask)offset & 0x7fffffff);
             offset = (Pair)((PairMask)offset & ~(magnitude < levelSettled));
-            const Pair v =
-                (Steady ? sendLevel : s[i]) * (target + offset) * lowPass.run(Pair{y0[i], y1[i]});
+            const Pair v = (Steady ? sendLevel : s[i]) * (target + offset) * lowPass.run(Pair{y0[i], y1[i]});
             outLeft[i] = (Steady ? own0 : a0[i]) * v[0] + (Steady ? other1 : b1[i]) * v[1];
             outRight[i] = (Steady ? other0 : b0[i]) * v[0] + (Steady ? own1 : a1[i]) * v[1];
         }

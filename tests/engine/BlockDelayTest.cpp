@@ -25,5 +25,6 @@ TEST(BlockDelay, delaysByExactlyItsLengthAcrossAnyPieceSizesInPlace)
         pos += n;
     }
     for (int i = 0; i < static_cast<int>(y.size()); ++i)
-        ASSERT_EQ(y[static_cast<size_t>(i)], i < delay ? 0.0f : x[static_cast<size_t>(i - delay)]) << "sample " << i;
+        ASSERT_EQ(y[static_cast<size_t>(i)], i < delay ? 0.0f : x[static_cast<size_t>(i - delay)])
+            << "sample " << i;
 }

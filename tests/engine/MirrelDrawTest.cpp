@@ -29,8 +29,8 @@ TEST(MirrelRandom, songKeyedGeneratorGoldenStates)
         std::uint32_t state;
     };
     const Case cases[] = {
-        {0, 1, 0x9fa61554u}, {64, 1, 0x871feac2u}, {64, 2, 0x2b65a692u}, {-32, 999, 0xbb723d25u},
-        {123456789, 500, 0xacfdda2fu}, {64, 0, 0x871feac2u} /* seed clamps to 1 */,
+        {0, 1, 0x9fa61554u},     {64, 1, 0x871feac2u},          {64, 2, 0x2b65a692u},
+        {-32, 999, 0xbb723d25u}, {123456789, 500, 0xacfdda2fu}, {64, 0, 0x871feac2u} /* seed clamps to 1 */,
     };
     for (const auto& c : cases)
         EXPECT_EQ(mr::keyedRandom(c.key, c.seed).state, c.state) << "key " << c.key << " seed " << c.seed;
@@ -72,7 +72,8 @@ TEST(MirrelDraw, fullHolePutsEveryHitAtTheEdgesOfTheWidth)
 
 TEST(MirrelDraw, holeKeepsHitsAwayFromTheCentreAndBiasPushesThemOut)
 {
-    auto meanMagnitude = [](float bias) {
+    auto meanMagnitude = [](float bias)
+    {
         auto m = withSettings(100, 30, bias, 0, 0);
         Random r(5);
         double sum = 0;
@@ -122,7 +123,7 @@ TEST(MirrelDraw, minJumpNoAttemptMeetsTakesTheEighthAttempt)
 {
     auto m = withSettings(10, 0, 50, 0, 100);
     Random r(99);
-    m.draw(r);  // first hit: one attempt
+    m.draw(r); // first hit: one attempt
 
     Random expected = r;
     for (int i = 0; i < 24; ++i)
@@ -152,7 +153,8 @@ TEST(MirrelDraw, firstHitIgnoresMinJump)
 
 TEST(MirrelDraw, minJumpIsMetWhenAnAttemptCan)
 {
-    auto shortJumps = [](float minJump) {
+    auto shortJumps = [](float minJump)
+    {
         auto m = withSettings(100, 0, 0, 0, minJump);
         Random r(17);
         float last = m.draw(r);
@@ -184,7 +186,7 @@ TEST(SongRecords, insertEraseAndLookUp)
     EXPECT_EQ(s.lastBefore(21)->key, 20);
     EXPECT_EQ(s.lastBefore(10), nullptr);
 
-    s.eraseRange(20, 40);  // 20, 20, 30 go; 40 stays (end is exclusive)
+    s.eraseRange(20, 40); // 20, 20, 30 go; 40 stays (end is exclusive)
     ASSERT_EQ(s.size(), 2);
     EXPECT_EQ(s[0].key, 10);
     EXPECT_EQ(s[1].key, 40);
@@ -197,12 +199,12 @@ TEST(SongRecords, aFullStoreDropsFromTheFarEnd)
     for (int k = 0; k < mr::SongRecords::capacity; ++k)
         s.insert({2 * k, 0.0f, 0});
 
-    s.insert({2 * 6000 + 1, 0.5f, 1});  // upper half: the lowest record goes
+    s.insert({2 * 6000 + 1, 0.5f, 1}); // upper half: the lowest record goes
     EXPECT_EQ(s.size(), mr::SongRecords::capacity);
     EXPECT_EQ(s[0].key, 2);
     EXPECT_EQ(s[s.size() - 1].key, 2 * (mr::SongRecords::capacity - 1));
 
-    s.insert({3, 0.5f, 1});  // lower half: the highest record goes
+    s.insert({3, 0.5f, 1}); // lower half: the highest record goes
     EXPECT_EQ(s[0].key, 2);
     EXPECT_EQ(s[1].key, 3);
     EXPECT_EQ(s[s.size() - 1].key, 2 * (mr::SongRecords::capacity - 2));

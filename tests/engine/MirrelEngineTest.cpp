@@ -15,14 +15,15 @@ std::vector<float> burst(int length, int onset, float amplitude = 0.5f)
 {
     std::vector<float> x(static_cast<size_t>(length), 0.0f);
     for (int i = onset; i < length; ++i)
-        x[static_cast<size_t>(i)] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * (i - onset) / rate));
+        x[static_cast<size_t>(i)] =
+            amplitude * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * (i - onset) / rate));
     return x;
 }
 
 struct Trace
 {
-    int detection = -1;             // sample at which the hit was counted
-    std::vector<float> positions;   // pan position after each sample
+    int detection = -1;           // sample at which the hit was counted
+    std::vector<float> positions; // pan position after each sample
 };
 
 // Runs one sample per block, so the sample a hit is detected at and the pan after every sample
@@ -58,7 +59,7 @@ TEST(MirrelEngine, glideLandsTwoMillisecondsBeforeTheHitIsHeard)
 {
     mr::MirrelEngine e;
     e.prepare(rate);
-    mr::Mirrel::Settings s;  // slew 2 ms
+    mr::Mirrel::Settings s; // slew 2 ms
     const auto trace = runSampleBySample(e, burst(2000, 500), s);
     ASSERT_GE(trace.detection, 500);
     EXPECT_EQ(e.latencySamples(), 240);
@@ -68,11 +69,14 @@ TEST(MirrelEngine, glideLandsTwoMillisecondsBeforeTheHitIsHeard)
     const float target = trace.positions.back();
     ASSERT_GE(std::abs(target), 0.3f) << "the default hole keeps the hit off the centre";
     EXPECT_EQ(trace.positions[static_cast<size_t>(d + 47)], 0.0f) << "countdown 48: still resting";
-    EXPECT_NE(trace.positions[static_cast<size_t>(d + 48)], 0.0f) << "the glide starts 48 samples after detection";
+    EXPECT_NE(trace.positions[static_cast<size_t>(d + 48)], 0.0f)
+        << "the glide starts 48 samples after detection";
     EXPECT_NE(trace.positions[static_cast<size_t>(d + 142)], target);
-    EXPECT_EQ(trace.positions[static_cast<size_t>(d + 143)], target) << "and ends at 143, exactly on the target";
+    EXPECT_EQ(trace.positions[static_cast<size_t>(d + 143)], target)
+        << "and ends at 143, exactly on the target";
     // Linear in between.
-    const float step = trace.positions[static_cast<size_t>(d + 49)] - trace.positions[static_cast<size_t>(d + 48)];
+    const float step =
+        trace.positions[static_cast<size_t>(d + 49)] - trace.positions[static_cast<size_t>(d + 48)];
     EXPECT_NEAR(step, target / 96.0f, 1e-6f);
 }
 
@@ -118,7 +122,7 @@ TEST(MirrelEngine, balanceLawAndDelay)
     mr::MirrelEngine e;
     e.prepare(rate);
     mr::Mirrel::Settings s;
-    s.width = 0.0f;  // any hit is placed at the centre
+    s.width = 0.0f; // any hit is placed at the centre
 
     // Left only, at the centre: left comes out unchanged (5 ms later), right stays silent.
     std::vector<float> l(1000), r(1000, 0.0f);
@@ -142,7 +146,7 @@ TEST(MirrelEngine, hardRightSilencesLeftAndRaisesRightBySqrtTwo)
     s.alternate = 2;
     // Hits until one lands on the right edge.
     for (int n = 0; n < 8 && e.position() < 0.99f; ++n)
-        runSampleBySample(e, burst(9000, 5000), s);  // 100 ms of silence lets the slow envelope fall
+        runSampleBySample(e, burst(9000, 5000), s); // 100 ms of silence lets the slow envelope fall
     ASSERT_FLOAT_EQ(e.position(), 1.0f);
 
     std::vector<float> l(600, 0.25f), r(600, 0.25f);
@@ -156,8 +160,8 @@ namespace
 {
 // Renders a drum-like pattern (a burst every 250 ms) with the transport as given and returns the
 // placements of the hits in order.
-std::vector<float> placements(mr::MirrelEngine& e, const mr::Mirrel::Settings& s, bool playing, double startQn,
-                              int blocks = 96, int blockSize = 480)
+std::vector<float> placements(mr::MirrelEngine& e, const mr::Mirrel::Settings& s, bool playing,
+                              double startQn, int blocks = 96, int blockSize = 480)
 {
     std::vector<float> result;
     mr::TransportState t;
@@ -175,7 +179,9 @@ std::vector<float> placements(mr::MirrelEngine& e, const mr::Mirrel::Settings& s
             const int n = b * blockSize + i;
             const int sinceHit = n % 12000;
             l[static_cast<size_t>(i)] =
-                sinceHit < 2400 ? 0.5f * static_cast<float>(std::sin(0.13 * sinceHit)) * std::exp(-sinceHit / 600.0f) : 0.0f;
+                sinceHit < 2400
+                    ? 0.5f * static_cast<float>(std::sin(0.13 * sinceHit)) * std::exp(-sinceHit / 600.0f)
+                    : 0.0f;
         }
         r = l;
         e.process(l.data(), r.data(), blockSize, s, t, true);
@@ -196,7 +202,7 @@ TEST(MirrelEngine, placementsFollowTheSongPosition)
     mr::Mirrel::Settings s;
     mr::MirrelEngine e;
     e.prepare(rate);
-    const auto first = placements(e, s, true, 0.0, 192);  // eight hits, half a beat apart
+    const auto first = placements(e, s, true, 0.0, 192); // eight hits, half a beat apart
     ASSERT_EQ(first.size(), 8u);
 
     // The same passage again (a jump back while playing): the same places.
@@ -243,7 +249,8 @@ TEST(MirrelEngine, idleAfter100msOfSilenceWhenStopped)
     EXPECT_FALSE(e.isIdle());
 
     // Processing is in place: each block gets fresh silence.
-    auto silentBlock = [&](const mr::TransportState& t) {
+    auto silentBlock = [&](const mr::TransportState& t)
+    {
         std::vector<float> zl(480, 0.0f), zr(480, 0.0f);
         e.process(zl.data(), zr.data(), 480, s, t, true);
     };
@@ -275,7 +282,7 @@ TEST(MirrelEngine, processNeverTouchesTheHeapEvenWithAFullRecordStore)
     for (int b = 0; b < 300; ++b)
     {
         for (size_t i = 0; i < 512; ++i)
-            l[i] = (i % 128 < 4) ? 0.9f : 0.0f;  // a click every 128 samples
+            l[i] = (i % 128 < 4) ? 0.9f : 0.0f; // a click every 128 samples
         r = l;
         EXPECT_NO_HEAP(e.process(l.data(), r.data(), 512, s, t, true));
         t.quarterNotes += 512 / rate * 2.0;

@@ -32,11 +32,12 @@ struct Settings
 using Change = testsupport::SettingsChange<Settings>;
 using Stereo = testsupport::StereoOut;
 
-void renderInto(TempoDelay& delay, const std::vector<float>& in, Settings first, const std::vector<Change>& changes,
-                int piece, unsigned seed, Stereo& out)
+void renderInto(TempoDelay& delay, const std::vector<float>& in, Settings first,
+                const std::vector<Change>& changes, int piece, unsigned seed, Stereo& out)
 {
     testsupport::renderPieces(delay, in, first, changes, piece, seed, out,
-                              [](TempoDelay& m, const Settings& s) { m.set(s.character, s.amount, s.feedbackPercent, s.pingPong, s.tempo); });
+                              [](TempoDelay& m, const Settings& s)
+                              { m.set(s.character, s.amount, s.feedbackPercent, s.pingPong, s.tempo); });
 }
 
 Stereo render(TempoDelay& delay, const std::vector<float>& in, Settings first,

@@ -31,8 +31,8 @@ struct Settings
 using Change = testsupport::SettingsChange<Settings>;
 using Stereo = testsupport::StereoOut;
 
-void renderInto(Width& width, const std::vector<float>& in, Settings first, const std::vector<Change>& changes,
-                int piece, unsigned seed, Stereo& out)
+void renderInto(Width& width, const std::vector<float>& in, Settings first,
+                const std::vector<Change>& changes, int piece, unsigned seed, Stereo& out)
 {
     testsupport::renderPieces(width, in, first, changes, piece, seed, out,
                               [](Width& m, const Settings& s) { m.set(s.character, s.amount); });

@@ -21,13 +21,17 @@ struct Bundle
 };
 
 const std::vector<const char*> sorvelIds(sv::id::all.begin(), sv::id::all.end());
-const std::vector<const char*> mirrelIds{"sensitivity", "width", "hole", "bias", "alternate",
+const std::vector<const char*> mirrelIds{"sensitivity", "width", "hole",   "bias", "alternate",
                                          "minjump",     "slew",  "bypass", "seed"};
 
-const Bundle sorvelVst3{"Sorvel", "VST3", SORVEL_VST3, sorvelIds, 119, 127, "https://mosslight.audio/plugins/sorvel"};
-const Bundle sorvelLv2{"Sorvel", "LV2", SORVEL_LV2, sorvelIds, 119, 127, "https://mosslight.audio/plugins/sorvel"};
-const Bundle mirrelVst3{"Mirrel", "VST3", MIRREL_VST3, mirrelIds, 221, 240, "https://mosslight.audio/plugins/mirrel"};
-const Bundle mirrelLv2{"Mirrel", "LV2", MIRREL_LV2, mirrelIds, 221, 240, "https://mosslight.audio/plugins/mirrel"};
+const Bundle sorvelVst3{
+    "Sorvel", "VST3", SORVEL_VST3, sorvelIds, 119, 127, "https://mosslight.audio/plugins/sorvel"};
+const Bundle sorvelLv2{
+    "Sorvel", "LV2", SORVEL_LV2, sorvelIds, 119, 127, "https://mosslight.audio/plugins/sorvel"};
+const Bundle mirrelVst3{
+    "Mirrel", "VST3", MIRREL_VST3, mirrelIds, 221, 240, "https://mosslight.audio/plugins/mirrel"};
+const Bundle mirrelLv2{
+    "Mirrel", "LV2", MIRREL_LV2, mirrelIds, 221, 240, "https://mosslight.audio/plugins/mirrel"};
 
 std::ostream& operator<<(std::ostream& os, const Bundle& b)
 {
@@ -104,7 +108,7 @@ TEST_P(Hosted, reportsItsLatency)
         plugin->prepare(rate, 512);
         auto buffer = noise(512, 1);
         juce::MidiBuffer midi;
-        p.processBlock(buffer, midi);  // LV2 reports latency through a port written while running
+        p.processBlock(buffer, midi); // LV2 reports latency through a port written while running
         EXPECT_EQ(p.getLatencySamples(), latency) << rate;
     }
 }
@@ -199,10 +203,10 @@ TEST_P(HostedLv2, lv2infoFindsTheBundleAndItsParameters)
         EXPECT_TRUE(ttl.contains("<" + juce::String(b.uri) + ":" + id + ">")) << id << " is not listed";
 }
 
-const auto bundleName = [](const auto& param) {
-    return std::string(param.param.plugin) + "_" + param.param.format;
-};
-INSTANTIATE_TEST_SUITE_P(Plugins, Hosted, ::testing::Values(sorvelVst3, sorvelLv2, mirrelVst3, mirrelLv2), bundleName);
+const auto bundleName = [](const auto& param)
+{ return std::string(param.param.plugin) + "_" + param.param.format; };
+INSTANTIATE_TEST_SUITE_P(Plugins, Hosted, ::testing::Values(sorvelVst3, sorvelLv2, mirrelVst3, mirrelLv2),
+                         bundleName);
 INSTANTIATE_TEST_SUITE_P(Plugins, HostedLv2, ::testing::Values(sorvelLv2, mirrelLv2), bundleName);
 
 TEST(SorvelHosted, choiceLabelsReachBothFormats)
@@ -232,8 +236,10 @@ TEST(SorvelHosted, vst3ShowsTextsAndParsesTypedValuesThroughThePlugin)
     ASSERT_NE(plugin, nullptr);
     auto& p = plugin->processor();
 
-    auto textAt = [&](const char* id, float normalised) { return host::findParameter(p, id)->getText(normalised, 100); };
-    auto typed = [&](const char* id, const char* text) {
+    auto textAt = [&](const char* id, float normalised)
+    { return host::findParameter(p, id)->getText(normalised, 100); };
+    auto typed = [&](const char* id, const char* text)
+    {
         auto* prm = host::findParameter(p, id);
         return prm->getText(prm->getValueForText(text), 100);
     };
@@ -257,7 +263,8 @@ TEST(Vst3Layouts, monoOrStereoInAndOnlyStereoOut)
         ASSERT_NE(plugin, nullptr);
         auto& p = plugin->processor();
 
-        auto layout = [](const Set& in, const Set& out) {
+        auto layout = [](const Set& in, const Set& out)
+        {
             juce::AudioProcessor::BusesLayout l;
             l.inputBuses.add(in);
             l.outputBuses.add(out);
@@ -267,8 +274,9 @@ TEST(Vst3Layouts, monoOrStereoInAndOnlyStereoOut)
         EXPECT_FALSE(p.setBusesLayout(layout(Set::mono(), Set::mono()))) << b;
         ASSERT_TRUE(p.setBusesLayout(layout(Set::mono(), Set::stereo()))) << b;
 
-        if (auto* width = host::findParameter(p, "width"); width != nullptr && juce::String(b.plugin) == "Mirrel")
-            width->setValueNotifyingHost(0.0f);  // hits stay at the centre
+        if (auto* width = host::findParameter(p, "width");
+            width != nullptr && juce::String(b.plugin) == "Mirrel")
+            width->setValueNotifyingHost(0.0f); // hits stay at the centre
         plugin->prepare(48000.0, 2048);
         auto buffer = noise(2048, 3);
         buffer.clear(1, 0, 2048);

@@ -35,22 +35,33 @@ TEST(RenderTool, refusesBadRequestsWithOneLineAndWritesNothing)
         const char* message;
     };
     const Case cases[] = {
-        {"missing input", {MIRREL_VST3, (temp / "none.wav").getFullPathName(), out.getFullPathName()}, "no input file"},
+        {"missing input",
+         {MIRREL_VST3, (temp / "none.wav").getFullPathName(), out.getFullPathName()},
+         "no input file"},
         {"unreadable input", {MIRREL_VST3, notWav.getFullPathName(), out.getFullPathName()}, "cannot read"},
-        {"unknown parameter", {MIRREL_VST3, drums.getFullPathName(), out.getFullPathName(), "--set", "nope=1"},
+        {"unknown parameter",
+         {MIRREL_VST3, drums.getFullPathName(), out.getFullPathName(), "--set", "nope=1"},
          "unknown parameter nope"},
-        {"value that does not parse", {SORVEL_VST3, phrase.getFullPathName(), out.getFullPathName(), "--set", "comp=loud"},
+        {"value that does not parse",
+         {SORVEL_VST3, phrase.getFullPathName(), out.getFullPathName(), "--set", "comp=loud"},
          "is not a value of Compress"},
-        {"choice that does not exist", {SORVEL_VST3, phrase.getFullPathName(), out.getFullPathName(), "--set", "compChar=Brutal"},
+        {"choice that does not exist",
+         {SORVEL_VST3, phrase.getFullPathName(), out.getFullPathName(), "--set", "compChar=Brutal"},
          "is not a value of Compress Character"},
-        {"LV2 text", {SORVEL_LV2, phrase.getFullPathName(), out.getFullPathName(), "--set", "deessFreq=5.5 kHz"},
+        {"LV2 text",
+         {SORVEL_LV2, phrase.getFullPathName(), out.getFullPathName(), "--set", "deessFreq=5.5 kHz"},
          "plain numbers"},
-        {"automation that does not parse", {MIRREL_VST3, drums.getFullPathName(), out.getFullPathName(), "--automate", "width=wide@1"},
+        {"automation that does not parse",
+         {MIRREL_VST3, drums.getFullPathName(), out.getFullPathName(), "--automate", "width=wide@1"},
          "is not a value of Width"},
-        {"missing plug-in", {(temp / "Nope.vst3").getFullPathName(), drums.getFullPathName(), out.getFullPathName()}, "no plug-in at"},
-        {"plug-in that does not load", {emptyBundle.getFullPathName(), drums.getFullPathName(), out.getFullPathName()},
+        {"missing plug-in",
+         {(temp / "Nope.vst3").getFullPathName(), drums.getFullPathName(), out.getFullPathName()},
+         "no plug-in at"},
+        {"plug-in that does not load",
+         {emptyBundle.getFullPathName(), drums.getFullPathName(), out.getFullPathName()},
          "no plug-in found"},
-        {"missing state file", {MIRREL_VST3, drums.getFullPathName(), out.getFullPathName(), "--load-state", "/nonexistent/state"},
+        {"missing state file",
+         {MIRREL_VST3, drums.getFullPathName(), out.getFullPathName(), "--load-state", "/nonexistent/state"},
          "no state file"},
     };
     for (const auto& c : cases)
@@ -65,8 +76,9 @@ TEST(RenderTool, refusesBadRequestsWithOneLineAndWritesNothing)
     }
 
     // Usage mistakes exit with 2 and point at --help.
-    for (const auto& args : {juce::StringArray{"--block", "0"}, juce::StringArray{MIRREL_VST3, "--bits", "20"},
-                             juce::StringArray{MIRREL_VST3, drums.getFullPathName()}, juce::StringArray{"--frobnicate"}})
+    for (const auto& args :
+         {juce::StringArray{"--block", "0"}, juce::StringArray{MIRREL_VST3, "--bits", "20"},
+          juce::StringArray{MIRREL_VST3, drums.getFullPathName()}, juce::StringArray{"--frobnicate"}})
     {
         const auto result = runRender(args);
         EXPECT_EQ(result.exitCode, 2) << args.joinIntoString(" ") << ": " << result.output;
@@ -95,15 +107,16 @@ TEST(RenderTool, infoShowsWhatAHostSees)
 {
     const auto result = runRender({SORVEL_VST3, "--info", "--rate", "44100"});
     ASSERT_EQ(result.exitCode, 0) << result.output;
-    for (const char* expected : {"plugin:     Sorvel (VST3)", "latency:    119 samples at 44100 Hz", "tail:       8 s",
-                                 "Mono -> Stereo: yes", "Stereo -> Stereo: yes", "Stereo -> Mono: no", "parameters: 37",
-                                 "De-ess Freq", "Auto .. 12.0 kHz", "Bypass (level matched)"})
+    for (const char* expected :
+         {"plugin:     Sorvel (VST3)", "latency:    119 samples at 44100 Hz", "tail:       8 s",
+          "Mono -> Stereo: yes", "Stereo -> Stereo: yes", "Stereo -> Mono: no", "parameters: 37",
+          "De-ess Freq", "Auto .. 12.0 kHz", "Bypass (level matched)"})
         EXPECT_TRUE(result.output.contains(expected)) << expected << " in:\n" << result.output;
 
     const auto lv2 = runRender({MIRREL_LV2, "--info"});
     ASSERT_EQ(lv2.exitCode, 0) << lv2.output;
-    for (const char* expected : {"plugin:     Mirrel (LV2)", "latency:    240 samples at 48000 Hz", "sensitivity",
-                                 "Side bias", "Off .. Always"})
+    for (const char* expected : {"plugin:     Mirrel (LV2)", "latency:    240 samples at 48000 Hz",
+                                 "sensitivity", "Side bias", "Off .. Always"})
         EXPECT_TRUE(lv2.output.contains(expected)) << expected << " in:\n" << lv2.output;
 }
 
@@ -118,11 +131,12 @@ TEST(RenderTool, summaryProgressFormatsAndMonoFiles)
     testsupport::writeWav(in, mono, 44100.0, 16);
 
     const auto out = temp / "out.wav";
-    const auto result = runRender({MIRREL_VST3, in.getFullPathName(), out.getFullPathName(), "--set", "width=0", "--bits",
-                                   "16", "--tail", "0.5", "--progress"});
+    const auto result = runRender({MIRREL_VST3, in.getFullPathName(), out.getFullPathName(), "--set",
+                                   "width=0", "--bits", "16", "--tail", "0.5", "--progress"});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_TRUE(result.output.contains("100 %")) << "progress bar";
-    EXPECT_TRUE(result.output.contains("rendered 2.50 s of audio at 44100 Hz through Mirrel (VST3)")) << result.output;
+    EXPECT_TRUE(result.output.contains("rendered 2.50 s of audio at 44100 Hz through Mirrel (VST3)"))
+        << result.output;
     EXPECT_TRUE(result.output.contains("x real time")) << result.output;
 
     double rate = 0;
@@ -143,13 +157,13 @@ TEST(RenderTool, savedStateRestoresTheSettingsAndAutomationLandsOnTime)
     testsupport::TempDir temp;
     const auto state = temp / "state.bin";
     const auto a = temp / "a.wav", b = temp / "b.wav", c = temp / "c.wav";
-    ASSERT_EQ(runRender({MIRREL_VST3, drums.getFullPathName(), a.getFullPathName(), "--bits", "32", "--set", "seed=17",
-                         "--set", "alternate=Always", "--save-state", state.getFullPathName()})
+    ASSERT_EQ(runRender({MIRREL_VST3, drums.getFullPathName(), a.getFullPathName(), "--bits", "32", "--set",
+                         "seed=17", "--set", "alternate=Always", "--save-state", state.getFullPathName()})
                   .exitCode,
               0);
     ASSERT_TRUE(state.existsAsFile());
-    ASSERT_EQ(runRender({MIRREL_VST3, drums.getFullPathName(), b.getFullPathName(), "--bits", "32", "--load-state",
-                         state.getFullPathName()})
+    ASSERT_EQ(runRender({MIRREL_VST3, drums.getFullPathName(), b.getFullPathName(), "--bits", "32",
+                         "--load-state", state.getFullPathName()})
                   .exitCode,
               0);
     EXPECT_EQ(testsupport::largestDifference(testsupport::readWav(a), testsupport::readWav(b)), 0.0f)
@@ -161,8 +175,8 @@ TEST(RenderTool, savedStateRestoresTheSettingsAndAutomationLandsOnTime)
     monoDrums.copyFrom(1, 0, monoDrums, 0, 0, monoDrums.getNumSamples());
     const auto monoIn = temp / "mono-drums.wav";
     testsupport::writeWav(monoIn, monoDrums, 48000.0);
-    ASSERT_EQ(runRender({MIRREL_VST3, monoIn.getFullPathName(), c.getFullPathName(), "--bits", "32", "--automate",
-                         "bypass=On@2"})
+    ASSERT_EQ(runRender({MIRREL_VST3, monoIn.getFullPathName(), c.getFullPathName(), "--bits", "32",
+                         "--automate", "bypass=On@2"})
                   .exitCode,
               0);
     const auto y = testsupport::readWav(c);

@@ -93,7 +93,8 @@ TEST(MirrelLifecycle, fixedAnswersAndFiveMillisecondsOfLatency)
     EXPECT_EQ(p.getBus(true, 0)->getName(), "Input");
     EXPECT_EQ(p.getBus(false, 0)->getName(), "Output");
 
-    for (const auto& [rate, latency] : {std::pair{44100.0, 221}, std::pair{48000.0, 240}, std::pair{96000.0, 480}})
+    for (const auto& [rate, latency] :
+         {std::pair{44100.0, 221}, std::pair{48000.0, 240}, std::pair{96000.0, 480}})
     {
         p.prepareToPlay(rate, 512);
         EXPECT_EQ(p.getLatencySamples(), latency) << rate;
@@ -124,7 +125,9 @@ TEST(MirrelLifecycle, processBlockNeverTouchesTheHeap)
         {"defaults, playing", {}, true},
         {"bypass", {{"bypass", 1}}, true},
         {"width 0, slew 20 ms", {{"width", 0}, {"slew", 20}}, false},
-        {"always alternate, full hole, high sensitivity", {{"alternate", 2}, {"hole", 100}, {"sensitivity", 3}}, true},
+        {"always alternate, full hole, high sensitivity",
+         {{"alternate", 2}, {"hole", 100}, {"sensitivity", 3}},
+         true},
     };
     for (const auto& c : cases)
     {
@@ -159,8 +162,9 @@ TEST(MirrelLifecycle, processBlockNeverTouchesTheHeap)
 TEST(MirrelLifecycle, monoInputIsCopiedToBothChannelsAndOddBlocksAreLeftAlone)
 {
     MirrelProcessor p;
-    ASSERT_TRUE(testsupport::setMainLayout(p, juce::AudioChannelSet::mono(), juce::AudioChannelSet::stereo()));
-    set(p, "width", 0);  // any hit stays at the centre
+    ASSERT_TRUE(
+        testsupport::setMainLayout(p, juce::AudioChannelSet::mono(), juce::AudioChannelSet::stereo()));
+    set(p, "width", 0); // any hit stays at the centre
     p.prepareToPlay(48000.0, 1024);
     juce::AudioBuffer<float> buffer(2, 1024);
     for (int i = 0; i < 1024; ++i)

@@ -29,7 +29,8 @@ juce::AudioBuffer<float> clickLoop(double rate, double seconds)
     for (int i = 0; i < x.getNumSamples(); ++i)
     {
         const int t = i % period;
-        const float v = t < 4800 ? 0.6f * static_cast<float>(std::sin(2.0 * M_PI * 700.0 * t / rate)) * std::exp(-t / 1500.0f)
+        const float v = t < 4800 ? 0.6f * static_cast<float>(std::sin(2.0 * M_PI * 700.0 * t / rate)) *
+                                       std::exp(-t / 1500.0f)
                                  : 0.0f;
         x.setSample(0, i, v);
         x.setSample(1, i, v);
@@ -95,8 +96,17 @@ TEST_P(MirrelRender, equalsTheProcessorDrivenDirectly)
     for (const auto& c : cases)
     {
         const auto out = temp / "out.wav";
-        auto args = juce::StringArray{bundlePath(GetParam()), drums.getFullPathName(), out.getFullPathName(), "--bits",
-                                      "32", "--set", "width=80", "--set", "seed=5", "--set", "hole=10"};
+        auto args = juce::StringArray{bundlePath(GetParam()),
+                                      drums.getFullPathName(),
+                                      out.getFullPathName(),
+                                      "--bits",
+                                      "32",
+                                      "--set",
+                                      "width=80",
+                                      "--set",
+                                      "seed=5",
+                                      "--set",
+                                      "hole=10"};
         args.addArray(c.args);
         const auto result = runRender(args);
         ASSERT_EQ(result.exitCode, 0) << result.output;
@@ -104,11 +114,15 @@ TEST_P(MirrelRender, equalsTheProcessorDrivenDirectly)
         MirrelProcessor direct;
         const auto expected = testsupport::renderDirect(
             direct, input, rate, c.direct,
-            [&] {
-                for (const auto& [id, v] : {std::pair{"width", 80.0f}, std::pair{"seed", 5.0f}, std::pair{"hole", 10.0f}})
-                    direct.apvts.getParameter(id)->setValueNotifyingHost(direct.apvts.getParameter(id)->convertTo0to1(v));
+            [&]
+            {
+                for (const auto& [id, v] :
+                     {std::pair{"width", 80.0f}, std::pair{"seed", 5.0f}, std::pair{"hole", 10.0f}})
+                    direct.apvts.getParameter(id)->setValueNotifyingHost(
+                        direct.apvts.getParameter(id)->convertTo0to1(v));
             },
-            juce::String(GetParam()) == "VST3" ? testsupport::HostSequence::vst3 : testsupport::HostSequence::lv2);
+            juce::String(GetParam()) == "VST3" ? testsupport::HostSequence::vst3
+                                               : testsupport::HostSequence::lv2);
 
         const auto rendered = testsupport::readWav(out);
         EXPECT_EQ(testsupport::largestDifference(rendered, expected), 0.0f) << GetParam() << ": " << c.what;
@@ -125,9 +139,11 @@ TEST(MirrelSongPosition, placementsFollowTheSongThroughRender)
     const auto loop = temp / "loop.wav";
     testsupport::writeWav(loop, clickLoop(rate, 4.0), rate);
 
-    auto render = [&](const char* name, juce::StringArray extra) {
+    auto render = [&](const char* name, juce::StringArray extra)
+    {
         const auto out = temp / name;
-        juce::StringArray args{MIRREL_VST3, loop.getFullPathName(), out.getFullPathName(), "--bits", "32", "--set", "hole=20"};
+        juce::StringArray args{
+            MIRREL_VST3, loop.getFullPathName(), out.getFullPathName(), "--bits", "32", "--set", "hole=20"};
         args.addArray(extra);
         const auto result = runRender(args);
         EXPECT_EQ(result.exitCode, 0) << result.output;

@@ -86,31 +86,35 @@ TEST(SorvelChain, gainsAndTheirRamps)
     ASSERT_EQ(ramp.p.getChain().getOutputGain(), 1.0f);
     ramp.set("output", -6.0f);
     const auto silence = juce::AudioBuffer<float>(2, 100);
-    auto step = [&](int n) {
+    auto step = [&](int n)
+    {
         juce::AudioBuffer<float> b(2, n);
         b.clear();
         EXPECT_NO_HEAP(ramp.p.processBlock(b, ramp.midi));
     };
     const float target = 0.501187f;
-    step(480);  // half way: linear
+    step(480); // half way: linear
     EXPECT_NEAR(ramp.p.getChain().getOutputGain(), 1.0f + 0.5f * (target - 1.0f), 5e-5f);
     step(479);
     EXPECT_GT(ramp.p.getChain().getOutputGain(), target) << "one sample before round(0.020 fs)";
     step(1);
-    EXPECT_NEAR(ramp.p.getChain().getOutputGain(), target, 1e-6f) << "exactly at round(0.020 fs) = 960 samples";
+    EXPECT_NEAR(ramp.p.getChain().getOutputGain(), target, 1e-6f)
+        << "exactly at round(0.020 fs) = 960 samples";
 }
 
 TEST(SorvelChain, listeningToASwitchedOffModuleFadesToSilenceIn20ms)
 {
     SorvelRig rig;
-    rig.set("listen", 4.0f);  // Reverb
+    rig.set("listen", 4.0f); // Reverb
     rig.set("reverb", 8.0f);
     rig.prepare(48000.0, 480);
     const auto input = noise(2, 48000, 5, 0.3f);
-    const auto y = rig.run(input, 480, [&](int block, int) {
-        if (block == 50)
-            rig.set("reverbOn", 0.0f);
-    });
+    const auto y = rig.run(input, 480,
+                           [&](int block, int)
+                           {
+                               if (block == 50)
+                                   rig.set("reverbOn", 0.0f);
+                           });
     EXPECT_GT(rms(y, 0, 20000, 24000), 1e-3) << "the reverb is heard before";
     for (int c = 0; c < 2; ++c)
         for (int i = 24000 + 960; i < 48000; ++i)
@@ -121,15 +125,18 @@ TEST(SorvelChain, listeningToASwitchedOffModuleFadesToSilenceIn20ms)
 TEST(SorvelChain, listenCrossfadesBetweenTwoListenSignalsNotThroughTheNormalOutput)
 {
     const auto input = noise(2, 36000, 9, 0.3f);
-    auto render = [&](int first, int second) {
+    auto render = [&](int first, int second)
+    {
         SorvelRig rig;
         rig.set("delay", 8.0f);
         rig.set("listen", static_cast<float>(first));
         rig.prepare(48000.0, 480);
-        return rig.run(input, 480, [&](int block, int) {
-            if (block == 40)
-                rig.set("listen", static_cast<float>(second));
-        });
+        return rig.run(input, 480,
+                       [&](int block, int)
+                       {
+                           if (block == 40)
+                               rig.set("listen", static_cast<float>(second));
+                       });
     };
     const auto deess = render(1, 1), delay = render(5, 5), change = render(1, 5), normal = render(0, 0);
     const int at = 40 * 480;
@@ -161,7 +168,8 @@ TEST(SorvelChain, quickListenChangesRunOneFadeToTheLastAndDropTheRest)
     ASSERT_EQ(chain.getListenTo(), 1);
 
     const std::vector<float> requests{4, 2, 4};
-    rig.run(noise(2, 3 * 128, 2), 128, [&](int block, int) { rig.set("listen", requests[static_cast<size_t>(block)]); });
+    rig.run(noise(2, 3 * 128, 2), 128,
+            [&](int block, int) { rig.set("listen", requests[static_cast<size_t>(block)]); });
     EXPECT_EQ(chain.getListenFrom(), 1);
     EXPECT_EQ(chain.getListenTo(), 4);
     EXPECT_EQ(chain.getListenPending(), -1) << "2 was dropped when 4 was asked again";
@@ -181,10 +189,12 @@ TEST(SorvelChain, bypassGivesTheAlignedDryInputAtTheMeasuredLoudness)
         rig.set("input", expectClamp ? 4.0f : 0.0f);
         rig.prepare(rate, 512);
         const int engageBlock = 6 * 48000 / 512;
-        const auto y = rig.run(vocal, 512, [&](int block, int) {
-            if (block == engageBlock)
-                rig.set("bypass", 1.0f);
-        });
+        const auto y = rig.run(vocal, 512,
+                               [&](int block, int)
+                               {
+                                   if (block == engageBlock)
+                                       rig.set("bypass", 1.0f);
+                               });
         const float offset = rig.p.getFeed().matchOffsetDb.load();
         if (expectClamp)
             EXPECT_FLOAT_EQ(offset, 20.0f) << "at most 20 dB";
@@ -195,7 +205,8 @@ TEST(SorvelChain, bypassGivesTheAlignedDryInputAtTheMeasuredLoudness)
         for (int c = 0; c < 2; ++c)
             for (int i = settled; i < y.getNumSamples(); ++i)
                 ASSERT_NEAR(y.getSample(c, i), vocal.getSample(0, i - 127) * m, 1e-5f)
-                    << "the dry input, " << 127 << " samples later, at the match gain, without the output gain";
+                    << "the dry input, " << 127
+                    << " samples later, at the match gain, without the output gain";
     }
 }
 
@@ -212,28 +223,32 @@ TEST(SorvelChain, aProjectOpeningWithBypassOnIsNotLevelMatchedUntilBypassIsEngag
     for (int i = 10000; i < 20000; ++i)
         ASSERT_EQ(y.getSample(0, i), vocal.getSample(0, i - 127)) << "plain dry, unity";
 
-    y = rig.run(vocal, 512, [&](int block, int) {
-        if (block == 100)
-            rig.set("bypass", 0.0f);
-        if (block == 500)  // over 3 s of processed output: the short-term loudness is the chain's
-            rig.set("bypass", 1.0f);
-    });
+    y = rig.run(vocal, 512,
+                [&](int block, int)
+                {
+                    if (block == 100)
+                        rig.set("bypass", 0.0f);
+                    if (block == 500) // over 3 s of processed output: the short-term loudness is the chain's
+                        rig.set("bypass", 1.0f);
+                });
     EXPECT_NEAR(rig.p.getFeed().matchOffsetDb.load(), 10.0f, 2.5f) << "measured at the new engage";
 }
 
 TEST(SorvelChain, returnsDuckUnderALoudVocalAndRecoverInThePause)
 {
-    auto render = [](float duckDb) {
+    auto render = [](float duckDb)
+    {
         SorvelRig rig;
-        rig.set("listen", 4.0f);  // the ducked reverb return alone
+        rig.set("listen", 4.0f); // the ducked reverb return alone
         rig.set("reverb", 8.0f);
         rig.set("duck", duckDb);
         rig.prepare(48000.0, 480);
-        auto input = testsupport::sine(48000.0, 440.0, 0.3f, 96000);  // -10 dBFS: fully ducked
+        auto input = testsupport::sine(48000.0, 440.0, 0.3f, 96000); // -10 dBFS: fully ducked
         input.clear(0, 48000, 48000);
         input.clear(1, 48000, 48000);
         std::vector<float> depth;
-        const auto y = rig.run(input, 480, [&](int, int) { depth.push_back(rig.p.getChain().getDuckDepthDb()); });
+        const auto y =
+            rig.run(input, 480, [&](int, int) { depth.push_back(rig.p.getChain().getDuckDepthDb()); });
         return std::make_pair(y, depth);
     };
     const auto [ducked, depth] = render(12.0f);
@@ -243,7 +258,7 @@ TEST(SorvelChain, returnsDuckUnderALoudVocalAndRecoverInThePause)
     EXPECT_NEAR(ratioDb, -12.0, 0.1) << "the returns sit 12 dB lower";
 
     // In the pause: down to 5 % of the depth about 250 ms after the vocal's level has fallen.
-    const int pause = 100;  // block index where the input stops
+    const int pause = 100; // block index where the input stops
     EXPECT_GT(depth[pause + 10], 3.0f) << "100 ms into the pause, still ducking";
     EXPECT_NEAR(depth[pause + 27], 0.6f, 0.3f) << "about 250 ms later, 5 %";
     EXPECT_LT(depth[pause + 60], 0.05f);
@@ -315,14 +330,16 @@ TEST(SorvelChain, tapFifoFillsWhileEnabledAndDropsWholeEntriesWhenFull)
     EXPECT_EQ(feed.taps.pop([](const auto&) {}), 0u) << "nothing while the spectrum is not shown";
 
     feed.tapEnabled.store(true);
-    rig.run(dc, 512);  // 40960 samples, more than the FIFO holds
+    rig.run(dc, 512); // 40960 samples, more than the FIFO holds
     std::uint32_t entries = 0, torn = 0;
-    const auto popped = feed.taps.pop([&](const sv2::TapFifo::Entry& e) {
-        ++entries;
-        // After the de-esser's look-ahead has filled, all three taps carry the same DC.
-        if (entries > 200 && (e.a != 0.25f || e.b != 0.25f || e.c != 0.25f))
-            ++torn;
-    });
+    const auto popped = feed.taps.pop(
+        [&](const sv2::TapFifo::Entry& e)
+        {
+            ++entries;
+            // After the de-esser's look-ahead has filled, all three taps carry the same DC.
+            if (entries > 200 && (e.a != 0.25f || e.b != 0.25f || e.c != 0.25f))
+                ++torn;
+        });
     EXPECT_EQ(popped, sv2::TapFifo::capacity) << "the rest was dropped";
     EXPECT_EQ(torn, 0u);
     rig.run(dc, 512);

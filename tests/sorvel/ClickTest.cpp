@@ -17,7 +17,8 @@ constexpr int block = 256;
 // Four seconds of the demo vocal, a loud passage first.
 const juce::AudioBuffer<float>& vocal()
 {
-    static const auto excerpt = [] {
+    static const auto excerpt = []
+    {
         const auto all = testsupport::readWav(juce::File(MOSSLIGHT_DEMO_DIR).getChildFile("phrase.wav"));
         juce::AudioBuffer<float> x(2, 4 * 48000);
         for (int c = 0; c < 2; ++c)
@@ -38,29 +39,60 @@ juce::AudioBuffer<float> render(const Change& c, bool changeAtAll, bool startAtT
     SorvelRig rig;
     rig.set(c.id, startAtTarget ? c.to : c.from);
     rig.prepare(48000.0, block);
-    return rig.run(vocal(), block, [&](int index, int) {
-        if (changeAtAll && index == 2 * 48000 / block)
-            rig.set(c.id, c.to);
-    });
+    return rig.run(vocal(), block,
+                   [&](int index, int)
+                   {
+                       if (changeAtAll && index == 2 * 48000 / block)
+                           rig.set(c.id, c.to);
+                   });
 }
 } // namespace
 
 TEST(SorvelClicks, noSettingChangeClicks)
 {
     const Change changes[] = {
-        {"hpfOn", 1, 0},       {"hpf", 2, 4},           {"deessOn", 1, 0},     {"deess", 3, 10},
-        {"deessChar", 1, 2},   {"deessFreq", 2900, 5000}, {"eqOn", 1, 0},      {"bass", 0, 10},
-        {"bassChar", 1, 0},    {"treble", 2, -10},      {"trebleChar", 0, 2},  {"compOn", 1, 0},
-        {"comp", 4, 10},       {"compChar", 1, 2},      {"compMix", 100, 0},   {"shimmerOn", 1, 0},
-        {"shimmer", 1, -10},   {"shimmerChar", 0, 2},   {"reverbOn", 1, 0},    {"reverb", 2, 10},
-        {"reverbChar", 0, 2},  {"reverbDecay", 1.6f, 6}, {"reverbPredelay", 30, 120}, {"delayOn", 1, 0},
-        {"delay", 1, 10},      {"delayChar", 1, 3},     {"delayFeedback", 25, 80}, {"delayPingPong", 0, 1},
-        {"widthOn", 1, 0},     {"width", 2, 10},        {"widthChar", 0, 2},   {"duck", 4, 12},
-        {"input", 0, 12},      {"output", 0, -24},      {"listen", 0, 2},      {"listen", 0, 4},
-        {"listen", 0, 6},      {"bypass", 0, 1},        {"comp", 4, 0},
+        {"hpfOn", 1, 0},
+        {"hpf", 2, 4},
+        {"deessOn", 1, 0},
+        {"deess", 3, 10},
+        {"deessChar", 1, 2},
+        {"deessFreq", 2900, 5000},
+        {"eqOn", 1, 0},
+        {"bass", 0, 10},
+        {"bassChar", 1, 0},
+        {"treble", 2, -10},
+        {"trebleChar", 0, 2},
+        {"compOn", 1, 0},
+        {"comp", 4, 10},
+        {"compChar", 1, 2},
+        {"compMix", 100, 0},
+        {"shimmerOn", 1, 0},
+        {"shimmer", 1, -10},
+        {"shimmerChar", 0, 2},
+        {"reverbOn", 1, 0},
+        {"reverb", 2, 10},
+        {"reverbChar", 0, 2},
+        {"reverbDecay", 1.6f, 6},
+        {"reverbPredelay", 30, 120},
+        {"delayOn", 1, 0},
+        {"delay", 1, 10},
+        {"delayChar", 1, 3},
+        {"delayFeedback", 25, 80},
+        {"delayPingPong", 0, 1},
+        {"widthOn", 1, 0},
+        {"width", 2, 10},
+        {"widthChar", 0, 2},
+        {"duck", 4, 12},
+        {"input", 0, 12},
+        {"output", 0, -24},
+        {"listen", 0, 2},
+        {"listen", 0, 4},
+        {"listen", 0, 6},
+        {"bypass", 0, 1},
+        {"comp", 4, 0},
     };
     const int at = 2 * 48000;
-    const int window = 4800;  // 100 ms from the change
+    const int window = 4800; // 100 ms from the change
     for (const auto& c : changes)
     {
         const auto changed = render(c, true, false);
@@ -90,12 +122,14 @@ TEST(SorvelClicks, automatingEveryParameterEveryBlockNeverClicksAllocatesOrBreak
         rig.prepare(48000.0, block);
         std::mt19937 rng(seed);
         std::uniform_real_distribution<float> u(0.0f, 1.0f);
-        const auto y = rig.run(vocal(), block, [&](int, int) {
-            for (auto* prm : rig.p.getParameters())
-                prm->setValueNotifyingHost(u(rng));
-            for (const char* gain : {"input", "output"})
-                rig.set(gain, -6.0f + 12.0f * u(rng));
-        });
+        const auto y = rig.run(vocal(), block,
+                               [&](int, int)
+                               {
+                                   for (auto* prm : rig.p.getParameters())
+                                       prm->setValueNotifyingHost(u(rng));
+                                   for (const char* gain : {"input", "output"})
+                                       rig.set(gain, -6.0f + 12.0f * u(rng));
+                               });
         EXPECT_TRUE(testsupport::allFinite(y)) << seed;
         const float step = testsupport::largestStep(y);
         EXPECT_LE(step, 1.5f * natural) << "seed " << seed;

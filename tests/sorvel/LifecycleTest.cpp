@@ -124,18 +124,20 @@ TEST(SorvelLifecycle, metersReadInputAndOutputLoudness)
     const double rate = 48000.0;
     Sorvel2Processor p;
     // Every module off: the output is the input, later.
-    for (const char* id : {"hpfOn", "deessOn", "eqOn", "compOn", "shimmerOn", "reverbOn", "delayOn", "widthOn"})
+    for (const char* id :
+         {"hpfOn", "deessOn", "eqOn", "compOn", "shimmerOn", "reverbOn", "delayOn", "widthOn"})
         p.apvts.getParameter(id)->setValueNotifyingHost(0.0f);
     p.prepareToPlay(rate, 480);
     juce::AudioBuffer<float> buffer(2, 480);
     juce::MidiBuffer midi;
-    const double amp = 0.1;  // -20 dBFS, both channels: -20 LUFS
+    const double amp = 0.1; // -20 dBFS, both channels: -20 LUFS
     int t = 0;
     for (int block = 0; block < 310; ++block)
     {
         for (int i = 0; i < 480; ++i, ++t)
         {
-            const auto v = static_cast<float>(amp * std::sin(2.0 * juce::MathConstants<double>::pi * 1000.0 * t / rate));
+            const auto v =
+                static_cast<float>(amp * std::sin(2.0 * juce::MathConstants<double>::pi * 1000.0 * t / rate));
             buffer.setSample(0, i, v);
             buffer.setSample(1, i, v);
         }

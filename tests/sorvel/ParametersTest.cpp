@@ -20,13 +20,14 @@ struct Row
     const char* name;
     Kind kind;
     float start, end, interval;
-    float centre;  // 0: linear
+    float centre; // 0: linear
     float defaultValue;
     const char* label;
     std::vector<const char*> items;
 };
 
 // The whole table, in host order.
+// clang-format off
 const std::vector<Row> table{
     {"input", "Input", Kind::floating, -24, 24, 0.1f, 0, 0, "dB", {}},
     {"hpf", "High-Pass", Kind::choice, 0, 4, 1, 0, 2, "", {"Off", "60 Hz", "90 Hz", "130 Hz", "180 Hz"}},
@@ -66,6 +67,7 @@ const std::vector<Row> table{
     {"delayOn", "Delay On", Kind::toggle, 0, 1, 1, 0, 1, "", {}},
     {"widthOn", "Width On", Kind::toggle, 0, 1, 1, 0, 1, "", {}},
 };
+// clang-format on
 
 juce::RangedAudioParameter& param(Sorvel2Processor& p, const char* id)
 {
@@ -119,21 +121,21 @@ TEST(SorvelParameters, hostSeesTheTableInOrder)
 
         switch (row.kind)
         {
-            case Kind::floating:
-                EXPECT_NE(dynamic_cast<juce::AudioParameterFloat*>(ranged), nullptr);
-                break;
-            case Kind::toggle:
-                EXPECT_NE(dynamic_cast<juce::AudioParameterBool*>(ranged), nullptr);
-                break;
-            case Kind::choice:
-            {
-                auto* c = dynamic_cast<juce::AudioParameterChoice*>(ranged);
-                ASSERT_NE(c, nullptr);
-                ASSERT_EQ(c->choices.size(), static_cast<int>(row.items.size()));
-                for (size_t k = 0; k < row.items.size(); ++k)
-                    EXPECT_EQ(c->choices[static_cast<int>(k)], row.items[k]);
-                break;
-            }
+        case Kind::floating:
+            EXPECT_NE(dynamic_cast<juce::AudioParameterFloat*>(ranged), nullptr);
+            break;
+        case Kind::toggle:
+            EXPECT_NE(dynamic_cast<juce::AudioParameterBool*>(ranged), nullptr);
+            break;
+        case Kind::choice:
+        {
+            auto* c = dynamic_cast<juce::AudioParameterChoice*>(ranged);
+            ASSERT_NE(c, nullptr);
+            ASSERT_EQ(c->choices.size(), static_cast<int>(row.items.size()));
+            for (size_t k = 0; k < row.items.size(); ++k)
+                EXPECT_EQ(c->choices[static_cast<int>(k)], row.items[k]);
+            break;
+        }
         }
     }
 }
@@ -154,15 +156,33 @@ TEST(SorvelParameters, valueToText)
         const char* text;
     };
     const Case cases[] = {
-        {"input", 0.1f, "+0.1 dB"},     {"input", 0.0f, "0.0 dB"},        {"output", -6.0f, "-6.0 dB"},
-        {"output", 3.5f, "+3.5 dB"},    {"deess", 3.0f, "3.0"},           {"comp", 0.0f, "0.0"},
-        {"bass", 2.0f, "+2.0"},         {"bass", 0.0f, "0.0"},            {"treble", -4.5f, "-4.5"},
-        {"deessFreq", 2900, "Auto"},    {"deessFreq", 2940, "Auto"},      {"deessFreq", 5500, "5.5 kHz"},
-        {"deessFreq", 12000, "12.0 kHz"}, {"deessFreq", 3000, "3.0 kHz"}, {"compMix", 100, "100 %"},
-        {"delayFeedback", 25, "25 %"},  {"reverbDecay", 0.85f, "0.85 s"}, {"reverbDecay", 0.99f, "0.99 s"},
-        {"reverbDecay", 1.0f, "1.0 s"}, {"reverbDecay", 1.6f, "1.6 s"},   {"reverbPredelay", 30, "30 ms"},
-        {"duck", 4.0f, "4.0 dB"},       {"duck", 12.0f, "12.0 dB"},       {"hpf", 2, "90 Hz"},
-        {"listen", 4, "Reverb"},        {"bypass", 1, "On"},              {"hpfOn", 0, "Off"},
+        {"input", 0.1f, "+0.1 dB"},
+        {"input", 0.0f, "0.0 dB"},
+        {"output", -6.0f, "-6.0 dB"},
+        {"output", 3.5f, "+3.5 dB"},
+        {"deess", 3.0f, "3.0"},
+        {"comp", 0.0f, "0.0"},
+        {"bass", 2.0f, "+2.0"},
+        {"bass", 0.0f, "0.0"},
+        {"treble", -4.5f, "-4.5"},
+        {"deessFreq", 2900, "Auto"},
+        {"deessFreq", 2940, "Auto"},
+        {"deessFreq", 5500, "5.5 kHz"},
+        {"deessFreq", 12000, "12.0 kHz"},
+        {"deessFreq", 3000, "3.0 kHz"},
+        {"compMix", 100, "100 %"},
+        {"delayFeedback", 25, "25 %"},
+        {"reverbDecay", 0.85f, "0.85 s"},
+        {"reverbDecay", 0.99f, "0.99 s"},
+        {"reverbDecay", 1.0f, "1.0 s"},
+        {"reverbDecay", 1.6f, "1.6 s"},
+        {"reverbPredelay", 30, "30 ms"},
+        {"duck", 4.0f, "4.0 dB"},
+        {"duck", 12.0f, "12.0 dB"},
+        {"hpf", 2, "90 Hz"},
+        {"listen", 4, "Reverb"},
+        {"bypass", 1, "On"},
+        {"hpfOn", 0, "Off"},
     };
     Sorvel2Processor p;
     for (const auto& c : cases)
@@ -183,16 +203,35 @@ TEST(SorvelParameters, textToValue)
         float value;
     };
     const Case cases[] = {
-        {"input", "+3.5 dB", 3.5f},    {"input", "-12", -12.0f},        {"input", "+30 dB", 24.0f},
-        {"output", "-30 dB", -24.0f},  {"output", " 6 ", 6.0f},         {"compMix", "50%", 50.0f},
-        {"compMix", "50 %", 50.0f},    {"compMix", "no digits", 0.0f},  {"delayFeedback", "95 %", 80.0f},
-        {"deess", "7.26", 7.3f},       {"bass", "+4", 4.0f},            {"treble", "-10", -10.0f},
-        {"deessFreq", "AUTO", 2900},   {"deessFreq", "a", 2900},        {"deessFreq", "Auto", 2900},
-        {"deessFreq", "3", 3000},      {"deessFreq", "5.5", 5500},      {"deessFreq", "5.5 kHz", 5500},
-        {"deessFreq", "6800", 6800},   {"deessFreq", "2940", 2940},     {"deessFreq", "", 2900},
-        {"deessFreq", "99 kHz", 12000}, {"reverbDecay", "0.99 s", 0.99f}, {"reverbDecay", "1.0 s", 1.0f},
-        {"reverbPredelay", "45 ms", 45}, {"duck", "6 dB", 6.0f},         {"hpf", "130 Hz", 3},
-        {"compChar", "Hard", 2},       {"bypass", "On", 1},
+        {"input", "+3.5 dB", 3.5f},
+        {"input", "-12", -12.0f},
+        {"input", "+30 dB", 24.0f},
+        {"output", "-30 dB", -24.0f},
+        {"output", " 6 ", 6.0f},
+        {"compMix", "50%", 50.0f},
+        {"compMix", "50 %", 50.0f},
+        {"compMix", "no digits", 0.0f},
+        {"delayFeedback", "95 %", 80.0f},
+        {"deess", "7.26", 7.3f},
+        {"bass", "+4", 4.0f},
+        {"treble", "-10", -10.0f},
+        {"deessFreq", "AUTO", 2900},
+        {"deessFreq", "a", 2900},
+        {"deessFreq", "Auto", 2900},
+        {"deessFreq", "3", 3000},
+        {"deessFreq", "5.5", 5500},
+        {"deessFreq", "5.5 kHz", 5500},
+        {"deessFreq", "6800", 6800},
+        {"deessFreq", "2940", 2940},
+        {"deessFreq", "", 2900},
+        {"deessFreq", "99 kHz", 12000},
+        {"reverbDecay", "0.99 s", 0.99f},
+        {"reverbDecay", "1.0 s", 1.0f},
+        {"reverbPredelay", "45 ms", 45},
+        {"duck", "6 dB", 6.0f},
+        {"hpf", "130 Hz", 3},
+        {"compChar", "Hard", 2},
+        {"bypass", "On", 1},
     };
     Sorvel2Processor p;
     for (const auto& c : cases)

@@ -45,8 +45,18 @@ TEST_P(SorvelRender, equalsTheProcessorDrivenDirectly)
     const Case cases[] = {
         {"defaults", {}, {"--block", "512"}, {}},
         {"strong settings, varying blocks, playing at 96 bpm",
-         {{"comp", 8}, {"compChar", 2}, {"shimmer", 6}, {"shimmerChar", 2}, {"reverb", 7}, {"reverbChar", 2},
-          {"delay", 6}, {"delayChar", 2}, {"delayPingPong", 1}, {"width", 7}, {"widthChar", 2}, {"deess", 8}},
+         {{"comp", 8},
+          {"compChar", 2},
+          {"shimmer", 6},
+          {"shimmerChar", 2},
+          {"reverb", 7},
+          {"reverbChar", 2},
+          {"delay", 6},
+          {"delayChar", 2},
+          {"delayPingPong", 1},
+          {"width", 7},
+          {"widthChar", 2},
+          {"deess", 8}},
          {"--block", "16-1500", "--seed", "4", "--play", "--tempo", "96"},
          varying},
     };
@@ -54,8 +64,8 @@ TEST_P(SorvelRender, equalsTheProcessorDrivenDirectly)
     for (const auto& c : cases)
     {
         const auto out = temp / "out.wav";
-        juce::StringArray args{vst3 ? SORVEL_VST3 : SORVEL_LV2, phrase.getFullPathName(), out.getFullPathName(),
-                               "--bits", "32"};
+        juce::StringArray args{vst3 ? SORVEL_VST3 : SORVEL_LV2, phrase.getFullPathName(),
+                               out.getFullPathName(), "--bits", "32"};
         for (const auto& [id, v] : c.settings)
             args.addArray({"--set", juce::String(id) + "=" + juce::String(v)});
         args.addArray(c.args);
@@ -65,12 +75,14 @@ TEST_P(SorvelRender, equalsTheProcessorDrivenDirectly)
         Sorvel2Processor direct;
         const auto expected = testsupport::renderDirect(
             direct, input, rate, c.direct,
-            [&] {
+            [&]
+            {
                 for (const auto& [id, v] : c.settings)
                     set(direct, id, v);
             },
             vst3 ? testsupport::HostSequence::vst3 : testsupport::HostSequence::lv2);
-        EXPECT_EQ(testsupport::largestDifference(testsupport::readWav(out), expected), 0.0f) << GetParam() << ": " << c.what;
+        EXPECT_EQ(testsupport::largestDifference(testsupport::readWav(out), expected), 0.0f)
+            << GetParam() << ": " << c.what;
     }
 }
 
@@ -82,13 +94,16 @@ TEST(SorvelRender, everyModuleOffIsThePureLatencyDelayThroughTheVst3)
     double rate = 0;
     const auto input = testsupport::readWav(phrase, &rate);
     const auto out = temp / "out.wav";
-    juce::StringArray args{SORVEL_VST3, phrase.getFullPathName(), out.getFullPathName(), "--bits", "32", "--block", "1-999"};
-    for (const char* id : {"hpfOn", "deessOn", "eqOn", "compOn", "shimmerOn", "reverbOn", "delayOn", "widthOn"})
+    juce::StringArray args{
+        SORVEL_VST3, phrase.getFullPathName(), out.getFullPathName(), "--bits", "32", "--block", "1-999"};
+    for (const char* id :
+         {"hpfOn", "deessOn", "eqOn", "compOn", "shimmerOn", "reverbOn", "delayOn", "widthOn"})
         args.addArray({"--set", juce::String(id) + "=Off"});
     const auto result = testsupport::runRender(args);
     ASSERT_EQ(result.exitCode, 0) << result.output;
     const auto y = testsupport::readWav(out);
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < y.getNumSamples(); ++i)
-            ASSERT_EQ(y.getSample(c, i), i < 127 ? 0.0f : input.getSample(0, i - 127)) << "channel " << c << " sample " << i;
+            ASSERT_EQ(y.getSample(c, i), i < 127 ? 0.0f : input.getSample(0, i - 127))
+                << "channel " << c << " sample " << i;
 }

@@ -42,7 +42,8 @@ struct SorvelRig
 
     void allModulesOff()
     {
-        for (const char* id : {"hpfOn", "deessOn", "eqOn", "compOn", "shimmerOn", "reverbOn", "delayOn", "widthOn"})
+        for (const char* id :
+             {"hpfOn", "deessOn", "eqOn", "compOn", "shimmerOn", "reverbOn", "delayOn", "widthOn"})
             set(id, 0.0f);
     }
 

@@ -60,7 +60,8 @@ TEST(SorvelState, rootTagIsMatchedIgnoringCase)
     EXPECT_FLOAT_EQ(plain(p, "comp"), 7.0f) << "another root tag is ignored";
 
     // What we save afterwards is still our own format.
-    auto xml = juce::AudioProcessor::getXmlFromBinary(stateOf(p).getData(), static_cast<int>(stateOf(p).getSize()));
+    auto xml =
+        juce::AudioProcessor::getXmlFromBinary(stateOf(p).getData(), static_cast<int>(stateOf(p).getSize()));
     EXPECT_EQ(xml->getTagName(), "PARAMS");
 }
 
@@ -72,7 +73,8 @@ TEST(SorvelState, badBlobsAreIgnored)
 TEST(SorvelState, nonFiniteValuesInAStateNeverReachTheParameters)
 {
     Sorvel2Processor p;
-    p.apvts.getParameter("output")->setValueNotifyingHost(p.apvts.getParameter("output")->convertTo0to1(-3.0f));
+    p.apvts.getParameter("output")->setValueNotifyingHost(
+        p.apvts.getParameter("output")->convertTo0to1(-3.0f));
     const auto blob = blobFromXml(R"(<PARAMS><PARAM id="output" value="nan"/><PARAM id="input" value="inf"/>)"
                                   R"(<PARAM id="comp" value="6"/></PARAMS>)");
     p.setStateInformation(blob.getData(), static_cast<int>(blob.getSize()));
@@ -86,7 +88,8 @@ TEST(SorvelState, nonFiniteValuesInAStateNeverReachTheParameters)
 TEST(SorvelState, outOfRangeValuesAreClampedByTheRanges)
 {
     Sorvel2Processor p;
-    const auto blob = blobFromXml(R"(<PARAMS><PARAM id="input" value="1e9"/><PARAM id="hpf" value="-7"/></PARAMS>)");
+    const auto blob =
+        blobFromXml(R"(<PARAMS><PARAM id="input" value="1e9"/><PARAM id="hpf" value="-7"/></PARAMS>)");
     p.setStateInformation(blob.getData(), static_cast<int>(blob.getSize()));
     EXPECT_FLOAT_EQ(plain(p, "input"), 24.0f);
     EXPECT_FLOAT_EQ(plain(p, "hpf"), 0.0f);

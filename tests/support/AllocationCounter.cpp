@@ -48,11 +48,11 @@ HeapCounts ScopedHeapCount::counts() const
 #else
 extern "C"
 {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
+    void* __libc_malloc(size_t);
+    void* __libc_calloc(size_t, size_t);
+    void* __libc_realloc(void*, size_t);
+    void* __libc_memalign(size_t, size_t);
+    void __libc_free(void*);
 }
 #define RAW_MALLOC __libc_malloc
 #define RAW_FREE __libc_free
@@ -60,48 +60,48 @@ void __libc_free(void*);
 // The C allocator, for allocations made by C code (and by anything that bypasses operator new).
 extern "C"
 {
-void* malloc(size_t size)
-{
-    noteAllocation();
-    return __libc_malloc(size);
-}
+    void* malloc(size_t size)
+    {
+        noteAllocation();
+        return __libc_malloc(size);
+    }
 
-void* calloc(size_t count, size_t size)
-{
-    noteAllocation();
-    return __libc_calloc(count, size);
-}
+    void* calloc(size_t count, size_t size)
+    {
+        noteAllocation();
+        return __libc_calloc(count, size);
+    }
 
-void* realloc(void* p, size_t size)
-{
-    noteAllocation();
-    return __libc_realloc(p, size);
-}
+    void* realloc(void* p, size_t size)
+    {
+        noteAllocation();
+        return __libc_realloc(p, size);
+    }
 
-void free(void* p)
-{
-    noteFree(p);
-    __libc_free(p);
-}
+    void free(void* p)
+    {
+        noteFree(p);
+        __libc_free(p);
+    }
 
-void* memalign(size_t alignment, size_t size)
-{
-    noteAllocation();
-    return __libc_memalign(alignment, size);
-}
+    void* memalign(size_t alignment, size_t size)
+    {
+        noteAllocation();
+        return __libc_memalign(alignment, size);
+    }
 
-void* aligned_alloc(size_t alignment, size_t size)
-{
-    noteAllocation();
-    return __libc_memalign(alignment, size);
-}
+    void* aligned_alloc(size_t alignment, size_t size)
+    {
+        noteAllocation();
+        return __libc_memalign(alignment, size);
+    }
 
-int posix_memalign(void** out, size_t alignment, size_t size)
-{
-    noteAllocation();
-    *out = __libc_memalign(alignment, size);
-    return *out != nullptr ? 0 : 12 /* ENOMEM */;
-}
+    int posix_memalign(void** out, size_t alignment, size_t size)
+    {
+        noteAllocation();
+        *out = __libc_memalign(alignment, size);
+        return *out != nullptr ? 0 : 12 /* ENOMEM */;
+    }
 }
 #endif
 
@@ -139,8 +139,14 @@ void countedDelete(void* p) noexcept
 }
 } // namespace
 
-void* operator new(std::size_t size) { return countedNew(size); }
-void* operator new[](std::size_t size) { return countedNew(size); }
+void* operator new(std::size_t size)
+{
+    return countedNew(size);
+}
+void* operator new[](std::size_t size)
+{
+    return countedNew(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
     try
@@ -152,14 +158,47 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
         return nullptr;
     }
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void* operator new(std::size_t size, std::align_val_t a) { return countedAlignedNew(size, a); }
-void* operator new[](std::size_t size, std::align_val_t a) { return countedAlignedNew(size, a); }
-void operator delete(void* p) noexcept { countedDelete(p); }
-void operator delete[](void* p) noexcept { countedDelete(p); }
-void operator delete(void* p, std::size_t) noexcept { countedDelete(p); }
-void operator delete[](void* p, std::size_t) noexcept { countedDelete(p); }
-void operator delete(void* p, std::align_val_t) noexcept { countedDelete(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { countedDelete(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { countedDelete(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { countedDelete(p); }
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, tag);
+}
+void* operator new(std::size_t size, std::align_val_t a)
+{
+    return countedAlignedNew(size, a);
+}
+void* operator new[](std::size_t size, std::align_val_t a)
+{
+    return countedAlignedNew(size, a);
+}
+void operator delete(void* p) noexcept
+{
+    countedDelete(p);
+}
+void operator delete[](void* p) noexcept
+{
+    countedDelete(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    countedDelete(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    countedDelete(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    countedDelete(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    countedDelete(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    countedDelete(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    countedDelete(p);
+}

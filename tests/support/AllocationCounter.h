@@ -31,8 +31,7 @@ private:
     HeapCounts start;
 };
 
-template <typename Fn>
-HeapCounts countHeapOperations(Fn&& fn)
+template <typename Fn> HeapCounts countHeapOperations(Fn&& fn)
 {
     ScopedHeapCount scope;
     std::forward<Fn>(fn)();
@@ -42,10 +41,10 @@ HeapCounts countHeapOperations(Fn&& fn)
 } // namespace testsupport
 
 // Fails the test if the statement touches the heap on this thread.
-#define EXPECT_NO_HEAP(statement)                                                                       \
-    do                                                                                                  \
-    {                                                                                                   \
-        const auto heapCounts_ = ::testsupport::countHeapOperations([&] { statement; });                \
-        EXPECT_EQ(heapCounts_.allocations, 0) << "heap allocation in: " #statement;                     \
-        EXPECT_EQ(heapCounts_.frees, 0) << "heap free in: " #statement;                                 \
+#define EXPECT_NO_HEAP(statement)                                                                            \
+    do                                                                                                       \
+    {                                                                                                        \
+        const auto heapCounts_ = ::testsupport::countHeapOperations([&] { statement; });                     \
+        EXPECT_EQ(heapCounts_.allocations, 0) << "heap allocation in: " #statement;                          \
+        EXPECT_EQ(heapCounts_.frees, 0) << "heap free in: " #statement;                                      \
     } while (false)

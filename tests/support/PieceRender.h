@@ -10,8 +10,7 @@ namespace testsupport
 {
 
 // A settings change that takes effect from sample `at` on.
-template <typename Settings>
-struct SettingsChange
+template <typename Settings> struct SettingsChange
 {
     int at;
     Settings settings;
@@ -27,8 +26,8 @@ struct StereoOut
 // allocates nothing itself.
 template <typename Module, typename Settings, typename Apply>
 void renderPieces(Module& module, const std::vector<float>& in, Settings first,
-                  const std::vector<SettingsChange<Settings>>& changes, int piece, unsigned seed, StereoOut& out,
-                  Apply&& apply)
+                  const std::vector<SettingsChange<Settings>>& changes, int piece, unsigned seed,
+                  StereoOut& out, Apply&& apply)
 {
     std::minstd_rand random(seed);
     Settings current = first;

@@ -46,8 +46,7 @@ inline juce::MemoryBlock blobFromXml(const juce::String& text)
 }
 
 // A state saved on one instance and loaded on a fresh one gives the same values.
-template <typename Processor>
-void expectStateRoundTrip()
+template <typename Processor> void expectStateRoundTrip()
 {
     Processor source;
     randomiseParameters(source, 7);
@@ -66,8 +65,7 @@ void expectStateRoundTrip()
 
 // Random bytes, a truncated blob, a wrong magic number, a byte count larger than the data, a
 // header alone, an empty blob, another root tag: all ignored, every parameter unchanged.
-template <typename Processor>
-void expectBadStatesIgnored()
+template <typename Processor> void expectBadStatesIgnored()
 {
     Processor reference;
     const auto good = stateOf(reference);
@@ -113,7 +111,8 @@ void expectBadStatesIgnored()
     EXPECT_EQ(plainValues(p), before) << "null data";
 }
 
-inline bool setMainLayout(juce::AudioProcessor& p, const juce::AudioChannelSet& in, const juce::AudioChannelSet& out)
+inline bool setMainLayout(juce::AudioProcessor& p, const juce::AudioChannelSet& in,
+                          const juce::AudioChannelSet& out)
 {
     juce::AudioProcessor::BusesLayout layout;
     layout.inputBuses.add(in);
@@ -122,8 +121,7 @@ inline bool setMainLayout(juce::AudioProcessor& p, const juce::AudioChannelSet& 
 }
 
 // Mono or stereo in, stereo out; nothing else.
-template <typename Processor>
-void expectMonoOrStereoInStereoOut()
+template <typename Processor> void expectMonoOrStereoInStereoOut()
 {
     using Set = juce::AudioChannelSet;
     struct Case

@@ -12,7 +12,7 @@ namespace testsupport
 struct RenderResult
 {
     int exitCode = -1;
-    juce::String output;  // stdout and stderr
+    juce::String output; // stdout and stderr
 };
 
 inline juce::String shellQuote(const juce::String& s)
@@ -45,14 +45,16 @@ inline juce::AudioBuffer<float> readWav(const juce::File& file, double* sampleRa
     std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(file));
     if (reader == nullptr)
         return {};
-    juce::AudioBuffer<float> buffer(static_cast<int>(reader->numChannels), static_cast<int>(reader->lengthInSamples));
+    juce::AudioBuffer<float> buffer(static_cast<int>(reader->numChannels),
+                                    static_cast<int>(reader->lengthInSamples));
     reader->read(&buffer, 0, buffer.getNumSamples(), 0, true, true);
     if (sampleRate != nullptr)
         *sampleRate = reader->sampleRate;
     return buffer;
 }
 
-inline void writeWav(const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate, int bits = 32)
+inline void writeWav(const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate,
+                     int bits = 32)
 {
     file.deleteFile();
     juce::WavAudioFormat wav;
@@ -72,8 +74,8 @@ struct TempDir
     juce::File operator/(const char* name) const { return dir.getChildFile(name); }
 };
 
-inline float largestDifference(const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int from = 0,
-                               int to = -1)
+inline float largestDifference(const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b,
+                               int from = 0, int to = -1)
 {
     if (a.getNumSamples() != b.getNumSamples() || a.getNumChannels() != b.getNumChannels())
         return std::numeric_limits<float>::infinity();

@@ -10,7 +10,8 @@ TEST(JuceCompat, fontOptionsDescribeTheFontTheyBecome)
     EXPECT_FLOAT_EQ(bold.getHeight(), 20.0f);
     EXPECT_TRUE(bold.isBold());
 
-    const juce::Font plain = juce::FontOptions(12.0f, juce::Font::plain).withUnderline().withHorizontalScale(0.9f);
+    const juce::Font plain =
+        juce::FontOptions(12.0f, juce::Font::plain).withUnderline().withHorizontalScale(0.9f);
     EXPECT_FLOAT_EQ(plain.getHeight(), 12.0f);
     EXPECT_FALSE(plain.isBold());
     EXPECT_TRUE(plain.isUnderlined());

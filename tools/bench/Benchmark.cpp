@@ -34,7 +34,7 @@ double cpuSeconds()
 void flushDenormals()
 {
 #if defined(__SSE__)
-    _mm_setcsr(_mm_getcsr() | 0x8040);  // flush-to-zero and denormals-are-zero
+    _mm_setcsr(_mm_getcsr() | 0x8040); // flush-to-zero and denormals-are-zero
 #endif
 }
 
@@ -108,11 +108,12 @@ std::vector<SorvelSetting> sorvelSettings()
     s.push_back({"all strong", strong});
 
     sv2::Params off;
-    off.hpfOn = off.deessOn = off.eqOn = off.compOn = off.shimmerOn = off.reverbOn = off.delayOn = off.widthOn = false;
+    off.hpfOn = off.deessOn = off.eqOn = off.compOn = off.shimmerOn = off.reverbOn = off.delayOn =
+        off.widthOn = false;
     s.push_back({"all off", off});
 
-    const char* sources[] = {"listen De-ess", "listen Compress", "listen Shimmer", "listen Reverb", "listen Delay",
-                             "listen Width"};
+    const char* sources[] = {"listen De-ess", "listen Compress", "listen Shimmer",
+                             "listen Reverb", "listen Delay",    "listen Width"};
     for (int k = 1; k <= 6; ++k)
     {
         sv2::Params p;
@@ -122,7 +123,8 @@ std::vector<SorvelSetting> sorvelSettings()
     return s;
 }
 
-Result runSorvel(const std::vector<std::vector<float>>& input, double rate, int block, const sv2::Params& params)
+Result runSorvel(const std::vector<std::vector<float>>& input, double rate, int block,
+                 const sv2::Params& params)
 {
     auto inputMeter = std::make_unique<sv::LoudnessMeter>();
     auto outputMeter = std::make_unique<sv::LoudnessMeter>();
@@ -130,10 +132,12 @@ Result runSorvel(const std::vector<std::vector<float>>& input, double rate, int 
     auto chain = std::make_unique<sv2::Chain>(*inputMeter, *outputMeter, *feed);
     chain->prepare(rate, 2, block);
     chain->applyParams(params);
-    return measure(input, rate, block, [&](float* l, float* r, int n) {
-        chain->applyParams(params);
-        chain->processBlock(l, r, n, 2, false, true);
-    });
+    return measure(input, rate, block,
+                   [&](float* l, float* r, int n)
+                   {
+                       chain->applyParams(params);
+                       chain->processBlock(l, r, n, 2, false, true);
+                   });
 }
 
 // Each of Sorvel's modules on its own at its default setting, 48 kHz stereo, 512-sample blocks:
@@ -143,43 +147,52 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     const double rate = 48000.0;
     const int block = 512;
     std::vector<float> up0(2 * block), up1(2 * block), mono(block), outL(block), outR(block), trace(block);
-    auto report = [](const char* name, Result r) { std::printf("  %-28s %7.3f ms/s\n", name, r.msPerSecond); };
+    auto report = [](const char* name, Result r)
+    { std::printf("  %-28s %7.3f ms/s\n", name, r.msPerSecond); };
 
     {
         eng::vocal::HighPass m;
         m.prepare(rate, 2);
         m.setChoice(2);
-        report("High-Pass (90 Hz)", measure(input, rate, block, [&](float* l, float* r, int n) {
-                   float* ch[2] = {l, r};
-                   m.process(ch, n);
-               }));
+        report("High-Pass (90 Hz)", measure(input, rate, block,
+                                            [&](float* l, float* r, int n)
+                                            {
+                                                float* ch[2] = {l, r};
+                                                m.process(ch, n);
+                                            }));
     }
     {
         eng::vocal::DeEsser m;
         m.prepare(rate, 2);
         m.set(3.0f, 1, 0.0f);
-        report("De-ess (3, Mid, Auto)", measure(input, rate, block, [&](float* l, float* r, int n) {
-                   float* ch[2] = {l, r};
-                   m.process(ch, n, trace.data(), nullptr);
-               }));
+        report("De-ess (3, Mid, Auto)", measure(input, rate, block,
+                                                [&](float* l, float* r, int n)
+                                                {
+                                                    float* ch[2] = {l, r};
+                                                    m.process(ch, n, trace.data(), nullptr);
+                                                }));
     }
     {
         eng::vocal::ToneEq m;
         m.prepare(rate, 2);
         m.set(0.0f, 1, 2.0f, 0);
-        report("EQ (bass 0, treble +2)", measure(input, rate, block, [&](float* l, float* r, int n) {
-                   float* ch[2] = {l, r};
-                   m.process(ch, n);
-               }));
+        report("EQ (bass 0, treble +2)", measure(input, rate, block,
+                                                 [&](float* l, float* r, int n)
+                                                 {
+                                                     float* ch[2] = {l, r};
+                                                     m.process(ch, n);
+                                                 }));
     }
     {
         sv::Oversampler2x u0, u1, d0, d1;
-        report("Oversampler (up and down, 2 ch)", measure(input, rate, block, [&](float* l, float* r, int n) {
-                   u0.up(l, up0.data(), n);
-                   u1.up(r, up1.data(), n);
-                   d0.down(up0.data(), l, n);
-                   d1.down(up1.data(), r, n);
-               }));
+        report("Oversampler (up and down, 2 ch)", measure(input, rate, block,
+                                                          [&](float* l, float* r, int n)
+                                                          {
+                                                              u0.up(l, up0.data(), n);
+                                                              u1.up(r, up1.data(), n);
+                                                              d0.down(up0.data(), l, n);
+                                                              d1.down(up1.data(), r, n);
+                                                          }));
     }
     // Compress and Shimmer run inside the oversampled section: they get the material at twice
     // the rate, up-sampled beforehand so that only the module is timed.
@@ -190,9 +203,11 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
         for (size_t pos = 0; pos + block <= input[c].size(); pos += block)
             o.up(input[c].data() + pos, doubled[c].data() + 2 * pos, block);
     }
-    auto atTwiceTheRate = [&](auto&& processDoubled) {
+    auto atTwiceTheRate = [&](auto&& processDoubled)
+    {
         int position = 0;
-        return [&, position](float*, float*, int n) mutable {
+        return [&, position](float*, float*, int n) mutable
+        {
             std::copy_n(doubled[0].begin() + 2 * position, 2 * n, up0.begin());
             std::copy_n(doubled[1].begin() + 2 * position, 2 * n, up1.begin());
             float* ch[2] = {up0.data(), up1.data()};
@@ -205,46 +220,47 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
         m.prepare(rate, 2);
         m.setSettings(4.0f, 1, 1.0f);
         report("Compress (4, Push) at 2x",
-               measure(input, rate, block, atTwiceTheRate([&](float** ch, int n) { m.process(ch, nullptr, 2 * n); })));
+               measure(input, rate, block,
+                       atTwiceTheRate([&](float** ch, int n) { m.process(ch, nullptr, 2 * n); })));
     }
     {
         eng::vocal::Shimmer m;
         m.prepare(2.0 * rate, 2);
         m.set(1.0f, 0, true);
-        report("Shimmer (+1, Silk) at 2x", measure(input, rate, block, atTwiceTheRate([&](float** ch, int n) {
-                                               m.process(ch, nullptr, 2 * n, trace.data());
-                                           })));
+        report(
+            "Shimmer (+1, Silk) at 2x",
+            measure(input, rate, block,
+                    atTwiceTheRate([&](float** ch, int n) { m.process(ch, nullptr, 2 * n, trace.data()); })));
     }
     {
         eng::vocal::Reverb m;
         m.prepare(rate, block);
         m.set(2.0f, 0, 1.6f, 30.0f);
-        report("Reverb (2, Plate)", measure(input, rate, block, [&](float* l, float*, int n) {
-                   m.process(l, outL.data(), outR.data(), n);
-               }));
+        report("Reverb (2, Plate)",
+               measure(input, rate, block,
+                       [&](float* l, float*, int n) { m.process(l, outL.data(), outR.data(), n); }));
     }
     {
         eng::vocal::TempoDelay m;
         m.prepare(rate);
         m.set(1, 1.0f, 25.0f, false, 120.0);
-        report("Delay (1, Eighth)", measure(input, rate, block, [&](float* l, float*, int n) {
-                   m.process(l, outL.data(), outR.data(), n);
-               }));
+        report("Delay (1, Eighth)",
+               measure(input, rate, block,
+                       [&](float* l, float*, int n) { m.process(l, outL.data(), outR.data(), n); }));
     }
     {
         eng::vocal::Width m;
         m.prepare(rate);
         m.set(0, 2.0f);
-        report("Width (2, Stereo)", measure(input, rate, block, [&](float* l, float*, int n) {
-                   m.process(l, outL.data(), outR.data(), n);
-               }));
+        report("Width (2, Stereo)",
+               measure(input, rate, block,
+                       [&](float* l, float*, int n) { m.process(l, outL.data(), outR.data(), n); }));
     }
     {
         sv::LoudnessMeter m;
         m.prepare(rate);
-        report("Loudness meter (one of two)", measure(input, rate, block, [&](float* l, float* r, int n) {
-                   m.process(l, r, n);
-               }));
+        report("Loudness meter (one of two)",
+               measure(input, rate, block, [&](float* l, float* r, int n) { m.process(l, r, n); }));
     }
 }
 
@@ -256,10 +272,12 @@ Result runMirrel(const std::vector<std::vector<float>>& input, double rate, int 
     mr::TransportState transport;
     transport.playing = transport.hasPosition = transport.hasTempo = true;
     transport.bpm = 120.0;
-    return measure(input, rate, block, [&](float* l, float* r, int n) {
-        engine->process(l, r, n, settings, transport, true);
-        transport.quarterNotes += n / rate * 2.0;
-    });
+    return measure(input, rate, block,
+                   [&](float* l, float* r, int n)
+                   {
+                       engine->process(l, r, n, settings, transport, true);
+                       transport.quarterNotes += n / rate * 2.0;
+                   });
 }
 } // namespace
 

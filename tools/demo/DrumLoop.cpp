@@ -44,7 +44,7 @@ struct Voice
         {
             const double t = i / rate;
             const float n = noise();
-            hp = 0.7f * (hp + n - prev);  // brightens the rattle
+            hp = 0.7f * (hp + n - prev); // brightens the rattle
             prev = n;
             const double tone = std::sin(2.0 * pi * 185.0 * t) * std::exp(-t / 0.05);
             const double rattle = hp * std::exp(-t / 0.09);
@@ -60,7 +60,7 @@ struct Voice
         {
             const double t = i / rate;
             const float n = noise();
-            const float high = n - 2.0f * x1 + x2;  // second difference: mostly above 8 kHz
+            const float high = n - 2.0f * x1 + x2; // second difference: mostly above 8 kHz
             x2 = x1;
             x1 = n;
             add(start + i, static_cast<float>(gain * 0.25 * high * std::exp(-t / decaySeconds)), 0.15f);
@@ -103,7 +103,7 @@ int main(int argc, char** argv)
         v.snare(t0 + beat, 0.7f);
         v.snare(t0 + 3 * beat, 0.75f);
         if (bar % 2 == 1)
-            v.snare(t0 + 3.75 * beat, 0.25f);  // ghost note
+            v.snare(t0 + 3.75 * beat, 0.25f); // ghost note
         for (int eighth = 0; eighth < 8; ++eighth)
         {
             const bool open = bar == bars - 1 && eighth == 7;

@@ -87,8 +87,8 @@ std::unique_ptr<HostedPlugin> HostedPlugin::load(const juce::File& bundle, doubl
             return nullptr;
         }
         result->format = makeLv2FormatWithoutUserFolder();
-        result->format->searchPathsForPlugins(juce::FileSearchPath(bundle.getParentDirectory().getFullPathName()),
-                                              false, false);
+        result->format->searchPathsForPlugins(
+            juce::FileSearchPath(bundle.getParentDirectory().getFullPathName()), false, false);
         result->format->findAllTypesForFile(found, uri);
     }
     else
@@ -104,10 +104,12 @@ std::unique_ptr<HostedPlugin> HostedPlugin::load(const juce::File& bundle, doubl
     }
 
     juce::String message;
-    result->instance = result->format->createInstanceFromDescription(*found[0], sampleRate, blockSize, message);
+    result->instance =
+        result->format->createInstanceFromDescription(*found[0], sampleRate, blockSize, message);
     if (result->instance == nullptr)
     {
-        error = "could not instantiate " + bundle.getFullPathName() + (message.isEmpty() ? "" : ": " + message);
+        error =
+            "could not instantiate " + bundle.getFullPathName() + (message.isEmpty() ? "" : ": " + message);
         return nullptr;
     }
     return result;

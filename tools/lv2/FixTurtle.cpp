@@ -38,7 +38,8 @@ bool readNumber(const std::string& block, const char* key, double& out)
 // points or has been rewritten already (values no longer within 0..1 of a 0..N range).
 std::string fixBlock(const std::string& block)
 {
-    if (block.find("lv2:scalePoint") == std::string::npos || block.find("# plain scale points") != std::string::npos)
+    if (block.find("lv2:scalePoint") == std::string::npos ||
+        block.find("# plain scale points") != std::string::npos)
         return block;
     double minimum = 0, maximum = 1;
     if (!readNumber(block, "lv2:minimum", minimum) || !readNumber(block, "lv2:maximum", maximum))

@@ -54,7 +54,8 @@ juce::String RenderOptions::parse(const juce::StringArray& args)
     for (int i = 0; i < args.size(); ++i)
     {
         const auto& a = args[i];
-        auto next = [&](juce::String& out) {
+        auto next = [&](juce::String& out)
+        {
             if (i + 1 >= args.size())
                 return false;
             out = args[++i];
@@ -80,8 +81,10 @@ juce::String RenderOptions::parse(const juce::StringArray& args)
         else if (a == "--automate")
         {
             Automation autom;
-            if (!next(v) || !v.contains("@") || !parseSetting(v.upToLastOccurrenceOf("@", false, false), autom.setting)
-                || !parseNumber(v.fromLastOccurrenceOf("@", false, false), autom.atSeconds) || autom.atSeconds < 0.0)
+            if (!next(v) || !v.contains("@") ||
+                !parseSetting(v.upToLastOccurrenceOf("@", false, false), autom.setting) ||
+                !parseNumber(v.fromLastOccurrenceOf("@", false, false), autom.atSeconds) ||
+                autom.atSeconds < 0.0)
                 return "--automate needs ID=VALUE@SECONDS";
             if (automation)
                 return "--automate can be given once";
@@ -93,7 +96,8 @@ juce::String RenderOptions::parse(const juce::StringArray& args)
                 return "--block needs a size or MIN-MAX";
             const auto lo = v.upToFirstOccurrenceOf("-", false, false);
             const auto hi = v.contains("-") ? v.fromFirstOccurrenceOf("-", false, false) : lo;
-            if (!lo.containsOnly("0123456789") || !hi.containsOnly("0123456789") || lo.isEmpty() || hi.isEmpty())
+            if (!lo.containsOnly("0123456789") || !hi.containsOnly("0123456789") || lo.isEmpty() ||
+                hi.isEmpty())
                 return "--block needs a size or MIN-MAX, for example 512 or 32-2048";
             blockMin = lo.getIntValue();
             blockMax = hi.getIntValue();
@@ -125,8 +129,9 @@ juce::String RenderOptions::parse(const juce::StringArray& args)
         else if (a == "--jump")
         {
             double at = 0.0, to = 0.0;
-            if (!next(v) || !v.contains(":") || !parseNumber(v.upToFirstOccurrenceOf(":", false, false), at)
-                || !parseNumber(v.fromFirstOccurrenceOf(":", false, false), to) || at < 0.0)
+            if (!next(v) || !v.contains(":") ||
+                !parseNumber(v.upToFirstOccurrenceOf(":", false, false), at) ||
+                !parseNumber(v.fromFirstOccurrenceOf(":", false, false), to) || at < 0.0)
                 return "--jump needs SECONDS:QUARTERNOTES";
             jump = std::make_pair(at, to);
         }

@@ -35,7 +35,7 @@ struct RenderOptions
     double tailSeconds = 0.0;
 
     Transport::Settings transport;
-    std::optional<std::pair<double, double>> jump;  // at seconds, to quarter notes
+    std::optional<std::pair<double, double>> jump; // at seconds, to quarter notes
 
     juce::File loadState, saveState;
     bool progress = false;

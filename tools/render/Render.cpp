@@ -95,10 +95,13 @@ std::optional<float> normalisedValue(juce::AudioProcessorParameter& prm, const j
 
 bool sameFile(const juce::File& a, const juce::File& b)
 {
-    auto canonical = [](const juce::File& f) {
+    auto canonical = [](const juce::File& f)
+    {
         char resolved[PATH_MAX];
         if (realpath(f.getParentDirectory().getFullPathName().toRawUTF8(), resolved) != nullptr)
-            return juce::File(juce::String::fromUTF8(resolved)).getChildFile(f.getFileName()).getLinkedTarget();
+            return juce::File(juce::String::fromUTF8(resolved))
+                .getChildFile(f.getFileName())
+                .getLinkedTarget();
         return f.getLinkedTarget();
     };
     return canonical(a) == canonical(b);
@@ -119,8 +122,9 @@ int showInfo(const RenderOptions& opt)
 
     using Set = juce::AudioChannelSet;
     juce::StringArray layouts;
-    for (const auto& [in, out] : {std::pair{Set::mono(), Set::stereo()}, std::pair{Set::stereo(), Set::stereo()},
-                                  std::pair{Set::mono(), Set::mono()}, std::pair{Set::stereo(), Set::mono()}})
+    for (const auto& [in, out] :
+         {std::pair{Set::mono(), Set::stereo()}, std::pair{Set::stereo(), Set::stereo()},
+          std::pair{Set::mono(), Set::mono()}, std::pair{Set::stereo(), Set::mono()}})
     {
         juce::AudioProcessor::BusesLayout layout;
         layout.inputBuses.add(in);
@@ -130,10 +134,11 @@ int showInfo(const RenderOptions& opt)
     }
 
     plugin->prepare(opt.infoRate, 512);
-    juce::AudioBuffer<float> silence(juce::jmax(p.getTotalNumInputChannels(), p.getTotalNumOutputChannels()), 512);
+    juce::AudioBuffer<float> silence(juce::jmax(p.getTotalNumInputChannels(), p.getTotalNumOutputChannels()),
+                                     512);
     silence.clear();
     juce::MidiBuffer midi;
-    p.processBlock(silence, midi);  // LV2 reports its latency while running
+    p.processBlock(silence, midi); // LV2 reports its latency while running
 
     std::cout << "plugin:     " << p.getName() << " (" << plugin->formatName() << ") "
               << opt.plugin.getFullPathName() << "\n"
@@ -148,8 +153,8 @@ int showInfo(const RenderOptions& opt)
     {
         const auto range = prm->getText(0.0f, 64) + " .. " + prm->getText(1.0f, 64);
         std::printf(ROW_FORMAT, host::pluginParameterId(*prm).toRawUTF8(), prm->getName(64).toRawUTF8(),
-                    prm->getText(prm->getDefaultValue(), 64).toRawUTF8(), prm->getText(prm->getValue(), 64).toRawUTF8(),
-                    range.toRawUTF8());
+                    prm->getText(prm->getDefaultValue(), 64).toRawUTF8(),
+                    prm->getText(prm->getValue(), 64).toRawUTF8(), range.toRawUTF8());
     }
 #undef ROW_FORMAT
     std::fflush(stdout);
@@ -171,7 +176,8 @@ public:
         last = percent;
         const int filled = percent * 30 / 100;
         std::cerr << "\r[" << std::string(static_cast<size_t>(filled), '#')
-                  << std::string(static_cast<size_t>(30 - filled), '.') << "] " << percent << " %" << std::flush;
+                  << std::string(static_cast<size_t>(30 - filled), '.') << "] " << percent << " %"
+                  << std::flush;
         if (done >= total)
             std::cerr << "\n";
     }
@@ -197,8 +203,8 @@ int render(const RenderOptions& opt)
         return fail("cannot read " + opt.input.getFullPathName() + " (not a readable audio file)");
     const int inChannels = static_cast<int>(reader->numChannels);
     if (inChannels < 1 || inChannels > 2)
-        return fail(opt.input.getFullPathName() + " has " + juce::String(inChannels)
-                    + " channels; mono or stereo only");
+        return fail(opt.input.getFullPathName() + " has " + juce::String(inChannels) +
+                    " channels; mono or stereo only");
     const double rate = reader->sampleRate;
     const auto inputLength = static_cast<int>(reader->lengthInSamples);
     juce::AudioBuffer<float> input(inChannels, inputLength);
@@ -285,18 +291,21 @@ int render(const RenderOptions& opt)
     p.setPlayHead(&transport);
     plugin->prepare(rate, opt.blockMax);
 
-    const auto total = static_cast<juce::int64>(inputLength) + static_cast<juce::int64>(std::llround(opt.tailSeconds * rate));
+    const auto total = static_cast<juce::int64>(inputLength) +
+                       static_cast<juce::int64>(std::llround(opt.tailSeconds * rate));
     juce::AudioBuffer<float> output(2, static_cast<int>(total));
     const int outChannels = juce::jmin(2, p.getTotalNumOutputChannels());
     BlockSizes sizes(opt.blockMin, opt.blockMax, opt.seed);
-    Progress progress(opt.progress || (isatty(STDERR_FILENO) != 0 && total > static_cast<juce::int64>(5.0 * rate)));
+    Progress progress(opt.progress ||
+                      (isatty(STDERR_FILENO) != 0 && total > static_cast<juce::int64>(5.0 * rate)));
 
     const auto started = std::chrono::steady_clock::now();
     for (juce::int64 pos = 0; pos < total;)
     {
         auto n = static_cast<int>(juce::jmin<juce::int64>(sizes.next(), total - pos));
         // Blocks end where the automation or the jump falls, so both land on their sample.
-        for (const auto until : {automationSample >= 0 ? automationSample - pos : -1, transport.samplesUntilJump()})
+        for (const auto until :
+             {automationSample >= 0 ? automationSample - pos : -1, transport.samplesUntilJump()})
             if (until > 0 && until < n)
                 n = static_cast<int>(until);
 
@@ -313,7 +322,7 @@ int render(const RenderOptions& opt)
                 block.copyFrom(c, 0, input, from, static_cast<int>(pos), static_cast<int>(available));
         }
         if (p.getTotalNumInputChannels() == 1)
-            block.clear(1, 0, n);  // the output-only channel starts silent, as in a host
+            block.clear(1, 0, n); // the output-only channel starts silent, as in a host
 
         p.processBlock(block, midi);
         for (int c = 0; c < 2; ++c)
@@ -340,7 +349,7 @@ int render(const RenderOptions& opt)
             temp.deleteFile();
             return fail("cannot write " + opt.output.getFullPathName());
         }
-        stream.release();  // the writer owns it now
+        stream.release(); // the writer owns it now
         const bool written = writer->writeFromAudioSampleBuffer(output, 0, output.getNumSamples());
         writer.reset();
         if (!written)

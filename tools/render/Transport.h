@@ -13,7 +13,7 @@ public:
         double bpm = 120.0;
         bool playing = false;
         double startQuarterNotes = 0.0;
-        juce::int64 jumpAtSample = -1;  // -1: no jump
+        juce::int64 jumpAtSample = -1; // -1: no jump
         double jumpToQuarterNotes = 0.0;
         bool hasTempo = true;
     };

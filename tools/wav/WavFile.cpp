@@ -12,8 +12,8 @@ namespace
 {
 std::uint32_t le32(const unsigned char* p)
 {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8
-           | static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 std::uint16_t le16(const unsigned char* p)
@@ -44,7 +44,8 @@ bool read(const std::string& path, Audio& out, std::string& error)
         return false;
     }
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
     {
         error = path + " is not a WAV file";
         return false;
@@ -65,7 +66,7 @@ bool read(const std::string& path, Audio& out, std::string& error)
             channels = le16(body + 2);
             rate = le32(body + 4);
             bits = le16(body + 14);
-            if (format == 0xFFFE && available >= 26)  // extensible: the real format follows
+            if (format == 0xFFFE && available >= 26) // extensible: the real format follows
                 format = le16(body + 24);
         }
         else if (std::memcmp(&bytes[pos], "data", 4) == 0)
@@ -100,12 +101,14 @@ bool read(const std::string& path, Audio& out, std::string& error)
             else if (bits == 24)
             {
                 // The three bytes go to the top of a 32-bit word, which keeps the sign.
-                const auto word = static_cast<std::uint32_t>(s[0]) << 8 | static_cast<std::uint32_t>(s[1]) << 16
-                                  | static_cast<std::uint32_t>(s[2]) << 24;
+                const auto word = static_cast<std::uint32_t>(s[0]) << 8 |
+                                  static_cast<std::uint32_t>(s[1]) << 16 |
+                                  static_cast<std::uint32_t>(s[2]) << 24;
                 v = static_cast<float>(static_cast<double>(static_cast<std::int32_t>(word)) / 2147483648.0);
             }
             else
-                v = static_cast<float>(static_cast<double>(static_cast<std::int32_t>(le32(s))) / 2147483648.0);
+                v = static_cast<float>(static_cast<double>(static_cast<std::int32_t>(le32(s))) /
+                                       2147483648.0);
             out.channels[static_cast<std::size_t>(c)][i] = v;
         }
     return true;

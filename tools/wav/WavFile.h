@@ -11,7 +11,7 @@ namespace wav
 struct Audio
 {
     double sampleRate = 48000.0;
-    std::vector<std::vector<float>> channels;  // channels[c][i]
+    std::vector<std::vector<float>> channels; // channels[c][i]
 
     int numChannels() const { return static_cast<int>(channels.size()); }
     int numSamples() const { return channels.empty() ? 0 : static_cast<int>(channels[0].size()); }
