@@ -3,6 +3,7 @@
 #include "sorvel/engine/Oversampler2x.h"
 #include "common/dsp/LoudnessMeter.h"
 #include "support/AllocationCounter.h"
+#include "support/DemoMaterial.h"
 #include "support/FlushToZero.h"
 #include "tools/wav/WavFile.h"
 
@@ -32,19 +33,10 @@ struct Stereo
     size_t size() const { return left.size(); }
 };
 
-// The demo phrase at the host rate (48 kHz mono), read once.
+// The demo phrase at the host rate (48 kHz mono).
 const std::vector<float>& phrase()
 {
-    static const std::vector<float> samples = []
-    {
-        wav::Audio audio;
-        std::string error;
-        if (!wav::read(std::string(MOSSLIGHT_DEMO_DIR) + "/phrase.wav", audio, error) ||
-            audio.channels.empty())
-            return std::vector<float>();
-        return audio.channels[0];
-    }();
-    return samples;
+    return testsupport::demoPhrase();
 }
 
 // Host-rate audio at the doubled rate, as the chain feeds the compressor: through the up-sampler.

@@ -3,6 +3,7 @@
 #include "common/dsp/FastMath.h"
 #include "common/dsp/XorShift32.h"
 #include "support/AllocationCounter.h"
+#include "support/DemoMaterial.h"
 #include "tools/wav/WavFile.h"
 
 #include <gtest/gtest.h>
@@ -156,13 +157,8 @@ struct FlushDenormals
 
 Signal loadPhrase()
 {
-    wav::Audio audio;
-    std::string error;
-    const std::string path = std::string(MOSSLIGHT_DEMO_DIR) + "/phrase.wav";
-    EXPECT_TRUE(wav::read(path, audio, error)) << path << ": " << error;
     Signal s;
-    if (audio.numChannels() > 0)
-        s.left = audio.channels[0];
+    s.left = testsupport::demoPhrase();
     s.right = s.left;
     return s;
 }

@@ -4,6 +4,7 @@
 #include "sorvel/engine/Reverb.h"
 #include "sorvel/engine/Tune.h"
 #include "support/AllocationCounter.h"
+#include "support/DemoMaterial.h"
 #include "wav/WavFile.h"
 
 #include <gtest/gtest.h>
@@ -151,15 +152,12 @@ double rms(const std::vector<float>& x, int from, int to)
 // The spoken demo phrase (48 kHz mono), repeated or cut to `total` samples.
 std::vector<float> phrase(int total)
 {
-    wav::Audio audio;
-    std::string error;
-    const bool ok = wav::read(std::string(MOSSLIGHT_DEMO_DIR) + "/phrase.wav", audio, error);
-    EXPECT_TRUE(ok) << error;
+    const auto& vocal = testsupport::demoPhrase();
     std::vector<float> x(at(total), 0.0f);
-    if (!ok || audio.numSamples() == 0)
+    if (vocal.empty())
         return x;
     for (int i = 0; i < total; ++i)
-        x[at(i)] = audio.channels[0][at(i % audio.numSamples())];
+        x[at(i)] = vocal[at(i) % vocal.size()];
     return x;
 }
 

@@ -1,6 +1,7 @@
 #include "sorvel/engine/FilterDesign.h"
 #include "sorvel/engine/TempoDelay.h"
 #include "support/AllocationCounter.h"
+#include "support/DemoMaterial.h"
 #include "support/PieceRender.h"
 #include "tools/wav/WavFile.h"
 
@@ -121,21 +122,8 @@ std::vector<float> tone(double hz, float amplitude, int length)
     return x;
 }
 
-// Index of the first sample where two renders differ, -1 when they are identical.
-long firstDifference(const std::vector<float>& a, const std::vector<float>& b)
-{
-    const auto m = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-    return m.first == a.end() && m.second == b.end() ? -1L : static_cast<long>(m.first - a.begin());
-}
-
-std::vector<float> demoPhrase()
-{
-    wav::Audio audio;
-    std::string error;
-    if (!wav::read(std::string(MOSSLIGHT_DEMO_DIR) + "/phrase.wav", audio, error) || audio.numChannels() < 1)
-        return {};
-    return audio.channels[0];
-}
+using testsupport::demoPhrase;
+using testsupport::firstDifference;
 } // namespace
 
 TEST(TempoDelay, echoTimeIsTheNoteValueAtTheTempoClampedToTheLines)

@@ -2,6 +2,7 @@
 #include "sorvel/engine/Tune.h"
 #include "sorvel/engine/Width.h"
 #include "support/AllocationCounter.h"
+#include "support/DemoMaterial.h"
 #include "support/PieceRender.h"
 #include "tools/wav/WavFile.h"
 
@@ -106,21 +107,8 @@ double centsOf(double step)
     return std::abs(1200.0 * std::log2(1.0 - step));
 }
 
-// Index of the first sample where two renders differ, -1 when they are identical.
-long firstDifference(const std::vector<float>& a, const std::vector<float>& b)
-{
-    const auto m = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-    return m.first == a.end() && m.second == b.end() ? -1L : static_cast<long>(m.first - a.begin());
-}
-
-std::vector<float> demoPhrase()
-{
-    wav::Audio audio;
-    std::string error;
-    if (!wav::read(std::string(MOSSLIGHT_DEMO_DIR) + "/phrase.wav", audio, error) || audio.numChannels() < 1)
-        return {};
-    return audio.channels[0];
-}
+using testsupport::demoPhrase;
+using testsupport::firstDifference;
 } // namespace
 
 TEST(Width, eachDoubleSitsOnItsSideAndReachesTheOtherByTheCharactersCrossFeed)

@@ -46,4 +46,11 @@ void renderPieces(Module& module, const std::vector<float>& in, Settings first,
     }
 }
 
+// Index of the first sample where two renders differ, -1 when they are identical.
+inline long firstDifference(const std::vector<float>& a, const std::vector<float>& b)
+{
+    const auto m = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return m.first == a.end() && m.second == b.end() ? -1L : static_cast<long>(m.first - a.begin());
+}
+
 } // namespace testsupport
