@@ -1,5 +1,7 @@
 #include "PluginProcessor.h"
 
+#include "PluginEditor.h"
+
 #include <cmath>
 
 namespace
@@ -112,7 +114,7 @@ void MirrelProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiB
 
 juce::AudioProcessorEditor* MirrelProcessor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor(*this);
+    return new MirrelEditor(*this);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

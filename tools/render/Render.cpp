@@ -1,9 +1,8 @@
 // render: a command-line host. Loads a built plug-in bundle (VST3 or LV2) through JUCE's own
 // plug-in hosting and renders WAV files through it, with parameters, automation, a simulated
 // transport and saved states. Also prints what a host sees of a plug-in (--info).
-#include "BlockSizes.h"
 #include "Options.h"
-#include "Transport.h"
+#include "Playback.h"
 #include "host/PluginHost.h"
 
 #include "common/dsp/LoudnessMeter.h"
@@ -38,59 +37,6 @@ int fail(const juce::String& message)
 {
     std::cerr << "render: " << message << "\n";
     return 1;
-}
-
-bool isPlainNumber(const juce::String& text)
-{
-    return text.isNotEmpty() && text.containsOnly("-+0123456789.eE") && text.containsAnyOf("0123456789");
-}
-
-// By the plug-in's parameter ID, or by the name a host shows.
-juce::AudioProcessorParameter* resolve(juce::AudioProcessor& p, const juce::String& idOrName)
-{
-    if (auto* prm = host::findParameter(p, idOrName))
-        return prm;
-    for (auto* prm : p.getParameters())
-        if (prm->getName(1024) == idOrName)
-            return prm;
-    return nullptr;
-}
-
-// The normalised value a setting asks for, or nothing (with `error` set) when it does not parse.
-std::optional<float> normalisedValue(juce::AudioProcessorParameter& prm, const juce::String& text, bool isLv2,
-                                     juce::String& error)
-{
-    error = "'" + text + "' is not a value of " + prm.getName(1024);
-    const int steps = prm.getNumSteps();
-    if (prm.isDiscrete() && steps >= 2 && steps <= 1024)
-    {
-        // Choices and switches: by label, or by index.
-        for (int i = 0; i < steps; ++i)
-        {
-            const auto v = static_cast<float>(i) / static_cast<float>(steps - 1);
-            if (prm.getText(v, 1024).equalsIgnoreCase(text))
-                return v;
-        }
-        if (text.containsOnly("0123456789") && text.isNotEmpty() && text.getIntValue() < steps)
-            return static_cast<float>(text.getIntValue()) / static_cast<float>(steps - 1);
-        return std::nullopt;
-    }
-    if (isLv2)
-    {
-        // LV2 carries no text parsing: hosts hand over plain numbers.
-        if (!isPlainNumber(text))
-        {
-            error += " (an LV2 plug-in takes plain numbers)";
-            return std::nullopt;
-        }
-        return prm.getValueForText(text);
-    }
-    // The plug-in's own text-to-value. Text without digits must read back as itself ("auto"),
-    // so that words the parameter does not know are refused rather than read as 0.
-    const float v = prm.getValueForText(text);
-    if (!text.containsAnyOf("0123456789") && !prm.getText(v, 1024).equalsIgnoreCase(text))
-        return std::nullopt;
-    return v;
 }
 
 bool sameFile(const juce::File& a, const juce::File& b)
@@ -229,31 +175,9 @@ int render(const RenderOptions& opt)
     }
 
     // Every setting is checked before anything is rendered.
-    std::vector<std::pair<juce::AudioProcessorParameter*, float>> values;
-    for (const auto& s : opt.settings)
-    {
-        auto* prm = resolve(p, s.id);
-        if (prm == nullptr)
-            return fail("unknown parameter " + s.id);
-        const auto v = normalisedValue(*prm, s.value, isLv2, error);
-        if (!v)
-            return fail(error);
-        values.emplace_back(prm, *v);
-    }
-    juce::AudioProcessorParameter* automated = nullptr;
-    float automatedValue = 0.0f;
-    juce::int64 automationSample = -1;
-    if (opt.automation)
-    {
-        automated = resolve(p, opt.automation->setting.id);
-        if (automated == nullptr)
-            return fail("unknown parameter " + opt.automation->setting.id);
-        const auto v = normalisedValue(*automated, opt.automation->setting.value, isLv2, error);
-        if (!v)
-            return fail(error);
-        automatedValue = *v;
-        automationSample = static_cast<juce::int64>(std::llround(opt.automation->atSeconds * rate));
-    }
+    ParameterPlan plan;
+    if (const auto planError = plan.resolve(p, opt, rate, isLv2); planError.isNotEmpty())
+        return fail(planError);
 
     if (opt.loadState != juce::File())
     {
@@ -263,74 +187,23 @@ int render(const RenderOptions& opt)
         p.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
     }
 
-    auto transportSettings = opt.transport;
-    if (opt.jump)
-    {
-        transportSettings.jumpAtSample = static_cast<juce::int64>(std::llround(opt.jump->first * rate));
-        transportSettings.jumpToQuarterNotes = opt.jump->second;
-    }
-
-    const int channels = juce::jmax(2, p.getTotalNumInputChannels(), p.getTotalNumOutputChannels());
-    juce::AudioBuffer<float> block(channels, opt.blockMax);
-    juce::MidiBuffer midi;
-
-    // Hosts hand parameter values to a plug-in with the audio it processes. One silent block
-    // delivers them; preparing again then starts the render from a clean state with every
-    // value already in place, as when a host opens a session.
-    {
-        Transport settle(transportSettings, rate);
-        p.setPlayHead(&settle);
-        for (const auto& [prm, v] : values)
-            prm->setValueNotifyingHost(v);
-        plugin->prepare(rate, opt.blockMax);
-        block.clear();
-        p.processBlock(block, midi);
-        p.releaseResources();
-    }
-    Transport transport(transportSettings, rate);
-    p.setPlayHead(&transport);
-    plugin->prepare(rate, opt.blockMax);
+    Playback playback(p, opt, plan, rate, [&] { plugin->prepare(rate, opt.blockMax); });
 
     const auto total = static_cast<juce::int64>(inputLength) +
                        static_cast<juce::int64>(std::llround(opt.tailSeconds * rate));
     juce::AudioBuffer<float> output(2, static_cast<int>(total));
     const int outChannels = juce::jmin(2, p.getTotalNumOutputChannels());
-    BlockSizes sizes(opt.blockMin, opt.blockMax, opt.seed);
     Progress progress(opt.progress ||
                       (isatty(STDERR_FILENO) != 0 && total > static_cast<juce::int64>(5.0 * rate)));
 
     const auto started = std::chrono::steady_clock::now();
-    for (juce::int64 pos = 0; pos < total;)
+    while (playback.position() < total)
     {
-        auto n = static_cast<int>(juce::jmin<juce::int64>(sizes.next(), total - pos));
-        // Blocks end where the automation or the jump falls, so both land on their sample.
-        for (const auto until :
-             {automationSample >= 0 ? automationSample - pos : -1, transport.samplesUntilJump()})
-            if (until > 0 && until < n)
-                n = static_cast<int>(until);
-
-        if (automated != nullptr && pos == automationSample)
-            automated->setValueNotifyingHost(automatedValue);
-
-        block.setSize(channels, n, false, false, true);
-        block.clear();
-        for (int c = 0; c < channels; ++c)
-        {
-            const int from = juce::jmin(c, inChannels - 1);
-            const auto available = juce::jlimit<juce::int64>(0, n, inputLength - pos);
-            if (c < juce::jmax(p.getTotalNumInputChannels(), 1) || inChannels == 1)
-                block.copyFrom(c, 0, input, from, static_cast<int>(pos), static_cast<int>(available));
-        }
-        if (p.getTotalNumInputChannels() == 1)
-            block.clear(1, 0, n); // the output-only channel starts silent, as in a host
-
-        p.processBlock(block, midi);
+        const auto pos = playback.position();
+        const int n = playback.processNext(input, total);
         for (int c = 0; c < 2; ++c)
-            output.copyFrom(c, static_cast<int>(pos), block, juce::jmin(c, outChannels - 1), 0, n);
-
-        transport.advance(n);
-        pos += n;
-        progress.show(pos, total);
+            output.copyFrom(c, static_cast<int>(pos), playback.block(), juce::jmin(c, outChannels - 1), 0, n);
+        progress.show(playback.position(), total);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
