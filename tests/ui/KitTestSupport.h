@@ -3,6 +3,7 @@
 
 #include "common/ui/KnobLookAndFeel.h"
 #include "gallery/Sheets.h"
+#include "support/Pictures.h"
 
 #include <gtest/gtest.h>
 
@@ -36,20 +37,6 @@ inline juce::Colour at(const juce::Image& image, int x, int y)
     return image.getPixelAt(x, y);
 }
 
-// Plainly the colour c: each channel within `tolerance`.
-inline bool near(juce::Colour a, juce::Colour b, int tolerance = 12)
-{
-    return std::abs(a.getRed() - b.getRed()) <= tolerance && std::abs(a.getGreen() - b.getGreen()) <= tolerance
-           && std::abs(a.getBlue() - b.getBlue()) <= tolerance;
-}
-
-inline ::testing::AssertionResult hasColour(const juce::Image& image, int x, int y, juce::Colour expected,
-                                            int tolerance = 12)
-{
-    const auto c = at(image, x, y);
-    if (near(c, expected, tolerance))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << c.toDisplayString(true)
-                                         << ", expected " << expected.toDisplayString(true);
-}
+using testsupport::hasColour;
+using testsupport::near;
 } // namespace kittest

@@ -1,0 +1,113 @@
+#pragma once
+
+// Mirrel's editor on a prepared processor, fed with known values the way the audio thread
+// publishes them, refreshed tick by tick and pictured the way the snapshot tool pictures it. The
+// settings file lives in a folder of the test's own, so every editor opens at 100 %.
+#include "mirrel/PluginEditor.h"
+#include "snapshot/Snapshot.h"
+#include "support/Pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace editortest
+{
+
+// Points the shared settings file at a fresh folder while it lives.
+class SettingsFolder
+{
+public:
+    SettingsFolder()
+    {
+        folder = juce::File::createTempFile("mirrel-settings");
+        folder.createDirectory();
+        setenv("XDG_CONFIG_HOME", folder.getFullPathName().toRawUTF8(), 1);
+    }
+    ~SettingsFolder() { folder.deleteRecursively(); }
+
+    juce::File folder;
+};
+
+class EditorTest : public ::testing::Test
+{
+protected:
+    EditorTest()
+    {
+        processor.prepareToPlay(48000.0, 512);
+        editor = std::make_unique<MirrelEditor>(processor);
+    }
+    ~EditorTest() override { editor.reset(); }
+
+    mr::Feed& feed() { return processor.feed(); }
+
+    // What the audio thread publishes at the end of a block: the history (newest first; the rest
+    // of the 24 stay as they are), the count, the place now and of the last hit.
+    void publish(const std::vector<float>& pans, int count, float panNow, bool following = false)
+    {
+        for (size_t k = 0; k < pans.size(); ++k)
+            feed().hitPans[k].store(pans[k]);
+        feed().hitCount.store(count);
+        feed().panNow.store(panNow);
+        feed().panLastHit.store(pans.empty() ? 0.0f : pans[0]);
+        feed().followingSong.store(following);
+    }
+
+    // One more block with these peaks, as a playing processor publishes it.
+    void publishBlock(float inputPeak, float outputPeak)
+    {
+        feed().idle.store(false);
+        feed().inputPeak.store(inputPeak);
+        feed().outputPeak.store(outputPeak);
+        feed().blocksProcessed.fetch_add(1);
+    }
+
+    void tick(int ticks = 1)
+    {
+        for (int i = 0; i < ticks; ++i)
+            editor->timerCallback();
+    }
+
+    void setParameter(const char* id, float plainValue)
+    {
+        auto* parameter = processor.apvts.getParameter(id);
+        parameter->setValueNotifyingHost(parameter->convertTo0to1(plainValue));
+    }
+
+    juce::Image picture(int percent) { return snapshot::picture(*editor, percent); }
+
+    SettingsFolder settings;
+    MirrelProcessor processor;
+    std::unique_ptr<MirrelEditor> editor;
+};
+
+// Mouse events on a component, as a user's clicks and drags arrive.
+inline juce::MouseEvent mouseAt(juce::Component& c, juce::Point<float> at, juce::Point<float> downAt,
+                                bool dragged = false)
+{
+    const auto now = juce::Time::getCurrentTime();
+    return juce::MouseEvent(juce::Desktop::getInstance().getMainMouseSource(), at,
+                            juce::ModifierKeys::leftButtonModifier, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, now,
+                            downAt, now, 1, dragged);
+}
+
+inline void click(juce::Component& c)
+{
+    const auto centre = c.getLocalBounds().getCentre().toFloat();
+    c.mouseDown(mouseAt(c, centre, centre));
+    c.mouseUp(mouseAt(c, centre, centre));
+}
+
+// A drag from the centre by (dx, dy).
+inline void drag(juce::Component& c, float dx, float dy)
+{
+    const auto from = c.getLocalBounds().getCentre().toFloat();
+    c.mouseDown(mouseAt(c, from, from));
+    for (int step = 1; step <= 4; ++step)
+        c.mouseDrag(
+            mouseAt(c, from + juce::Point<float>(dx, dy) * (static_cast<float>(step) / 4.0f), from, true));
+    c.mouseUp(mouseAt(c, from + juce::Point<float>(dx, dy), from, true));
+}
+
+} // namespace editortest
