@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is missing, builds the plug-ins, installs them for this user (~/.vst3, ~/.lv2),
-# shows what a host sees of them and renders the demo material through them.
+# shows what a host sees of them, renders the demo material through them and pictures both
+# editors with that material flowing.
 set -eu
 cd "$(dirname "$0")"
 
@@ -8,7 +9,8 @@ tools/setup/install-deps.sh
 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build "$build" --parallel "$(nproc)" --target install-plugins render demo_material
+cmake --build "$build" --parallel "$(nproc)" --target install-plugins render demo_material \
+    snapshot-mirrel snapshot-sorvel
 
 render="$build/tools/render"
 out=out/demo
@@ -33,6 +35,17 @@ echo "== Rendering the demo material through the installed plug-ins"
 # Mirrel follows the song position: transport playing at the loop's tempo.
 "$render" "$HOME/.vst3/Mirrel.vst3" "$build/demo/drums.wav" "$out/drums-mirrel.wav" --play --tempo 120
 "$render" "$HOME/.lv2/Mirrel.lv2" "$build/demo/drums.wav" "$out/drums-mirrel-lv2.wav" --play --tempo 120
+
+echo
+echo "== Pictures of the editors, the demo material playing through them"
+snapshot="$build/tools/snapshot"
+# Mirrel on the drum loop, transport playing: early on and when the lane is full, at 100 and 200 %.
+"$snapshot/snapshot-mirrel" "$build/demo/drums.wav" "$out" --at 2 --at 6.2 --scale 100 --scale 200 \
+    --play --tempo 120
+# Hits always alternating sides, kept out of a wider hole, in a narrower field.
+"$snapshot/snapshot-mirrel" "$build/demo/drums.wav" "$out" --name mirrel-always --at 6.2 \
+    --set alternate=Always --set hole=50 --set width=80 --play --tempo 120
+"$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --at 2
 
 echo
 echo "Demo material:  $build/demo/phrase.wav (spoken phrase), $build/demo/drums.wav (drum loop)"

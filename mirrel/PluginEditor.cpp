@@ -30,6 +30,7 @@ void setUpLabel(juce::Label& label, float height, int style, juce::Justification
 // mark holds for 45 ticks, then falls 0.6 dB per tick, never below the level.
 void advance(LevelMeter& meter, float peak)
 {
+    const float level = meter.level, mark = meter.peak;
     const float db = peak > 0.000001f ? 20.0f * std::log10(peak) : -60.0f;
     meter.level = juce::jmax(db, meter.level - 1.2f);
     if (db >= meter.peak)
@@ -43,7 +44,9 @@ void advance(LevelMeter& meter, float peak)
             meter.peak = juce::jmax(meter.peak - 0.6f, meter.level);
         meter.hold = juce::jmax(meter.hold - 1, 0); // stays at 0 rather than counting down for ever
     }
-    meter.repaint();
+    // A meter resting at the floor draws the same picture again.
+    if (meter.level != level || meter.peak != mark)
+        meter.repaint();
 }
 
 std::unique_ptr<Knob> makeKnob(MirrelProcessor& p, const char* id, const char* caption, juce::Colour colour,
@@ -199,11 +202,16 @@ void MirrelEditor::refreshMeters()
     advance(inMeter, feed.inputPeak.exchange(0.0f));
     advance(outMeter, feed.outputPeak.exchange(0.0f));
 
+    // The readings move every 100 ms, the ticks come every 33.
     const auto& meter = processor.getEngine().loudness();
-    loudness.momentary = meter.momentary();
-    loudness.shortTerm = meter.shortTerm();
-    loudness.integrated = meter.integrated();
-    loudness.repaint();
+    const float momentary = meter.momentary(), shortTerm = meter.shortTerm(), integrated = meter.integrated();
+    if (momentary != loudness.momentary || shortTerm != loudness.shortTerm || integrated != loudness.integrated)
+    {
+        loudness.momentary = momentary;
+        loudness.shortTerm = shortTerm;
+        loudness.integrated = integrated;
+        loudness.repaint();
+    }
 }
 
 void MirrelEditor::refreshLane()

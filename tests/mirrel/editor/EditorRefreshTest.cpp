@@ -124,22 +124,35 @@ TEST_F(EditorTest, whileTheProcessorIsIdleAndNoBlockComesNothingIsRepainted)
     EXPECT_EQ(repaints(), (std::array<int, 4>{0, 0, 0, 0}));
     EXPECT_FLOAT_EQ(editor->inMeter.level, level);
 
-    // Not idle, but no new block (a host that stopped calling): one more fall, then rest.
+    // Not idle, but no new block (a host that stopped calling): one more fall, then rest. The
+    // loudness readings stay as they were (no reading yet), so the panel is not repainted.
     feed().idle.store(false);
     tick();
-    EXPECT_EQ(repaints(), (std::array<int, 4>{1, 1, 1, 0}));
+    EXPECT_EQ(repaints(), (std::array<int, 4>{1, 1, 0, 0}));
     EXPECT_NEAR(editor->inMeter.level, level - 1.2f, 1e-4);
     tick(10);
-    EXPECT_EQ(repaints(), (std::array<int, 4>{1, 1, 1, 0}));
+    EXPECT_EQ(repaints(), (std::array<int, 4>{1, 1, 0, 0}));
 
     // Blocks again: the meters move on every tick, the lane when something changed.
     publishBlock(0.0f, 0.0f);
     tick();
-    EXPECT_EQ(repaints(), (std::array<int, 4>{2, 2, 2, 0}));
+    EXPECT_EQ(repaints(), (std::array<int, 4>{2, 2, 0, 0}));
     publish({-0.5f, 0.5f}, 2, -0.5f);
     publishBlock(0.0f, 0.0f);
     tick();
-    EXPECT_EQ(repaints(), (std::array<int, 4>{3, 3, 3, 1}));
+    EXPECT_EQ(repaints(), (std::array<int, 4>{3, 3, 0, 1}));
+
+    // Silence while playing: once the meters rest on the floor, they are not repainted either.
+    for (int k = 0; k < 200; ++k)
+    {
+        publishBlock(0.0f, 0.0f);
+        tick();
+    }
+    EXPECT_EQ(editor->inMeter.peak, -60.0f);
+    const auto settled = repaints();
+    publishBlock(0.0f, 0.0f);
+    tick(1);
+    EXPECT_EQ(repaints(), settled);
 
     for (auto* c : std::initializer_list<juce::Component*>{&editor->inMeter, &editor->outMeter,
                                                            &editor->loudness, &editor->lane})
