@@ -42,7 +42,7 @@ TEST(KnobLayout, captionOnTopSliderBelow)
 
     KnobLookAndFeel look;
     gallery::StubProcessor processor;
-    Knob knob(processor.tree, "gain1", "GAIN", ui::blue);
+    Knob knob(processor.apvts, "gain1", "GAIN", ui::blue);
     knob.setSize(100, 100);
     EXPECT_EQ(knob.caption.getBounds(), juce::Rectangle<int>(0, 0, 100, 15));
     EXPECT_EQ(knob.slider.getBounds(), juce::Rectangle<int>(0, 15, 100, 77));
@@ -186,7 +186,7 @@ TEST_F(KitTest, doubleClickAndAltClickReturnToTheDefault)
     // time is skewed: its default comes through the parameter's range, in real units.
     for (const auto& c : {Case{"gain1", 0.0, 7.5}, Case{"amount1", 0.5, 0.9}, Case{"time1", 40.0, 300.0}})
     {
-        Knob knob(processor.tree, c.id, "CAPTION", ui::amber);
+        Knob knob(processor.apvts, c.id, "CAPTION", ui::amber);
         knob.setBounds(0, 0, 112, 129);
         auto& slider = knob.slider;
         EXPECT_TRUE(slider.isDoubleClickReturnEnabled());
@@ -204,7 +204,7 @@ TEST_F(KitTest, doubleClickAndAltClickReturnToTheDefault)
         slider.setValue(c.moved, juce::sendNotificationSync);
         slider.mouseDoubleClick(event(juce::ModifierKeys::leftButtonModifier, 2));
         EXPECT_NEAR(slider.getValue(), c.defaultValue, 1e-4) << c.id << ": double-click";
-        EXPECT_NEAR(processor.tree.getRawParameterValue(c.id)->load(), c.defaultValue, 1e-3) << c.id;
+        EXPECT_NEAR(processor.apvts.getRawParameterValue(c.id)->load(), c.defaultValue, 1e-3) << c.id;
 
         slider.setValue(c.moved, juce::sendNotificationSync);
         slider.mouseDown(event(

@@ -41,7 +41,7 @@ public:
         for (int i = 0; i < 6; ++i)
         {
             knobs.push_back(
-                std::make_unique<Knob>(p.tree, ids[i], "KNOB", i % 2 == 0 ? ui::blue : ui::amber));
+                std::make_unique<Knob>(p.apvts, ids[i], "KNOB", i % 2 == 0 ? ui::blue : ui::amber));
             addAndMakeVisible(*knobs.back());
             knobs.back()->setBounds(652 + 112 * (i % 2), 58 + 129 * (i / 2), 112, 129);
         }
@@ -172,7 +172,7 @@ int main()
     juce::Component host; // plain parent for the lone controls
     host.setLookAndFeel(&look);
     host.setSize(400, 200);
-    Knob knob(processor.tree, "gain2", "GAIN", ui::blue);
+    Knob knob(processor.apvts, "gain2", "GAIN", ui::blue);
     knob.slider.setValue(6.0, juce::sendNotificationSync);
     juce::ComboBox combo;
     combo.addItemList({"Plate", "Room", "Hall"}, 1);
