@@ -120,7 +120,7 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
 
 bool Chain::sectionActive() const noexcept
 {
-    return compressor.getAmount() > 0.0f || compressor.getTargetAmount() > 0.0f || shimmer.isActive();
+    return !compressor.isIdle() || shimmer.isActive();
 }
 
 void Chain::measureLevelMatch() noexcept
