@@ -81,7 +81,7 @@ TEST_F(KitTest, referenceRenders)
         gallery::StubProcessor processor;
         juce::Component parent;
         parent.setLookAndFeel(&look);
-        Knob knob(processor.tree, "gain1", "GAIN", ui::blue);
+        Knob knob(processor.apvts, "gain1", "GAIN", ui::blue);
         parent.addAndMakeVisible(knob);
         knob.setBounds(0, 0, 112, 129);
         knob.slider.setValue(6.0, juce::sendNotificationSync);

@@ -26,7 +26,8 @@ int main(int argc, char** argv)
         auto editor = sheet.make(processor);
         for (const int percent : {100, 200})
         {
-            const auto file = folder.getChildFile(juce::String(sheet.name) + "@" + juce::String(percent) + ".png");
+            const auto file =
+                folder.getChildFile(juce::String(sheet.name) + "@" + juce::String(percent) + ".png");
             const auto image = gallery::render(*editor, static_cast<float>(percent) / 100.0f);
             file.deleteFile();
             juce::FileOutputStream out(file);
