@@ -19,59 +19,46 @@ options:
 juce::String RenderOptions::parse(const juce::StringArray& args)
 {
     juce::StringArray positional;
-    for (int i = 0; i < args.size(); ++i)
+    const auto own = [this](const juce::String& a, const ValueReader& next, juce::String& error)
     {
-        juce::String error;
-        if (parseOption(args, i, error))
-        {
-            if (error.isNotEmpty())
-                return error;
-            continue;
-        }
-
-        const auto& a = args[i];
-        auto next = [&](juce::String& out)
-        {
-            if (i + 1 >= args.size())
-                return false;
-            out = args[++i];
-            return true;
-        };
         juce::String v;
         double number = 0.0;
-
         if (a == "--info")
             info = true;
         else if (a == "--rate")
         {
             if (!next(v) || !parsePlainNumber(v, infoRate) || infoRate < 8000.0 || infoRate > 384000.0)
-                return "--rate needs a sample rate in Hz";
+                error = "--rate needs a sample rate in Hz";
         }
         else if (a == "--bits")
         {
             if (!next(v) || (v != "16" && v != "24" && v != "32"))
-                return "--bits must be 16, 24 or 32";
-            bits = v.getIntValue();
+                error = "--bits must be 16, 24 or 32";
+            else
+                bits = v.getIntValue();
         }
         else if (a == "--tail")
         {
             if (!next(v) || !parsePlainNumber(v, number) || number < 0.0 || number > 600.0)
-                return "--tail needs seconds (0 to 600)";
-            tailSeconds = number;
+                error = "--tail needs seconds (0 to 600)";
+            else
+                tailSeconds = number;
         }
         else if (a == "--save-state")
         {
             if (!next(v))
-                return "--save-state needs a file";
-            saveState = juce::File::getCurrentWorkingDirectory().getChildFile(v);
+                error = "--save-state needs a file";
+            else
+                saveState = juce::File::getCurrentWorkingDirectory().getChildFile(v);
         }
         else if (a == "--progress")
             progress = true;
-        else if (a.startsWith("--"))
-            return "unknown option " + a;
         else
-            positional.add(a);
-    }
+            return false;
+        return true;
+    };
+    if (const auto error = PlaybackOptions::parse(args, own, positional); error.isNotEmpty())
+        return error;
 
     const auto cwd = juce::File::getCurrentWorkingDirectory();
     if (positional.isEmpty())

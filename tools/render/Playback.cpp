@@ -2,6 +2,8 @@
 
 #include "host/PluginHost.h"
 
+#include <juce_audio_formats/juce_audio_formats.h>
+
 #include <cmath>
 
 namespace
@@ -82,6 +84,50 @@ juce::String ParameterPlan::resolve(juce::AudioProcessor& p, const PlaybackOptio
             return error;
         automatedValue = *v;
         automationSample = static_cast<juce::int64>(std::llround(options.automation->atSeconds * sampleRate));
+    }
+    return {};
+}
+
+juce::String readAudioFile(const juce::File& file, juce::AudioBuffer<float>& audio, double& sampleRate)
+{
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(file));
+    if (reader == nullptr)
+        return "cannot read " + file.getFullPathName() + " (not a readable audio file)";
+    const int channels = static_cast<int>(reader->numChannels);
+    if (channels < 1 || channels > 2)
+        return file.getFullPathName() + " has " + juce::String(channels) + " channels; mono or stereo only";
+    sampleRate = reader->sampleRate;
+    const auto length = static_cast<int>(reader->lengthInSamples);
+    audio.setSize(channels, length);
+    if (!reader->read(&audio, 0, length, 0, true, channels > 1))
+        return "cannot read " + file.getFullPathName();
+    return {};
+}
+
+juce::String setUpForPlayback(juce::AudioProcessor& p, const PlaybackOptions& options, int inputChannels,
+                              double sampleRate, bool plainNumbersOnly, ParameterPlan& plan)
+{
+    if (inputChannels == 1)
+    {
+        // A mono file goes to a mono input where the plug-in takes one; otherwise to both inputs.
+        juce::AudioProcessor::BusesLayout monoIn;
+        monoIn.inputBuses.add(juce::AudioChannelSet::mono());
+        monoIn.outputBuses.add(juce::AudioChannelSet::stereo());
+        p.setBusesLayout(monoIn);
+    }
+
+    // Every setting is checked before anything is played.
+    if (const auto error = plan.resolve(p, options, sampleRate, plainNumbersOnly); error.isNotEmpty())
+        return error;
+
+    if (options.loadState != juce::File())
+    {
+        juce::MemoryBlock state;
+        if (!options.loadState.loadFileAsData(state))
+            return "cannot read state file " + options.loadState.getFullPathName();
+        p.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
     }
     return {};
 }

@@ -33,6 +33,16 @@ juce::AudioProcessorParameter* findParameterByIdOrName(juce::AudioProcessor& pro
 std::optional<float> normalisedValue(juce::AudioProcessorParameter& parameter, const juce::String& text,
                                      bool plainNumbersOnly, juce::String& error);
 
+// Reads an audio file of one or two channels. Returns an error (one line) or an empty string.
+juce::String readAudioFile(const juce::File& file, juce::AudioBuffer<float>& audio, double& sampleRate);
+
+// Readies a processor to play a file of `inputChannels` channels: a mono file goes to a mono
+// input where the processor takes one, the settings are checked into `plan`, the saved state is
+// restored. Returns an error (one line) or an empty string.
+juce::String setUpForPlayback(juce::AudioProcessor& processor, const PlaybackOptions& options,
+                              int inputChannels, double sampleRate, bool plainNumbersOnly,
+                              ParameterPlan& plan);
+
 // Plays audio through a processor the way a host does: the settings in place before it starts
 // (one silent block hands them over, then a fresh preparation, as when a host opens a session),
 // then blocks of the chosen sizes that end where the automation or a transport jump falls, the

@@ -51,16 +51,35 @@ Transport::Settings PlaybackOptions::transportAt(double sampleRate) const
     return t;
 }
 
-bool PlaybackOptions::parseOption(const juce::StringArray& args, int& i, juce::String& error)
+juce::String PlaybackOptions::parse(const juce::StringArray& args, const OwnOptions& own,
+                                    juce::StringArray& positional)
 {
-    const auto& a = args[i];
-    auto next = [&](juce::String& out)
+    for (int i = 0; i < args.size(); ++i)
     {
-        if (i + 1 >= args.size())
-            return false;
-        out = args[++i];
-        return true;
-    };
+        const auto& a = args[i];
+        const ValueReader value = [&](juce::String& out)
+        {
+            if (i + 1 >= args.size())
+                return false;
+            out = args[++i];
+            return true;
+        };
+        juce::String error;
+        if (parseOption(a, value, error) || (own && own(a, value, error)))
+        {
+            if (error.isNotEmpty())
+                return error;
+        }
+        else if (a.startsWith("--"))
+            return "unknown option " + a;
+        else
+            positional.add(a);
+    }
+    return {};
+}
+
+bool PlaybackOptions::parseOption(const juce::String& a, const ValueReader& next, juce::String& error)
+{
     juce::String v;
 
     if (a == "--set")

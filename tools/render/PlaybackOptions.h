@@ -4,6 +4,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <functional>
 #include <optional>
 
 // How a tool plays audio through a plug-in: parameter settings, one automated change, block
@@ -34,15 +35,25 @@ struct PlaybackOptions
 
     juce::File loadState;
 
-    // When args[i] is one of these options, takes it and its value (advancing i) and returns
-    // true, with `error` set (one line) when it is malformed; returns false for other arguments.
-    bool parseOption(const juce::StringArray& args, int& i, juce::String& error);
+    // Takes the argument after an option into `out`; false when there is none.
+    using ValueReader = std::function<bool(juce::String& out)>;
+    // A tool's own options: true when it knows `option` (taking its value through the reader),
+    // with `error` set (one line) when it is malformed.
+    using OwnOptions =
+        std::function<bool(const juce::String& option, const ValueReader& value, juce::String& error)>;
+
+    // Parses a command line: these options, the tool's own, and what is left (arguments that are
+    // not options) into `positional`. Returns an error (one line) or an empty string.
+    juce::String parse(const juce::StringArray& args, const OwnOptions& own, juce::StringArray& positional);
 
     // The transport settings for a sample rate: the jump placed on its sample.
     Transport::Settings transportAt(double sampleRate) const;
 
     // The --help lines of these options.
     static const char* usage();
+
+private:
+    bool parseOption(const juce::String& option, const ValueReader& value, juce::String& error);
 };
 
 // A number in plain notation ("-1.5", "2e3"); false for anything else.

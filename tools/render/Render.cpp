@@ -142,21 +142,12 @@ int render(const RenderOptions& opt)
     if (opt.loadState != juce::File() && !opt.loadState.existsAsFile())
         return fail("no state file " + opt.loadState.getFullPathName());
 
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
-    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(opt.input));
-    if (reader == nullptr)
-        return fail("cannot read " + opt.input.getFullPathName() + " (not a readable audio file)");
-    const int inChannels = static_cast<int>(reader->numChannels);
-    if (inChannels < 1 || inChannels > 2)
-        return fail(opt.input.getFullPathName() + " has " + juce::String(inChannels) +
-                    " channels; mono or stereo only");
-    const double rate = reader->sampleRate;
-    const auto inputLength = static_cast<int>(reader->lengthInSamples);
-    juce::AudioBuffer<float> input(inChannels, inputLength);
-    if (!reader->read(&input, 0, inputLength, 0, true, inChannels > 1))
-        return fail("cannot read " + opt.input.getFullPathName());
-    reader.reset();
+    juce::AudioBuffer<float> input;
+    double rate = 0.0;
+    if (const auto readError = readAudioFile(opt.input, input, rate); readError.isNotEmpty())
+        return fail(readError);
+    const int inChannels = input.getNumChannels();
+    const int inputLength = input.getNumSamples();
 
     juce::String error;
     auto plugin = host::HostedPlugin::load(opt.plugin, rate, opt.blockMax, error);
@@ -165,27 +156,10 @@ int render(const RenderOptions& opt)
     auto& p = plugin->processor();
     const bool isLv2 = plugin->formatName() == "LV2";
 
-    if (inChannels == 1)
-    {
-        // A mono file goes to a mono input where the plug-in takes one; otherwise to both inputs.
-        juce::AudioProcessor::BusesLayout monoIn;
-        monoIn.inputBuses.add(juce::AudioChannelSet::mono());
-        monoIn.outputBuses.add(juce::AudioChannelSet::stereo());
-        p.setBusesLayout(monoIn);
-    }
-
-    // Every setting is checked before anything is rendered.
     ParameterPlan plan;
-    if (const auto planError = plan.resolve(p, opt, rate, isLv2); planError.isNotEmpty())
-        return fail(planError);
-
-    if (opt.loadState != juce::File())
-    {
-        juce::MemoryBlock state;
-        if (!opt.loadState.loadFileAsData(state))
-            return fail("cannot read state file " + opt.loadState.getFullPathName());
-        p.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
-    }
+    if (const auto setUpError = setUpForPlayback(p, opt, inChannels, rate, isLv2, plan);
+        setUpError.isNotEmpty())
+        return fail(setUpError);
 
     Playback playback(p, opt, plan, rate, [&] { plugin->prepare(rate, opt.blockMax); });
 

@@ -3,8 +3,6 @@
 #include "common/ui/SizeButton.h"
 #include "render/Playback.h"
 
-#include <juce_audio_formats/juce_audio_formats.h>
-
 #include <iostream>
 #include <vector>
 
@@ -25,54 +23,46 @@ struct Options : PlaybackOptions
     juce::String parse(const juce::StringArray& args)
     {
         juce::StringArray positional;
-        for (int i = 0; i < args.size(); ++i)
+        const auto own = [this](const juce::String& a, const ValueReader& next, juce::String& error)
         {
-            juce::String error;
-            if (parseOption(args, i, error))
-            {
-                if (error.isNotEmpty())
-                    return error;
-                continue;
-            }
-            const auto& a = args[i];
-            const bool hasValue = i + 1 < args.size();
-            const auto value = hasValue ? args[i + 1] : juce::String();
+            juce::String value;
             double number = 0.0;
             if (a == "--at")
             {
-                if (!hasValue || !parsePlainNumber(value, number) || number < 0.0)
-                    return "--at needs seconds into the audio";
-                moments.push_back(number);
-                ++i;
+                if (!next(value) || !parsePlainNumber(value, number) || number < 0.0)
+                    error = "--at needs seconds into the audio";
+                else
+                    moments.push_back(number);
             }
             else if (a == "--scale")
             {
-                if (!hasValue || !value.containsOnly("0123456789") ||
+                if (!next(value) || !value.containsOnly("0123456789") ||
                     !SizeButton::isChoice(value.getIntValue()))
-                    return "--scale needs a window scale in percent: 90, 100, 115, 130, 150, 175 or 200";
-                scales.push_back(value.getIntValue());
-                ++i;
+                    error = "--scale needs a window scale in percent: 90, 100, 115, 130, 150, 175 or 200";
+                else
+                    scales.push_back(value.getIntValue());
             }
             else if (a == "--name")
             {
-                if (!hasValue || value.isEmpty() || value.containsAnyOf("/\\"))
-                    return "--name needs a file name prefix";
-                name = value;
-                ++i;
+                if (!next(value) || value.isEmpty() || value.containsAnyOf("/\\"))
+                    error = "--name needs a file name prefix";
+                else
+                    name = value;
             }
             else if (a == "--view")
             {
-                if (!hasValue || !value.contains("="))
-                    return "--view needs NAME=VALUE";
-                views.add({value.upToFirstOccurrenceOf("=", false, false).trim(),
-                           value.fromFirstOccurrenceOf("=", false, false).trim()});
-                ++i;
+                if (!next(value) || !value.contains("="))
+                    error = "--view needs NAME=VALUE";
+                else
+                    views.add({value.upToFirstOccurrenceOf("=", false, false).trim(),
+                               value.fromFirstOccurrenceOf("=", false, false).trim()});
             }
-            else if (a.startsWith("--"))
-                return "unknown option " + a;
             else
-                positional.add(a);
-        }
+                return false;
+            return true;
+        };
+        if (const auto error = PlaybackOptions::parse(args, own, positional); error.isNotEmpty())
+            return error;
         if (positional.size() != 2)
             return "give the input file and the output folder";
         const auto cwd = juce::File::getCurrentWorkingDirectory();
@@ -143,21 +133,11 @@ int play(const Plugin& plugin, const Options& opt)
     if (!opt.folder.createDirectory())
         return fail("cannot create " + opt.folder.getFullPathName());
 
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
-    std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(opt.input));
-    if (reader == nullptr)
-        return fail("cannot read " + opt.input.getFullPathName() + " (not a readable audio file)");
-    const int inChannels = static_cast<int>(reader->numChannels);
-    if (inChannels < 1 || inChannels > 2)
-        return fail(opt.input.getFullPathName() + " has " + juce::String(inChannels) +
-                    " channels; mono or stereo only");
-    const double rate = reader->sampleRate;
-    const auto length = static_cast<int>(reader->lengthInSamples);
-    juce::AudioBuffer<float> input(inChannels, length);
-    if (!reader->read(&input, 0, length, 0, true, inChannels > 1))
-        return fail("cannot read " + opt.input.getFullPathName());
-    reader.reset();
+    juce::AudioBuffer<float> input;
+    double rate = 0.0;
+    if (const auto error = readAudioFile(opt.input, input, rate); error.isNotEmpty())
+        return fail(error);
+    const int length = input.getNumSamples();
 
     const double seconds = length / rate;
     auto moments = opt.moments;
@@ -169,23 +149,10 @@ int play(const Plugin& plugin, const Options& opt)
 
     auto processor = plugin.createProcessor();
     auto& p = *processor;
-    if (inChannels == 1)
-    {
-        juce::AudioProcessor::BusesLayout monoIn;
-        monoIn.inputBuses.add(juce::AudioChannelSet::mono());
-        monoIn.outputBuses.add(juce::AudioChannelSet::stereo());
-        p.setBusesLayout(monoIn);
-    }
     ParameterPlan plan;
-    if (const auto error = plan.resolve(p, opt, rate, false); error.isNotEmpty())
+    if (const auto error = setUpForPlayback(p, opt, input.getNumChannels(), rate, false, plan);
+        error.isNotEmpty())
         return fail(error);
-    if (opt.loadState != juce::File())
-    {
-        juce::MemoryBlock state;
-        if (!opt.loadState.loadFileAsData(state))
-            return fail("cannot read state file " + opt.loadState.getFullPathName());
-        p.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
-    }
 
     Playback playback(p, opt, plan, rate, [&] { p.prepareToPlay(rate, opt.blockMax); });
     std::unique_ptr<juce::AudioProcessorEditor> editor(p.createEditorIfNeeded());
