@@ -4,7 +4,8 @@
 set -eu
 
 packages="cmake ninja-build g++ pkg-config ccache juce-modules-source libgtest-dev lilv-utils
-espeak-ng sox fonts-inter"
+espeak-ng sox fonts-inter python3-fonttools python3-pil python3-numpy xvfb xdotool imagemagick
+x11-utils"
 
 missing=""
 for p in $packages; do
