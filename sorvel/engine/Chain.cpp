@@ -1,6 +1,7 @@
-#include "Chain.h"
+#include "sorvel/engine/Chain.h"
+#include "common/dsp/OnePole.h"
 
-#include "Latency.h"
+#include "sorvel/engine/Latency.h"
 
 #include "common/dsp/FastMath.h"
 
@@ -94,10 +95,10 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
     matchGain.setLength(samplesFor(0.025, sampleRate));
     matchGain.jumpTo(1.0f);
 
-    duckAttack = static_cast<float>(std::exp(-1.0 / (0.001 * sampleRate)));
-    duckRelease = static_cast<float>(std::exp(-1.0 / (0.040 * sampleRate)));
-    duckDeepen = static_cast<float>(std::exp(-2.302585093 / (0.010 * sampleRate)));
-    duckRecover = static_cast<float>(std::exp(-2.995732 / (0.250 * sampleRate)));
+    duckAttack = static_cast<float>(sv::onePoleCoefficient(0.001, sampleRate));
+    duckRelease = static_cast<float>(sv::onePoleCoefficient(0.040, sampleRate));
+    duckDeepen = static_cast<float>(sv::onePoleCoefficient(0.010, sampleRate, 2.302585093)); // to 10 %
+    duckRecover = static_cast<float>(sv::onePoleCoefficient(0.250, sampleRate, 2.995732));   // to 5 %
     duckEnvelope = -120.0f;
     duckDepth = 0.0f;
 

@@ -1,7 +1,7 @@
-#include "Compressor.h"
+#include "sorvel/engine/Compressor.h"
 
-#include "Latency.h"
-#include "Tanh7.h"
+#include "sorvel/engine/Latency.h"
+#include "sorvel/engine/primitives/Tanh7.h"
 #include "common/dsp/FastMath.h"
 #include "common/dsp/Lanes.h"
 #include "common/dsp/OnePole.h"
@@ -57,7 +57,7 @@ inline float staticReduction(float overshootDb, float kneeDb, float halfOverKnee
 
 inline float releaseCoefficient(float ms, double rate) noexcept
 {
-    return ms > 0.0f ? static_cast<float>(std::exp(-1.0 / (ms * 0.001 * rate))) : 0.0f;
+    return static_cast<float>(sv::onePoleCoefficient(ms * 0.001, rate));
 }
 
 } // namespace
@@ -80,7 +80,8 @@ void Compressor::prepare(double hostSampleRate, int numChannels)
     peakRelease = static_cast<float>(sv::onePoleCoefficient(0.060, rate));
     levelRise = static_cast<float>(sv::onePoleCoefficient(0.600, rate));
     levelFall = static_cast<float>(sv::onePoleCoefficient(0.300, rate));
-    stage1Attack = static_cast<float>(std::exp(-5.0 / lookahead)); // fully down within the look-ahead
+    stage1Attack =
+        static_cast<float>(sv::onePoleCoefficientForSamples(lookahead, 5.0)); // down within the look-ahead
     powerSmoothing = static_cast<float>(sv::onePoleCoefficient(0.004, rate));
     fastAttack = static_cast<float>(sv::onePoleCoefficient(0.010, rate));
 
@@ -88,7 +89,7 @@ void Compressor::prepare(double hostSampleRate, int numChannels)
     characterGlide = static_cast<float>(sv::onePoleCoefficient(0.020, controlRate));
     amountGlide = static_cast<float>(sv::onePoleCoefficient(0.030, controlRate));
     makeupGlide = static_cast<float>(sv::onePoleCoefficient(0.040, controlRate));
-    statisticsDecay = std::exp(-controlInterval / (rate * 6.0));
+    statisticsDecay = sv::onePoleCoefficient(6.0, rate, controlInterval); // 6 s, once per update
 
     controlCountdown = 0;
     controlCount = 0;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Ramp.h"
-#include "Tune.h"
+#include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/Tune.h"
 
 #include <array>
 #include <cstddef>

@@ -1,8 +1,9 @@
-#include "DeEsser.h"
+#include "sorvel/engine/DeEsser.h"
+#include "common/dsp/OnePole.h"
 
 #include "common/dsp/FastMath.h"
 #include "common/dsp/Lanes.h"
-#include "sorvel/engine/FilterDesign.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
 #include "sorvel/engine/Latency.h"
 
 #include <algorithm>
@@ -81,7 +82,7 @@ float clampFloat(float x, float lo, float hi)
 
 float releaseCoefficient(float releaseMs, double sampleRate)
 {
-    return releaseMs > 0.0f ? static_cast<float>(std::exp(-1.0 / (releaseMs * 0.001 * sampleRate))) : 0.0f;
+    return static_cast<float>(sv::onePoleCoefficient(releaseMs * 0.001, sampleRate));
 }
 } // namespace
 
@@ -100,11 +101,11 @@ void DeEsser::prepare(double rate, int channelCount)
     lineMask = lineLength - 1;
     writePos = 0;
 
-    followerAttack = static_cast<float>(std::exp(-1.0 / (0.0005 * sampleRate)));
-    reductionAttack = static_cast<float>(std::exp(-1.0 / (0.00035 * sampleRate)));
-    charGlide = static_cast<float>(std::exp(-1.0 / (sampleRate / controlInterval * 0.010)));
-    freqGlide = static_cast<float>(std::exp(-1.0 / (sampleRate / controlInterval * 0.25)));
-    bankAveraging = 1.0 - std::exp(-1.0 / (0.6 * sampleRate));
+    followerAttack = static_cast<float>(sv::onePoleCoefficient(0.0005, sampleRate));
+    reductionAttack = static_cast<float>(sv::onePoleCoefficient(0.00035, sampleRate));
+    charGlide = static_cast<float>(sv::onePoleCoefficient(0.010, sampleRate / controlInterval));
+    freqGlide = static_cast<float>(sv::onePoleCoefficient(0.25, sampleRate / controlInterval));
+    bankAveraging = 1.0 - sv::onePoleCoefficient(0.6, sampleRate);
     secondsPerSample = 1.0 / sampleRate;
 
     const double analysisHz = std::min(4000.0, 0.45 * sampleRate);

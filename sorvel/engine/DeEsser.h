@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/dsp/Biquad.h"
-#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/primitives/Ramp.h"
 #include "sorvel/engine/Tune.h"
 
 #include <array>

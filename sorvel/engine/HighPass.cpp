@@ -1,6 +1,6 @@
-#include "HighPass.h"
+#include "sorvel/engine/HighPass.h"
 
-#include "SlotCrossfade.h"
+#include "sorvel/engine/primitives/SlotCrossfade.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "Shimmer.h"
+#include "sorvel/engine/Shimmer.h"
 
 #include "common/dsp/FastMath.h"
 #include "common/dsp/OnePole.h"
-#include "sorvel/engine/Tanh7.h"
+#include "sorvel/engine/primitives/Tanh7.h"
 
 #include "common/dsp/Lanes.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sorvel/engine/FilterDesign.h"
-#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
 #include "sorvel/engine/Tune.h"
 
 #include <array>

@@ -1,6 +1,7 @@
-#include "TempoDelay.h"
+#include "sorvel/engine/TempoDelay.h"
+#include "common/dsp/OnePole.h"
 
-#include "sorvel/engine/Tanh7.h"
+#include "sorvel/engine/primitives/Tanh7.h"
 #include "sorvel/engine/Tune.h"
 
 #include "common/dsp/Lanes.h"
@@ -50,7 +51,7 @@ void TempoDelay::prepare(double sampleRate)
 
     shortestDelay = 2.0;
     longestDelay = longestSeconds * rate - 8.0;
-    glideCoeff = std::exp(-1.0 / (0.08 * rate));
+    glideCoeff = sv::onePoleCoefficient(0.08, rate);
     tailSamples = static_cast<std::int64_t>(longestDelay) + 4;
 
     const int rampLength = static_cast<int>(std::lround(0.020 * rate));

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "sorvel/engine/DelayLine.h"
-#include "sorvel/engine/FilterDesign.h"
-#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/primitives/DelayLine.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
 
 #include <array>
 #include <cstdint>

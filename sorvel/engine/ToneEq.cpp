@@ -1,6 +1,7 @@
-#include "ToneEq.h"
+#include "sorvel/engine/ToneEq.h"
+#include "common/dsp/OnePole.h"
 
-#include "SlotCrossfade.h"
+#include "sorvel/engine/primitives/SlotCrossfade.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +15,7 @@ void EqBand::prepare(double rate, int channels) noexcept
     numChannels = std::clamp(channels, 1, 2);
     fade.setLength(detail::crossfadeSamples(rate));
     fade.jumpTo(0.0f);
-    glideCoefficient = static_cast<float>(std::exp(-1.0 / (0.025 * rate / controlInterval)));
+    glideCoefficient = static_cast<float>(sv::onePoleCoefficient(0.025, rate / controlInterval));
     for (auto& slot : slots)
     {
         slot.character = 0;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FilterDesign.h"
-#include "Ramp.h"
-#include "Tune.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/Tune.h"
 
 #include <array>
 

@@ -1,4 +1,5 @@
-#include "Width.h"
+#include "sorvel/engine/Width.h"
+#include "common/dsp/OnePole.h"
 
 #include "common/dsp/Lanes.h"
 
@@ -42,7 +43,7 @@ struct GlideStepper
 
 float follower(double seconds, double rate)
 {
-    return static_cast<float>(std::exp(-1.0 / (seconds * rate)));
+    return static_cast<float>(sv::onePoleCoefficient(seconds, rate));
 }
 } // namespace
 

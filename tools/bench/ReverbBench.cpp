@@ -2,7 +2,7 @@
 // time per block of silence after a loud burst, which would rise if states decayed into denormals.
 // Flush-to-zero is deliberately left off here, unlike in the plug-in, so that the module is shown
 // to stay fast on its own.
-#include "sorvel/engine/Reverb.h"
+#include "sorvel/engine/reverb/Reverb.h"
 
 #include <algorithm>
 #include <ctime>

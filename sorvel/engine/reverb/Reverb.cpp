@@ -1,4 +1,4 @@
-#include "Reverb.h"
+#include "sorvel/engine/reverb/Reverb.h"
 
 #include "common/dsp/OnePole.h"
 

@@ -1,4 +1,4 @@
-#include "sorvel/engine/BlockDelay.h"
+#include "sorvel/engine/primitives/BlockDelay.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>

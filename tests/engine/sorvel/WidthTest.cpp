@@ -1,4 +1,4 @@
-#include "sorvel/engine/FilterDesign.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
 #include "sorvel/engine/Tune.h"
 #include "sorvel/engine/Width.h"
 #include "support/AllocationCounter.h"

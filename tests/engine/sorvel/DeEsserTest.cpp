@@ -1,5 +1,5 @@
 #include "sorvel/engine/DeEsser.h"
-#include "sorvel/engine/FilterDesign.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
 #include "common/dsp/FastMath.h"
 #include "common/dsp/XorShift32.h"
 #include "support/AllocationCounter.h"

@@ -1,4 +1,4 @@
-#include "sorvel/engine/FilterDesign.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "sorvel/engine/Oversampler2x.h"
+#include "sorvel/engine/primitives/Oversampler2x.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DelayLine.h"
-#include "Tune.h"
+#include "sorvel/engine/primitives/DelayLine.h"
+#include "sorvel/engine/Tune.h"
 
 #include <array>
 #include <cstdint>

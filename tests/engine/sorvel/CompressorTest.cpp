@@ -1,6 +1,6 @@
 #include "sorvel/engine/Compressor.h"
 #include "sorvel/engine/Latency.h"
-#include "sorvel/engine/Oversampler2x.h"
+#include "sorvel/engine/primitives/Oversampler2x.h"
 #include "common/dsp/LoudnessMeter.h"
 #include "support/AllocationCounter.h"
 #include "support/DemoMaterial.h"

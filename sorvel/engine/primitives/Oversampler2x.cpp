@@ -1,6 +1,6 @@
-#include "Oversampler2x.h"
+#include "sorvel/engine/primitives/Oversampler2x.h"
 
-#include "Latency.h"
+#include "sorvel/engine/Latency.h"
 #include "common/dsp/Lanes.h"
 
 #include <algorithm>

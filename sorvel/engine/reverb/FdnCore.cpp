@@ -1,4 +1,4 @@
-#include "FdnCore.h"
+#include "sorvel/engine/reverb/FdnCore.h"
 
 #include "common/dsp/XorShift32.h"
 

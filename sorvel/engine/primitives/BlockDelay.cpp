@@ -1,4 +1,4 @@
-#include "BlockDelay.h"
+#include "sorvel/engine/primitives/BlockDelay.h"
 
 #include <algorithm>
 #include <cassert>

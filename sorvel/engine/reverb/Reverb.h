@@ -1,9 +1,9 @@
 #pragma once
 
-#include "DelayLine.h"
-#include "FdnCore.h"
-#include "FilterDesign.h"
-#include "Ramp.h"
+#include "sorvel/engine/primitives/DelayLine.h"
+#include "sorvel/engine/reverb/FdnCore.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
 
 #include <array>
 #include <vector>

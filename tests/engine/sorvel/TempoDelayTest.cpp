@@ -1,4 +1,4 @@
-#include "sorvel/engine/FilterDesign.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
 #include "sorvel/engine/TempoDelay.h"
 #include "support/AllocationCounter.h"
 #include "support/DemoMaterial.h"

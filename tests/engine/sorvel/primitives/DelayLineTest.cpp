@@ -1,4 +1,4 @@
-#include "sorvel/engine/DelayLine.h"
+#include "sorvel/engine/primitives/DelayLine.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>

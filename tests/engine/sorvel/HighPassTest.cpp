@@ -1,5 +1,5 @@
 #include "sorvel/engine/HighPass.h"
-#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/primitives/Ramp.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FilterDesign.h"
-#include "Ramp.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
 
 #include <algorithm>
 #include <array>

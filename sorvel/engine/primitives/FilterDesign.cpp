@@ -1,4 +1,4 @@
-#include "FilterDesign.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
 
 namespace eng::md
 {
