@@ -70,9 +70,9 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
 
     sectionDelay = eng::vocal::sectionDelaySamples(sampleRate);
     latency = eng::vocal::deEssLookaheadSamples(sampleRate) + sectionDelay;
-    dryDelay.prepare(channels, maxPiece, latency);
-    sectionBypass.prepare(channels, maxPiece, sectionDelay);
-    deessListenDelay.prepare(channels, maxPiece, sectionDelay);
+    dryDelay.prepare(channels, latency, maxPiece);
+    sectionBypass.prepare(channels, sectionDelay, maxPiece);
+    deessListenDelay.prepare(channels, sectionDelay, maxPiece);
 
     inputMeter.prepare(sampleRate);
     outputMeter.prepare(sampleRate);
@@ -326,8 +326,7 @@ void Chain::runSection(int n, bool needComp, bool needShimmer) noexcept
 
     float* mainPtrs[2] = {main.l(), main.r()};
     float* delayedPtrs[2] = {delayed.l(), delayed.r()};
-    for (int c = 0; c < channels; ++c)
-        sectionBypass.process(c, mainPtrs[c], delayedPtrs[c], n);
+    sectionBypass.process(mainPtrs, delayedPtrs, n);
 
     float* compDown[2] = {compListen.l(), compListen.r()};
     float* shimmerDown[2] = {shimmerListen.l(), shimmerListen.r()};
@@ -636,8 +635,8 @@ void Chain::writeRecord() noexcept
 void Chain::processPiece(const float* const* in, float* const* out, int n) noexcept
 {
     // 1. The dry input, delayed to line up with the processed signal (the bypass uses it).
-    for (int c = 0; c < channels; ++c)
-        dryDelay.process(c, in[c], c == 0 ? dry.l() : dry.r(), n);
+    float* dryPtrs[2] = {dry.l(), dry.r()};
+    dryDelay.process(in, dryPtrs, n);
 
     // 2. Input loudness and levels, from the raw input.
     if (!idle)
@@ -714,8 +713,7 @@ void Chain::processPiece(const float* const* in, float* const* out, int n) noexc
     float* deessListenPtrs[2] = {deessListen.l(), deessListen.r()};
     deesser.process(mainPtrs, n, trace.data(), computed[deessSource] ? deessListenPtrs : nullptr);
     if (computed[deessSource])
-        for (int c = 0; c < channels; ++c)
-            deessListenDelay.process(c, deessListenPtrs[c], deessListenPtrs[c], n);
+        deessListenDelay.process(deessListenPtrs, deessListenPtrs, n);
     tap(tapB);
 
     // 8. EQ under its on ramp.

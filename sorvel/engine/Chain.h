@@ -1,10 +1,10 @@
 #pragma once
 
-#include "sorvel/engine/primitives/BlockDelay.h"
 #include "sorvel/engine/Compressor.h"
 #include "sorvel/engine/DeEsser.h"
 #include "sorvel/engine/EditorFeed.h"
 #include "sorvel/engine/HighPass.h"
+#include "sorvel/engine/primitives/FixedDelay.h"
 #include "sorvel/engine/primitives/Oversampler2x.h"
 #include "sorvel/engine/Params.h"
 #include "sorvel/engine/primitives/Ramp.h"
@@ -150,7 +150,7 @@ private:
     std::array<bool, numSources> computed{}; // listen signals made in this piece
 
     // Delay compensation.
-    sv::BlockDelay dryDelay, sectionBypass, deessListenDelay;
+    sv::FixedDelay dryDelay, sectionBypass, deessListenDelay;
 
     // Work buffers: host rate (P) and doubled rate (2P).
     Stereo main, dry, scratch, delayed, deessListen, compListen, shimmerListen, reverbOut, delayOut, widthOut;

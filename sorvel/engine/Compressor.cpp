@@ -68,14 +68,7 @@ void Compressor::prepare(double hostSampleRate, int numChannels)
     channelCount = std::clamp(numChannels, 1, maxChannels);
     lookahead = 2 * compLookaheadSamples(hostSampleRate);
 
-    // The ring must hold the look-ahead plus one whole segment written before it is read.
-    unsigned lineLength = 1;
-    while (lineLength < static_cast<unsigned>(lookahead + controlInterval))
-        lineLength <<= 1;
-    lineMask = lineLength - 1;
-    writeIndex = 0;
-    for (int c = 0; c < maxChannels; ++c)
-        lines[static_cast<size_t>(c)].assign(c < channelCount ? lineLength : 0u, 0.0f);
+    lookaheadLine.prepare(channelCount, lookahead, controlInterval);
 
     peakRelease = static_cast<float>(sv::onePoleCoefficient(0.060, rate));
     levelRise = static_cast<float>(sv::onePoleCoefficient(0.600, rate));
@@ -251,24 +244,9 @@ void Compressor::estimateMakeup(const Stretch& s) noexcept
 void Compressor::lookaheadDelay(const float* const* in, int offset, int n,
                                 std::array<Work, maxChannels>& out) noexcept
 {
-    const auto count = static_cast<unsigned>(n);
-    const unsigned readIndex = (writeIndex - static_cast<unsigned>(lookahead)) & lineMask;
-    const unsigned length = lineMask + 1;
-    // Copies in at most two runs each, around the end of the ring.
-    const unsigned firstWrite = std::min(count, length - writeIndex);
-    const unsigned firstRead = std::min(count, length - readIndex);
-    for (int c = 0; c < channelCount; ++c)
-    {
-        float* line = lines[static_cast<size_t>(c)].data();
-        const float* x = in[c] + offset;
-        float* y = out[static_cast<size_t>(c)].data();
-        // Written before read, so a look-ahead shorter than the segment still reads the right samples.
-        std::copy_n(x, firstWrite, line + writeIndex);
-        std::copy_n(x + firstWrite, count - firstWrite, line);
-        std::copy_n(line + readIndex, firstRead, y);
-        std::copy_n(line, count - firstRead, y + firstRead);
-    }
-    writeIndex = (writeIndex + count) & lineMask;
+    const float* from[maxChannels] = {in[0] + offset, in[channelCount - 1] + offset};
+    float* to[maxChannels] = {out[0].data(), out[1].data()};
+    lookaheadLine.process(from, to, n);
 }
 
 void Compressor::passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sorvel/engine/primitives/FixedDelay.h"
 #include "sorvel/engine/primitives/Ramp.h"
 #include "sorvel/engine/Tune.h"
 
@@ -113,10 +114,7 @@ private:
     int lookahead = 2;
     bool initialised = false;
 
-    // Look-ahead lines: a power-of-two ring per channel, long enough for a whole segment as well.
-    std::array<std::vector<float>, maxChannels> lines;
-    unsigned lineMask = 0;
-    unsigned writeIndex = 0;
+    sv::FixedDelay lookaheadLine; // per channel, for spans of up to a control interval
 
     // Control rate.
     int controlCountdown = 0;

@@ -92,14 +92,7 @@ void DeEsser::prepare(double rate, int channelCount)
     numChannels = std::clamp(channelCount, 1, 2);
     lookahead = deEssLookaheadSamples(sampleRate);
 
-    // Long enough for the look-ahead plus one whole chunk written before it is read.
-    int lineLength = 1;
-    while (lineLength < lookahead + controlInterval)
-        lineLength *= 2;
-    for (auto& line : lines)
-        line.assign(static_cast<size_t>(lineLength), 0.0f);
-    lineMask = lineLength - 1;
-    writePos = 0;
+    lookaheadLine.prepare(numChannels, lookahead, controlInterval);
 
     followerAttack = static_cast<float>(sv::onePoleCoefficient(0.0005, sampleRate));
     reductionAttack = static_cast<float>(sv::onePoleCoefficient(0.00035, sampleRate));
@@ -331,20 +324,16 @@ void DeEsser::process(float* const* channels, int n, float* detectionTrace, floa
 void DeEsser::delayOnly(float* const* channels, int start, int n, float* detectionTrace,
                         float* const* listen) noexcept
 {
-    const int lineLength = lineMask + 1;
-    for (int c = 0; c < numChannels; ++c)
+    for (int done = 0; done < n;)
     {
-        float* x = channels[c] + start;
-        float* line = lines[static_cast<size_t>(c)].data();
-        for (int i = 0; i < n; ++i)
-        {
-            line[(writePos + i) & lineMask] = x[i];
-            x[i] = line[(writePos + i + lineLength - lookahead) & lineMask];
-        }
-        if (listen != nullptr)
-            std::fill(listen[c] + start, listen[c] + start + n, 0.0f);
+        const int span = std::min(n - done, controlInterval);
+        float* x[2] = {channels[0] + start + done, channels[numChannels - 1] + start + done};
+        lookaheadLine.process(x, x, span);
+        done += span;
     }
-    writePos = (writePos + n) & lineMask;
+    if (listen != nullptr)
+        for (int c = 0; c < numChannels; ++c)
+            std::fill(listen[c] + start, listen[c] + start + n, 0.0f);
     if (detectionTrace != nullptr)
         std::fill(detectionTrace + start, detectionTrace + start + n, 0.0f);
 }
@@ -375,30 +364,13 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
         std::copy(channels[0] + start, channels[0] + start + n, mono);
     }
 
-    // The look-ahead: the chunk goes into the lines first, then the delayed chunk comes out, each
-    // in at most two runs around the end of the ring. A mono module's right lanes get silence.
+    // The look-ahead. A mono module's right lanes get silence.
     {
-        const auto count = static_cast<size_t>(n);
-        const auto length = static_cast<size_t>(lineMask + 1);
-        const auto writeAt = static_cast<size_t>(writePos);
-        const auto readAt = static_cast<size_t>((writePos - lookahead) & lineMask);
-        const size_t firstWrite = std::min(count, length - writeAt);
-        const size_t firstRead = std::min(count, length - readAt);
-        for (size_t c = 0; c < 2; ++c)
-        {
-            float* y = delayed[c];
-            if (c >= static_cast<size_t>(numChannels))
-            {
-                std::fill_n(y, count, 0.0f);
-                continue;
-            }
-            float* line = lines[c].data();
-            const float* x = channels[c] + start;
-            std::copy_n(x, firstWrite, line + writeAt);
-            std::copy_n(x + firstWrite, count - firstWrite, line);
-            std::copy_n(line + readAt, firstRead, y);
-            std::copy_n(line, count - firstRead, y + firstRead);
-        }
+        const float* x[2] = {channels[0] + start, channels[numChannels - 1] + start};
+        float* y[2] = {delayed[0], delayed[1]};
+        lookaheadLine.process(x, y, n);
+        if (numChannels == 1)
+            std::fill_n(delayed[1], static_cast<int>(n), 0.0f);
     }
 
     float crossed[controlInterval][4];
@@ -695,7 +667,6 @@ void DeEsser::processChunk(float* const* channels, int start, Length n, float* d
                 out[i] = (1.0f - gain[i]) * rampValue[i] * hi[i];
         }
     }
-    writePos = (writePos + n) & lineMask;
 }
 
 } // namespace eng::vocal

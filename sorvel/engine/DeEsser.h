@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/dsp/Biquad.h"
+#include "sorvel/engine/primitives/FixedDelay.h"
 #include "sorvel/engine/primitives/Ramp.h"
 #include "sorvel/engine/Tune.h"
 
@@ -125,10 +126,7 @@ private:
     int numChannels = 1;
     int lookahead = 1;
 
-    // Look-ahead lines: power-of-two rings, one per channel, sharing one write position.
-    std::array<std::vector<float>, 2> lines;
-    int lineMask = 0;
-    int writePos = 0;
+    sv::FixedDelay lookaheadLine; // per channel, for spans of up to a control interval
 
     FilterLanes filters;
     float lastSplitHz = -1.0f;
