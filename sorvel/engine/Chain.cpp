@@ -3,6 +3,7 @@
 
 #include "sorvel/engine/Latency.h"
 
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
 
 #include <algorithm>
@@ -20,16 +21,11 @@ int samplesFor(double seconds, double sampleRate)
     return std::max(1, static_cast<int>(std::lround(seconds * sampleRate)));
 }
 
-float finiteOr(float value, float fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
-
-// The gain of the input and output parameters: -24 dB and below is the floor.
+// The gain of the input and output parameters, up to +24 dB; below -24 dB is the floor.
 float gainFromDb(float db)
 {
-    db = finiteOr(db, 0.0f);
-    return db < -24.0f ? 0.0630957f : static_cast<float>(std::pow(10.0, std::min(db, 24.0f) * 0.05));
+    db = sv::clampSetting(db, -100.0f, 24.0f, 0.0f);
+    return db < -24.0f ? 0.0630957f : static_cast<float>(std::pow(10.0, db * 0.05));
 }
 
 void copy(const float* from, float* to, int n) noexcept
@@ -145,33 +141,53 @@ void Chain::applyParams(const Params& p) noexcept
     inputGain.setTarget(gainFromDb(p.input));
     outputGain.setTarget(gainFromDb(p.output));
 
-    highPass.setChoice(std::clamp(p.hpf, 0, 4));
+    // Each module clamps its own settings; a module that is switched off gets the amount 0.
+    highPass.set({p.hpf});
 
-    deesser.set(p.deessOn ? std::clamp(finiteOr(p.deess, 0.0f), 0.0f, 10.0f) : 0.0f,
-                std::clamp(p.deessChar, 0, 2), finiteOr(p.deessFreq, 0.0f));
+    eng::vocal::DeEsser::Settings deess;
+    deess.amount = p.deessOn ? p.deess : 0.0f;
+    deess.character = p.deessChar;
+    deess.freqHz = p.deessFreq;
+    deesser.set(deess);
 
-    toneEq.set(finiteOr(p.bass, 0.0f), std::clamp(p.bassChar, 0, 2), finiteOr(p.treble, 0.0f),
-               std::clamp(p.trebleChar, 0, 2));
+    eng::vocal::ToneEq::Settings eq;
+    eq.bass = {p.bass, p.bassChar};
+    eq.treble = {p.treble, p.trebleChar};
+    toneEq.set(eq);
 
     // The amount stays while the mix fades out, so switching off fades rather than stops.
-    const float mix = p.compOn ? std::clamp(finiteOr(p.compMix, 100.0f), 0.0f, 100.0f) / 100.0f : 0.0f;
+    eng::vocal::Compressor::Settings comp;
     const bool compSounding = p.compOn || compressor.getMix() > 0.0f || compressor.isMixMoving();
-    compressor.setSettings(compSounding ? std::clamp(finiteOr(p.comp, 0.0f), 0.0f, 10.0f) : 0.0f,
-                           std::clamp(p.compChar, 0, 2), mix);
+    comp.amount = compSounding ? p.comp : 0.0f;
+    comp.character = p.compChar;
+    comp.mix = p.compOn ? p.compMix / 100.0f : 0.0f;
+    compressor.set(comp);
 
-    shimmer.set(std::clamp(finiteOr(p.shimmer, 0.0f), -10.0f, 10.0f), std::clamp(p.shimmerChar, 0, 2),
-                p.shimmerOn);
+    eng::vocal::Shimmer::Settings shine;
+    shine.amount = p.shimmer;
+    shine.character = p.shimmerChar;
+    shine.on = p.shimmerOn;
+    shimmer.set(shine);
 
-    reverb.set(p.reverbOn ? std::clamp(finiteOr(p.reverb, 0.0f), 0.0f, 10.0f) : 0.0f,
-               std::clamp(p.reverbChar, 0, 2), std::clamp(finiteOr(p.reverbDecay, 1.6f), 0.3f, 6.0f),
-               std::clamp(finiteOr(p.reverbPredelay, 30.0f), 0.0f, 120.0f));
+    eng::vocal::Reverb::Settings space;
+    space.amount = p.reverbOn ? p.reverb : 0.0f;
+    space.character = p.reverbChar;
+    space.decaySeconds = p.reverbDecay;
+    space.preDelayMs = p.reverbPredelay;
+    reverb.set(space);
 
-    tempoDelay.set(std::clamp(p.delayChar, 0, 3),
-                   p.delayOn ? std::clamp(finiteOr(p.delay, 0.0f), 0.0f, 10.0f) : 0.0f,
-                   std::clamp(finiteOr(p.delayFeedback, 25.0f), 0.0f, 80.0f), p.delayPingPong, p.tempo);
+    eng::vocal::TempoDelay::Settings echo;
+    echo.amount = p.delayOn ? p.delay : 0.0f;
+    echo.character = p.delayChar;
+    echo.feedbackPercent = p.delayFeedback;
+    echo.pingPong = p.delayPingPong;
+    echo.tempoBpm = p.tempo;
+    tempoDelay.set(echo);
 
-    width.set(std::clamp(p.widthChar, 0, 2),
-              p.widthOn ? std::clamp(finiteOr(p.width, 0.0f), 0.0f, 10.0f) : 0.0f);
+    eng::vocal::Width::Settings doubles;
+    doubles.amount = p.widthOn ? p.width : 0.0f;
+    doubles.character = p.widthChar;
+    width.set(doubles);
 
     highPassOn.setTarget(p.hpfOn ? 1.0f : 0.0f);
     eqOn.setTarget(p.eqOn ? 1.0f : 0.0f);
@@ -180,9 +196,9 @@ void Chain::applyParams(const Params& p) noexcept
     for (int k = 0; k < numSources; ++k)
         sourceGain[static_cast<size_t>(k)].setTarget(sourceOn[k] ? 1.0f : 0.0f);
 
-    duckDb = std::clamp(finiteOr(p.duck, 0.0f), 0.0f, 12.0f);
+    duckDb = sv::clampSetting(p.duck, 0.0f, 12.0f);
 
-    const int index = std::clamp(p.listen, 0, numSources - 1);
+    const int index = sv::clampChoice(p.listen, numSources);
     if (first)
     {
         listenFrom = listenTo = index;

@@ -2,6 +2,7 @@
 
 #include "sorvel/engine/Latency.h"
 #include "sorvel/engine/primitives/Tanh7.h"
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
 #include "common/dsp/Lanes.h"
 #include "common/dsp/OnePole.h"
@@ -112,13 +113,11 @@ void Compressor::prepare(double hostSampleRate, int numChannels)
     initialised = false;
 }
 
-void Compressor::setSettings(float newAmount, int character, float mix) noexcept
+void Compressor::set(const Settings& settings) noexcept
 {
-    // The negated comparisons also turn NaN into the lower limit.
-    newAmount = !(newAmount > 0.0f) ? 0.0f : std::min(newAmount, 10.0f);
-    mix = !(mix > 0.0f) ? 0.0f : std::min(mix, 1.0f);
-    targetRow = rows[static_cast<size_t>(std::clamp(character, 0, 2))];
-    targetAmount = newAmount;
+    const float mix = sv::clampSetting(settings.mix, 0.0f, 1.0f);
+    targetRow = rows[static_cast<size_t>(sv::clampChoice(settings.character, 3))];
+    targetAmount = sv::clampSetting(settings.amount, 0.0f, 10.0f);
 
     if (!initialised)
     {

@@ -32,10 +32,16 @@ public:
     // hostSampleRate is the chain's rate; the module itself runs at twice that. Clears all state.
     void prepare(double hostSampleRate, int numChannels);
 
-    // Once per piece, before process. amount 0..10 (0 once the module is off and its mix has
-    // faded), character 0..2 ("Smooth", "Push", "Hard"), mix 0..1 (0 while the module is off).
-    // The first call after prepare sets everything directly; later ones glide.
-    void setSettings(float amount, int character, float mix) noexcept;
+    struct Settings
+    {
+        float amount = 4.0f; // 0..10; 0 once the module is off and its mix has faded
+        int character = 1;   // 0 "Smooth", 1 "Push", 2 "Hard"
+        float mix = 1.0f;    // 0..1; 0 while the module is off
+    };
+
+    // Once per piece, before process. The first call after prepare sets everything directly;
+    // later ones glide.
+    void set(const Settings& settings) noexcept;
 
     // In place on the prepared number of doubled-rate channels, n oversampled samples. listen may
     // be null; otherwise its channels receive "what compress changes": output minus the delayed

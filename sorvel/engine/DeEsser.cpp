@@ -1,6 +1,7 @@
 #include "sorvel/engine/DeEsser.h"
 #include "common/dsp/OnePole.h"
 
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
 #include "common/dsp/Lanes.h"
 #include "sorvel/engine/primitives/FilterDesign.h"
@@ -163,14 +164,14 @@ void DeEsser::clearFiltersAndFollowers() noexcept
     reductionDb = 0.0f;
 }
 
-void DeEsser::set(float amount, int character, float freqHz) noexcept
+void DeEsser::set(const Settings& settings) noexcept
 {
-    const float units = amount > 0.0f ? std::min(amount, 10.0f) : 0.0f; // NaN counts as 0
+    const float units = sv::clampSetting(settings.amount, 0.0f, 10.0f);
     amountDb = units * dbPerUnit;
-    target = chars[static_cast<size_t>(std::clamp(character, 0, 2))];
-    autoMode = !(freqHz >= autoBelowHz);
+    target = chars[static_cast<size_t>(sv::clampChoice(settings.character, 3))];
+    autoMode = !(settings.freqHz >= autoBelowHz);
     if (!autoMode)
-        targetHz = clampFloat(freqHz, 3000.0f, 12000.0f);
+        targetHz = sv::clampSetting(settings.freqHz, 3000.0f, 12000.0f);
     const float onTarget = units > 0.0f ? 1.0f : 0.0f;
 
     if (!initialised)

@@ -2,6 +2,8 @@
 
 #include "sorvel/engine/primitives/SlotCrossfade.h"
 
+#include "common/dsp/ClampSetting.h"
+
 #include <algorithm>
 
 namespace eng::vocal
@@ -31,7 +33,7 @@ void HighPass::prepare(double rate, int channels) noexcept
 
 void HighPass::configure(Slot& slot, int choice) noexcept
 {
-    slot.choice = std::clamp(choice, 0, 4);
+    slot.choice = sv::clampChoice(choice, 5);
     md::Design d;
     if (slot.choice > 0)
         md::design(d, md::highPass, slopeIndex, sampleRate, cornersHz[static_cast<size_t>(slot.choice - 1)],
@@ -43,9 +45,9 @@ void HighPass::configure(Slot& slot, int choice) noexcept
     }
 }
 
-void HighPass::setChoice(int choice) noexcept
+void HighPass::set(const Settings& settings) noexcept
 {
-    choice = std::clamp(choice, 0, 4);
+    const int choice = sv::clampChoice(settings.choice, 5);
     if (!initialised)
     {
         configure(slots[static_cast<size_t>(active)], choice);

@@ -24,11 +24,16 @@ public:
         std::array<md::Cascade<2>, 2> channels{};
     };
 
-    // Clears everything; the first setChoice afterwards designs directly, without a crossfade.
+    struct Settings
+    {
+        int choice = 2; // 0 "Off", 1..4 the corners of tune::hpfHz; clamped to 0..4
+    };
+
+    // Clears everything; the first set afterwards designs directly, without a crossfade.
     void prepare(double sampleRate, int numChannels) noexcept;
 
-    // Called by the chain once per piece with the current choice (clamped to 0..4).
-    void setChoice(int choice) noexcept;
+    // Called by the chain once per piece.
+    void set(const Settings& settings) noexcept;
 
     // Stores the choice in the slot and designs its cascades ("Off": none); clears their state.
     void configure(Slot& slot, int choice) noexcept;

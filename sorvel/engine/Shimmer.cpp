@@ -1,5 +1,6 @@
 #include "sorvel/engine/Shimmer.h"
 
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
 #include "common/dsp/OnePole.h"
 #include "sorvel/engine/primitives/Tanh7.h"
@@ -774,10 +775,11 @@ void Shimmer::prepare(double doubledRate, int channels) noexcept
     meter = {};
 }
 
-void Shimmer::set(float newAmount, int character, bool on) noexcept
+void Shimmer::set(const Settings& settings) noexcept
 {
-    amount = std::isfinite(newAmount) ? std::clamp(newAmount, -10.0f, 10.0f) : 0.0f;
-    character = std::clamp(character, 0, 2);
+    amount = sv::clampSetting(settings.amount, -10.0f, 10.0f, 0.0f);
+    const int character = sv::clampChoice(settings.character, 3);
+    const bool on = settings.on;
 
     if (!initialised)
     {

@@ -163,11 +163,17 @@ public:
     // the next set() is taken as the first setting.
     void prepare(double doubledRate, int channels) noexcept;
 
-    // Once per piece. Amount clamped to -10..+10, character to 0..2, `on` is the fade target. The
-    // first setting after prepare is direct (core configured, fade at its target); later
-    // character changes configure the idle core and crossfade over 20 ms, and a fade that starts
-    // from fully off clears every filter and follower first.
-    void set(float amount, int character, bool on) noexcept;
+    struct Settings
+    {
+        float amount = 1.0f; // -10..+10: plus lifts the air, minus tames harshness
+        int character = 0;   // 0 "Silk", 1 "Air", 2 "Glass"
+        bool on = true;      // the target of the module's fade
+    };
+
+    // Once per piece. The first setting after prepare is direct (core configured, fade at its
+    // target); later character changes configure the idle core and crossfade over 20 ms, and a
+    // fade that starts from fully off clears every filter and follower first.
+    void set(const Settings& settings) noexcept;
 
     // In place on the doubled-rate channels. `listen` (null when not needed) receives output
     // minus input per channel. `deessTrace` (may be null) holds numSamples / 2 values, one per

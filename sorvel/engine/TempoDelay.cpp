@@ -1,4 +1,5 @@
 #include "sorvel/engine/TempoDelay.h"
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/OnePole.h"
 
 #include "sorvel/engine/primitives/Tanh7.h"
@@ -90,14 +91,13 @@ void TempoDelay::clear() noexcept
     quietWrites = 0;
 }
 
-void TempoDelay::set(int newCharacter, float amount, float feedbackPercent, bool pingPong,
-                     double tempoBpm) noexcept
+void TempoDelay::set(const Settings& settings) noexcept
 {
-    const int k = std::clamp(newCharacter, 0, static_cast<int>(tune::delayBeats.size()) - 1);
-    const double samples = std::clamp(noteSeconds(k, tempoBpm) * rate, shortestDelay, longestDelay);
-    const float sendLevel = 0.75f * (std::clamp(amount, 0.0f, 10.0f) / 10.0f);
-    const float feedbackGain = std::clamp(feedbackPercent, 0.0f, maxFeedbackPercent) / 100.0f;
-    const float pingPongTarget = pingPong ? 1.0f : 0.0f;
+    const int k = sv::clampChoice(settings.character, static_cast<int>(tune::delayBeats.size()));
+    const double samples = std::clamp(noteSeconds(k, settings.tempoBpm) * rate, shortestDelay, longestDelay);
+    const float sendLevel = 0.75f * (sv::clampSetting(settings.amount, 0.0f, 10.0f) / 10.0f);
+    const float feedbackGain = sv::clampSetting(settings.feedbackPercent, 0.0f, maxFeedbackPercent) / 100.0f;
+    const float pingPongTarget = settings.pingPong ? 1.0f : 0.0f;
 
     if (!initialised)
     {

@@ -1,4 +1,5 @@
 #include "sorvel/engine/ToneEq.h"
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/OnePole.h"
 
 #include "sorvel/engine/primitives/SlotCrossfade.h"
@@ -64,11 +65,11 @@ void EqBand::startCharacter(Slot& slot, int character) noexcept
     fading = true;
 }
 
-void EqBand::set(float amount, int character) noexcept
+void EqBand::set(const Settings& settings) noexcept
 {
     // A NaN amount would stick in the glide for good; it counts as 0.
-    targetGainDb = std::isnan(amount) ? 0.0f : std::clamp(amount, -10.0f, 10.0f) * amountScaleDb;
-    character = std::clamp(character, 0, 2);
+    targetGainDb = sv::clampSetting(settings.amount, -10.0f, 10.0f, 0.0f) * amountScaleDb;
+    const int character = sv::clampChoice(settings.character, 3);
 
     if (!initialised)
     {

@@ -25,13 +25,19 @@ public:
         std::array<md::Cascade<1>, 2> channels{};
     };
 
+    struct Settings
+    {
+        float amount = 0.0f; // -10..+10, 0.6 dB per unit
+        int character = 0;   // the row of the band's table, 0..2
+    };
+
     explicit EqBand(const std::array<tune::Band, 3>& bandTable) noexcept : bands(bandTable) {}
 
     // Clears everything; the first set() afterwards designs directly, without glide or crossfade.
     void prepare(double sampleRate, int numChannels) noexcept;
 
-    // Called by the chain once per piece: amount clamped to -10..10, character to 0..2.
-    void set(float amount, int character) noexcept;
+    // Called by the chain once per piece.
+    void set(const Settings& settings) noexcept;
 
     // Designs the slot's section for the current gain. A slot that already had a section keeps
     // its state words (the coefficients change under running state).
@@ -78,6 +84,12 @@ private:
 class ToneEq
 {
 public:
+    struct Settings
+    {
+        EqBand::Settings bass{0.0f, 1};   // "Lower"
+        EqBand::Settings treble{2.0f, 0}; // "Bite"
+    };
+
     ToneEq() noexcept : bass(tune::bassBands), treble(tune::trebleBands) {}
 
     void prepare(double sampleRate, int numChannels) noexcept
@@ -86,10 +98,10 @@ public:
         treble.prepare(sampleRate, numChannels);
     }
 
-    void set(float bassAmount, int bassCharacter, float trebleAmount, int trebleCharacter) noexcept
+    void set(const Settings& settings) noexcept
     {
-        bass.set(bassAmount, bassCharacter);
-        treble.set(trebleAmount, trebleCharacter);
+        bass.set(settings.bass);
+        treble.set(settings.treble);
     }
 
     void process(float* const* channels, int n) noexcept

@@ -1,4 +1,5 @@
 #include "sorvel/engine/Width.h"
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/OnePole.h"
 
 #include "common/dsp/Lanes.h"
@@ -101,14 +102,14 @@ void Width::clearState() noexcept
     triggered = false;
 }
 
-void Width::set(int character, float amount) noexcept
+void Width::set(const Settings& settings) noexcept
 {
-    const int k = std::clamp(character, 0, static_cast<int>(tune::widthChars.size()) - 1);
+    const int k = sv::clampChoice(settings.character, static_cast<int>(tune::widthChars.size()));
     row = tune::widthChars[static_cast<size_t>(k)];
     shortest = static_cast<double>(row[0]) * 0.001 * rate;
     longest = static_cast<double>(row[1]) * 0.001 * rate;
 
-    const float x = std::clamp(amount, 0.0f, 10.0f) / 10.0f;
+    const float x = sv::clampSetting(settings.amount, 0.0f, 10.0f) / 10.0f;
     const float sendTarget = x > 0.0f ? 0.63f * std::pow(x, 0.75f) : 0.0f;
     // Separation pulls the other side down, cross-feed adds to it (or inverts it).
     const float otherSide = 1.0f - row[4] + row[5];

@@ -140,7 +140,7 @@ Render renderHighPass(double rate, int channels, const Timeline<HighPassSetting>
     for (int pos = 0; pos < total;)
     {
         const int n = pieces.next(total - pos, t.nextChange(pos));
-        m.setChoice(t.at(pos).choice);
+        m.set({t.at(pos).choice});
         float* ch[2] = {x.left.data() + pos, x.right.data() + pos};
         m.process(ch, n);
         pos += n;
@@ -169,7 +169,7 @@ Render renderDeEsser(double rate, int channels, const Timeline<DeEssSetting>& t)
     {
         const int n = pieces.next(total - pos, t.nextChange(pos));
         const auto& s = t.at(pos);
-        m.set(s.amount, s.character, s.freqHz);
+        m.set({s.amount, s.character, s.freqHz});
         float* ch[2] = {x.left.data() + pos, x.right.data() + pos};
         float* listen[2] = {listenL.data() + pos, listenR.data() + pos};
         m.process(ch, n, trace.data() + pos, listen);
@@ -204,7 +204,7 @@ Render renderToneEq(double rate, const Timeline<EqSetting>& t)
     {
         const int n = pieces.next(total - pos, t.nextChange(pos));
         const auto& s = t.at(pos);
-        m.set(s.bass, s.bassCharacter, s.treble, s.trebleCharacter);
+        m.set({{s.bass, s.bassCharacter}, {s.treble, s.trebleCharacter}});
         float* ch[2] = {x.left.data() + pos, x.right.data() + pos};
         m.process(ch, n);
         pos += n;
@@ -232,7 +232,7 @@ Render renderCompressor(double rate, int channels, const Timeline<CompSetting>& 
     {
         const int n = pieces.next(total - pos, t.nextChange(pos));
         const auto& s = t.at(pos);
-        m.setSettings(s.amount, s.character, s.mix);
+        m.set({s.amount, s.character, s.mix});
         float* ch[2] = {x.left.data() + 2 * pos, x.right.data() + 2 * pos};
         float* listen[2] = {listenL.data() + 2 * pos, listenR.data() + 2 * pos};
         m.process(ch, listen, 2 * n);
@@ -263,7 +263,7 @@ Render renderShimmer(double rate, const Timeline<ShimmerSetting>& t)
         StereoSignal copy = host;
         vocal::DeEsser d;
         d.prepare(rate, 2);
-        d.set(3.0f, 1, 0.0f);
+        d.set({3.0f, 1, 0.0f});
         float* ch[2] = {copy.left.data(), copy.right.data()};
         d.process(ch, static_cast<int>(copy.left.size()), trace.data(), nullptr);
     }
@@ -277,7 +277,7 @@ Render renderShimmer(double rate, const Timeline<ShimmerSetting>& t)
     {
         const int n = pieces.next(total - pos, t.nextChange(pos));
         const auto& s = t.at(pos);
-        m.set(s.amount, s.character, s.on);
+        m.set({s.amount, s.character, s.on});
         float* ch[2] = {x.left.data() + 2 * pos, x.right.data() + 2 * pos};
         float* listen[2] = {listenL.data() + 2 * pos, listenR.data() + 2 * pos};
         m.process(ch, listen, 2 * n, trace.data() + pos);
@@ -324,8 +324,9 @@ Render renderReverb(double rate, const Timeline<ReverbSetting>& t)
     auto m = std::make_unique<vocal::Reverb>();
     m->prepare(rate, 512);
     return renderReturn(*m, rate, t, 6,
-                        [](vocal::Reverb& r, const ReverbSetting& s)
-                        { r.set(s.amount, s.character, s.decaySeconds, s.preDelayMs); });
+                        [](vocal::Reverb& r, const ReverbSetting& s) {
+                            r.set({s.amount, s.character, s.decaySeconds, s.preDelayMs});
+                        });
 }
 
 struct DelaySetting
@@ -341,8 +342,9 @@ Render renderDelay(double rate, const Timeline<DelaySetting>& t)
     auto m = std::make_unique<vocal::TempoDelay>();
     m->prepare(rate);
     return renderReturn(*m, rate, t, 7,
-                        [](vocal::TempoDelay& d, const DelaySetting& s)
-                        { d.set(s.character, s.amount, s.feedbackPercent, s.pingPong, s.tempo); });
+                        [](vocal::TempoDelay& d, const DelaySetting& s) {
+                            d.set({s.amount, s.character, s.feedbackPercent, s.pingPong, s.tempo});
+                        });
 }
 
 struct WidthSetting
@@ -356,7 +358,9 @@ Render renderWidth(double rate, const Timeline<WidthSetting>& t)
     auto m = std::make_unique<vocal::Width>();
     m->prepare(rate);
     return renderReturn(*m, rate, t, 8,
-                        [](vocal::Width& w, const WidthSetting& s) { w.set(s.character, s.amount); });
+                        [](vocal::Width& w, const WidthSetting& s) {
+                            w.set({s.amount, s.character});
+                        });
 }
 
 // -------------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "sorvel/engine/reverb/FdnCore.h"
 
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/XorShift32.h"
 
 #include "common/dsp/Lanes.h"
@@ -33,7 +34,7 @@ constexpr float tiny = 1e-20f;
 // Decay clamped to 0.1..20 s; anything that is not a number counts as the shortest.
 inline float clampDecay(float seconds) noexcept
 {
-    return seconds >= 0.1f ? std::min(seconds, 20.0f) : 0.1f;
+    return sv::clampSetting(seconds, 0.1f, 20.0f);
 }
 
 inline float flushTiny(float v) noexcept

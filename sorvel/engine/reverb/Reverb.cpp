@@ -1,5 +1,6 @@
 #include "sorvel/engine/reverb/Reverb.h"
 
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/OnePole.h"
 
 #include <algorithm>
@@ -28,12 +29,6 @@ constexpr float tiny = 1e-20f;
 inline float flushTiny(float v) noexcept
 {
     return std::abs(v) < tiny ? 0.0f : v;
-}
-
-// Clamped, with anything that is not a number taken as the low end.
-inline float clampOrLow(float v, float low, float high) noexcept
-{
-    return v >= low ? std::min(v, high) : low;
 }
 
 inline void flushState(md::SectionPair& s) noexcept
@@ -93,19 +88,19 @@ void Reverb::prepare(double rate, int maxPieceSamples)
     ones.assign(static_cast<size_t>(maxPiece), 1.0f);
 }
 
-void Reverb::set(float amount, int character, float decaySeconds, float preDelayMs) noexcept
+void Reverb::set(const Settings& settings) noexcept
 {
-    const float x = clampOrLow(amount, 0.0f, 10.0f) * 0.1f;
+    const float x = sv::clampSetting(settings.amount, 0.0f, 10.0f) * 0.1f;
     const float sendTarget = x > 0.0f ? 0.62f * std::pow(x, 1.2f) : 0.0f;
     const float newPreDelay =
-        static_cast<float>(double(clampOrLow(preDelayMs, 0.0f, 120.0f)) * 0.001 * sampleRate);
+        static_cast<float>(double(sv::clampSetting(settings.preDelayMs, 0.0f, 120.0f)) * 0.001 * sampleRate);
     if (newPreDelay != preDelayTarget)
     {
         preDelayOffset = preDelayTarget + preDelayOffset - newPreDelay;
         preDelayTarget = newPreDelay;
     }
-    const int newCharacter = std::clamp(character, 0, 2);
-    const float newDecay = clampOrLow(decaySeconds, 0.1f, 20.0f);
+    const int newCharacter = sv::clampChoice(settings.character, 3);
+    const float newDecay = sv::clampSetting(settings.decaySeconds, 0.1f, 20.0f);
     latestDecay = newDecay;
     FdnCore& current = cores[static_cast<size_t>(active)];
 

@@ -22,11 +22,18 @@ public:
     // (longer pieces are cut). The first set afterwards takes its values directly.
     void prepare(double sampleRate, int maxPieceSamples);
 
-    // Once per block from the parameter pull. amount: the reverb amount 0..10, already 0 while
-    // the reverb is switched off; character 0..2; decay in seconds; pre-delay in milliseconds.
-    // A character change crossfades to the other core (or waits for it to be free); a decay
-    // change alone recomputes the running core's damping in place.
-    void set(float amount, int character, float decaySeconds, float preDelayMs) noexcept;
+    struct Settings
+    {
+        float amount = 2.0f;       // 0..10; 0 while the reverb is switched off
+        int character = 0;         // 0 "Plate", 1 "Room", 2 "Hall"
+        float decaySeconds = 1.6f; // 0.1..20 s
+        float preDelayMs = 30.0f;  // 0..120 ms
+    };
+
+    // Once per block from the parameter pull. A character change crossfades to the other core (or
+    // waits for it to be free); a decay change alone recomputes the running core's damping in
+    // place.
+    void set(const Settings& settings) noexcept;
 
     // The stereo return of n samples of mono send (any n; longer than the prepared piece is cut).
     // Writes zeros while the module is off. The send may share memory with an output.

@@ -145,8 +145,10 @@ public:
         mixRamp.jumpTo(0.0f);
     }
 
-    void setSettings(float newAmount, int character, float mix)
+    void set(const vocal::Compressor::Settings& settings)
     {
+        const float newAmount = settings.amount, mix = settings.mix;
+        const int character = settings.character;
         targetRow.assign(vocal::tune::compChars[static_cast<size_t>(character)].begin(),
                          vocal::tune::compChars[static_cast<size_t>(character)].end());
         targetAmount = newAmount;
@@ -376,7 +378,7 @@ TEST(Compressor, followsThePlainPerSampleModelOfItsAlgorithm)
             const float amount = pos < 192000 ? 6.0f : 9.5f;
             const int character = pos < 96000 ? firstCharacter : (firstCharacter == hard ? smooth : hard);
             const float mix = pos < 288000 ? 1.0f : 0.6f;
-            module.setSettings(amount, character, mix);
+            module.set({amount, character, mix});
         };
         vocal::Compressor module = prepared();
         ModelCompressor model;
@@ -422,7 +424,7 @@ TEST(Compressor, amountZeroIsPureDelayWhateverTheMix)
         for (float mix : {0.0f, 0.37f, 1.0f})
         {
             vocal::Compressor c = prepared();
-            c.setSettings(0.0f, character, mix);
+            c.set({0.0f, character, mix});
             EXPECT_TRUE(c.isIdle());
             const auto r = run(c, in, {960});
             EXPECT_EQ(r.out.left, wantLeft) << characterNames[character] << " mix " << mix;
@@ -434,8 +436,9 @@ TEST(Compressor, amountZeroIsPureDelayWhateverTheMix)
     // Turned down to 0 while running: once the amount has glided down, the audio is only delayed.
     vocal::Compressor c = prepared();
     const auto r = run<vocal::Compressor>(c, in, {960},
-                                          [](vocal::Compressor& m, size_t pos)
-                                          { m.setSettings(pos < 24000 ? 7.0f : 0.0f, hard, 1.0f); });
+                                          [](vocal::Compressor& m, size_t pos) {
+                                              m.set({pos < 24000 ? 7.0f : 0.0f, hard, 1.0f});
+                                          });
     EXPECT_TRUE(c.isIdle());
     const size_t quiet = 24000 + 40000; // the 30 ms glide (at control rate) is long over
     EXPECT_TRUE(std::equal(r.out.left.begin() + quiet, r.out.left.end(), wantLeft.begin() + quiet));
@@ -449,7 +452,7 @@ TEST(Compressor, mixZeroGivesTheDelayedInputAndASilentListen)
         for (float amount : {4.0f, 10.0f})
         {
             vocal::Compressor c = prepared();
-            c.setSettings(amount, character, 0.0f);
+            c.set({amount, character, 0.0f});
             const auto r = run(c, in, {960});
             EXPECT_EQ(r.out.left, want) << characterNames[character] << " at " << amount;
             EXPECT_EQ(r.listen.left, std::vector<float>(in.size(), 0.0f))
@@ -466,7 +469,7 @@ TEST(Compressor, listenIsWhatCompressChanges)
     const Stereo in = stereoVocal(48000, 48000);
     const auto delayed = delayedBy(in.left, 2 * vocal::compLookaheadSamples(hostRate));
     vocal::Compressor c = prepared();
-    c.setSettings(6.0f, hard, 0.7f);
+    c.set({6.0f, hard, 0.7f});
     const auto r = run(c, in, {960});
     float largest = 0.0f;
     for (size_t i = 0; i < in.size(); ++i)
@@ -494,7 +497,7 @@ TEST(Compressor, charactersGiveTheirRatioDriveAndThreshold)
     for (const auto& k : cases)
     {
         vocal::Compressor c = prepared();
-        c.setSettings(k.amount, k.character, 1.0f);
+        c.set({k.amount, k.character, 1.0f});
         EXPECT_FLOAT_EQ(c.getStage1Ratio(), k.ratio) << characterNames[k.character] << " at " << k.amount;
         EXPECT_FLOAT_EQ(c.getDrive(), k.drive) << characterNames[k.character] << " at " << k.amount;
         EXPECT_FLOAT_EQ(c.getStage2ThresholdDb(), k.thresholdDb)
@@ -504,7 +507,7 @@ TEST(Compressor, charactersGiveTheirRatioDriveAndThreshold)
         for (float amount = 0.0f; amount <= 10.0f; amount += 0.5f)
         {
             vocal::Compressor c = prepared();
-            c.setSettings(amount, character, 1.0f);
+            c.set({amount, character, 1.0f});
             EXPECT_EQ(c.getDrive(), 0.0f) << characterNames[character] << " at " << amount;
         }
 }
@@ -516,7 +519,7 @@ TEST(Compressor, onlyHardSaturates)
     for (int character : {smooth, push, hard})
     {
         vocal::Compressor c = prepared();
-        c.setSettings(10.0f, character, 1.0f);
+        c.set({10.0f, character, 1.0f});
         const auto r = run(c, in, {960});
         const size_t from = 2 * 96000, count = 96000; // whole cycles of 500 Hz
         const double third = 20.0 * std::log10(toneLevel(r.out.left, from, count, 1500.0) /
@@ -550,7 +553,7 @@ TEST(Compressor, steadyToneReturnsToItsInputLevelOnceTheMakeupSettles)
     for (const auto& k : cases)
     {
         vocal::Compressor c = prepared();
-        c.setSettings(k.amount, k.character, 1.0f);
+        c.set({k.amount, k.character, 1.0f});
         const auto r = run(c, in, {960});
         const auto peaks = c.takeStagePeaks();
         const double difference = rmsDb(r.out.left, from, in.size()) - inputDb;
@@ -583,15 +586,17 @@ TEST(Compressor, characterSwitchGlidesOverAbout20msWithoutAClick)
             switched, in, {960},
             [&](vocal::Compressor& m, size_t pos)
             {
-                m.setSettings(6.0f, pos < switchAt ? from : to, 1.0f);
+                m.set({6.0f, pos < switchAt ? from : to, 1.0f});
                 if (pos == switchAt + 1920 || pos == switchAt + 9600) // 20 ms and 100 ms at 96 kHz
                     for (size_t i = 0; i < before.size(); ++i)
                         if (before[i] != after[i])
                             (pos == switchAt + 1920 ? fractionAt20ms : fractionAt100ms)
                                 .push_back((m.getCharacterValues()[i] - before[i]) / (after[i] - before[i]));
             });
-        const auto reference = run<vocal::Compressor>(
-            steady, in, {960}, [&](vocal::Compressor& m, size_t) { m.setSettings(6.0f, from, 1.0f); });
+        const auto reference = run<vocal::Compressor>(steady, in, {960},
+                                                      [&](vocal::Compressor& m, size_t) {
+                                                          m.set({6.0f, from, 1.0f});
+                                                      });
         const auto differing = static_cast<size_t>(std::inner_product(
             before.begin(), before.end(), after.begin(), 0, std::plus<>(), std::not_equal_to<>()));
         ASSERT_GE(differing, 10u);
@@ -614,7 +619,7 @@ TEST(Compressor, firstSettingsApplyDirectlyLaterOnesGlide)
 {
     vocal::Compressor c = prepared(1);
     EXPECT_FALSE(c.isInitialised());
-    c.setSettings(6.0f, push, 0.5f);
+    c.set({6.0f, push, 0.5f});
     EXPECT_TRUE(c.isInitialised());
     EXPECT_EQ(c.getAmount(), 6.0f);
     EXPECT_EQ(c.getMix(), 0.5f);
@@ -623,7 +628,7 @@ TEST(Compressor, firstSettingsApplyDirectlyLaterOnesGlide)
 
     // Later settings: the mix ramps over 20 ms (1920 samples at 96 kHz) and lands exactly; the
     // amount glides and snaps to its target.
-    c.setSettings(2.0f, hard, 1.0f);
+    c.set({2.0f, hard, 1.0f});
     EXPECT_EQ(c.getAmount(), 6.0f);
     EXPECT_EQ(c.getTargetAmount(), 2.0f);
     std::vector<float> x(96000, 0.1f);
@@ -641,21 +646,21 @@ TEST(Compressor, firstSettingsApplyDirectlyLaterOnesGlide)
 
     // While idle the mix jumps; coming out of idle it ramps again.
     vocal::Compressor idle = prepared(1);
-    idle.setSettings(0.0f, push, 1.0f);
-    idle.setSettings(0.0f, push, 0.3f);
+    idle.set({0.0f, push, 1.0f});
+    idle.set({0.0f, push, 0.3f});
     EXPECT_EQ(idle.getMix(), 0.3f);
     EXPECT_FALSE(idle.isMixMoving());
-    idle.setSettings(4.0f, push, 0.8f);
+    idle.set({4.0f, push, 0.8f});
     EXPECT_TRUE(idle.isMixMoving());
     EXPECT_EQ(idle.getMix(), 0.3f);
 
     // Out-of-range settings are held to their ranges.
     vocal::Compressor wild = prepared(1);
-    wild.setSettings(25.0f, 7, 3.0f);
+    wild.set({25.0f, 7, 3.0f});
     EXPECT_EQ(wild.getAmount(), 10.0f);
     EXPECT_EQ(wild.getCharacterValues(), vocal::tune::compChars[hard]);
     EXPECT_EQ(wild.getMix(), 1.0f);
-    wild.setSettings(-1.0f, -2, -0.5f);
+    wild.set({-1.0f, -2, -0.5f});
     EXPECT_EQ(wild.getTargetAmount(), 0.0f);
 }
 
@@ -667,7 +672,7 @@ TEST(Compressor, lookaheadCatchesASuddenPeakBeforeItLeaves)
     const size_t spikeAt = 90000;
     in.left[spikeAt] = in.right[spikeAt] = 0.9f;
     vocal::Compressor c = prepared();
-    c.setSettings(4.0f, push, 1.0f);
+    c.set({4.0f, push, 1.0f});
     auto r = run<vocal::Compressor>(c, in, {960},
                                     [&](vocal::Compressor& m, size_t pos)
                                     {
@@ -719,7 +724,7 @@ TEST(Compressor, demoPhraseStaysInRangeAndKeepsItsLoudness)
         up.prepare();
         down.prepare();
         vocal::Compressor c = prepared(1);
-        c.setSettings(k.amount, k.character, 1.0f);
+        c.set({k.amount, k.character, 1.0f});
         sv::LoudnessMeter inputMeter, outputMeter;
         inputMeter.prepare(hostRate);
         outputMeter.prepare(hostRate);
@@ -788,7 +793,7 @@ TEST(Compressor, identicalForOneLongPieceOrRandomPieces)
     {
         const testsupport::ScopedFlushToZero flushToZero;
         vocal::Compressor c = prepared();
-        c.setSettings(8.0f, hard, 0.9f);
+        c.set({8.0f, hard, 0.9f});
         Render r{in, Stereo{std::vector<float>(in.size()), std::vector<float>(in.size())}};
         size_t pos = 0, k = 0;
         while (pos < in.size())
@@ -797,7 +802,7 @@ TEST(Compressor, identicalForOneLongPieceOrRandomPieces)
                 std::min<size_t>(static_cast<size_t>(pieces[k++ % pieces.size()]), in.size() - pos));
             float* channels[2] = {r.out.left.data() + pos, r.out.right.data() + pos};
             float* listen[2] = {r.listen.left.data() + pos, r.listen.right.data() + pos};
-            EXPECT_NO_HEAP(c.setSettings(8.0f, hard, 0.9f));
+            EXPECT_NO_HEAP(c.set({8.0f, hard, 0.9f}));
             EXPECT_NO_HEAP(c.process(channels, listen, n));
             pos += static_cast<size_t>(n);
         }
@@ -828,7 +833,7 @@ TEST(Compressor, channelsShareOneGain)
     for (size_t i = 0; i < in.size(); ++i)
         in.right[i] = 0.5f * in.left[i];
     vocal::Compressor stereo = prepared(2);
-    stereo.setSettings(8.0f, push, 0.8f);
+    stereo.set({8.0f, push, 0.8f});
     const auto r = run(stereo, in, {960});
     for (size_t i = 0; i < in.size(); ++i)
         ASSERT_EQ(r.out.right[i], 0.5f * r.out.left[i]) << "sample " << i;
@@ -836,8 +841,8 @@ TEST(Compressor, channelsShareOneGain)
     Stereo same = in;
     same.right = same.left;
     vocal::Compressor twin = prepared(2), mono = prepared(1);
-    twin.setSettings(8.0f, push, 0.8f);
-    mono.setSettings(8.0f, push, 0.8f);
+    twin.set({8.0f, push, 0.8f});
+    mono.set({8.0f, push, 0.8f});
     const auto both = run(twin, same, {960});
     const auto single = run(mono, same, {960});
     EXPECT_EQ(single.out.left, both.out.left);

@@ -68,9 +68,9 @@ Render run(DeEsser& d, const Signal& in, int channels, const std::vector<Change>
         {
             const Change& c = changes[nextChange++];
             if (checkHeap)
-                EXPECT_NO_HEAP(d.set(c.amount, c.character, c.freqHz));
+                EXPECT_NO_HEAP(d.set({c.amount, c.character, c.freqHz}));
             else
-                d.set(c.amount, c.character, c.freqHz);
+                d.set({c.amount, c.character, c.freqHz});
         }
         int len = std::min(pieces[pieceIndex++ % pieces.size()], in.size() - pos);
         if (nextChange < changes.size())
@@ -398,7 +398,7 @@ TEST(DeEsser, handSetFrequencyIsClampedAndPlacesTheSplit)
         DeEsser d;
         d.prepare(c.rate, 2);
         EXPECT_EQ(d.getSplitHz(), -1.0f);
-        d.set(5.0f, mid, c.freqHz);
+        d.set({5.0f, mid, c.freqHz});
         EXPECT_EQ(d.isAuto(), c.isAuto);
         EXPECT_FLOAT_EQ(d.getEssFrequencyHz(), c.essHz);
         EXPECT_FLOAT_EQ(d.getSplitHz(), c.splitHz);
@@ -492,11 +492,11 @@ TEST(DeEsser, autoToHandSetFrequencyGlidesTheSplitWith250MsTimeConstant)
     d.prepare(rate, 1);
     const int quarter = static_cast<int>(0.25 * rate);
     std::vector<float> audio = in.left, essHz, splitHz;
-    d.set(5.0f, mid, autoHz);
+    d.set({5.0f, mid, autoHz});
     for (int pos = 0; pos + 32 <= in.size(); pos += 32)
     {
         if (pos == quarter)
-            d.set(5.0f, mid, 5000.0f);
+            d.set({5.0f, mid, 5000.0f});
         float* ch[1] = {audio.data() + pos};
         d.process(ch, 32, nullptr, nullptr);
         if (pos >= quarter)
@@ -624,7 +624,7 @@ TEST(DeEsser, realVocalGetsSensibleReductions)
         const float fullDb = 1.2f * c.amount;
         DeEsser d;
         d.prepare(48000.0, 1);
-        d.set(c.amount, c.character, autoHz);
+        d.set({c.amount, c.character, autoHz});
         std::vector<float> audio = phrase.left, listen(audio.size()), trace(audio.size());
         int sibilants = 0, sibilantsCut = 0, vowels = 0, vowelsCut = 0, essIntervals = 0, sinceEss = 1000;
         float largest = 0.0f;
@@ -746,11 +746,11 @@ TEST(DeEsser, switchingOnAndOffFadesOver20MsWithoutClicks)
     const Render on = run(steadyOn, in, 1, 10.0f, hard, autoHz);
     const Render off = run(steadyOff, in, 1, 0.0f, hard, autoHz);
 
-    switched.set(10.0f, hard, autoHz);
+    switched.set({10.0f, hard, autoHz});
     Render r =
         run(switched, Signal{std::vector<float>(in.left.begin(), in.left.begin() + offAt), {}}, 1, {}, {256});
     EXPECT_GT(switched.getReductionDb(), 3.0f) << "the switch should fall in the release after an ess";
-    switched.set(0.0f, hard, autoHz);
+    switched.set({0.0f, hard, autoHz});
     Render part;
     part.left.assign(in.left.begin() + offAt, in.left.begin() + onAt);
     float* ch[1] = {part.left.data()};
@@ -761,7 +761,7 @@ TEST(DeEsser, switchingOnAndOffFadesOver20MsWithoutClicks)
     switched.process(rest, onAt - offAt - rampLength + 1, nullptr, nullptr);
     EXPECT_TRUE(switched.isOff()) << "off after exactly 20 ms";
     const float frozen = switched.getReductionDb();
-    switched.set(10.0f, hard, autoHz);
+    switched.set({10.0f, hard, autoHz});
     EXPECT_EQ(switched.getReductionDb(), 0.0f)
         << "coming in from fully off clears the followers (was " << frozen << " dB)";
     Render last =

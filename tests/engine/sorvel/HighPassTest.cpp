@@ -76,7 +76,7 @@ TEST(HighPass, eachCornerIs18DbPerOctaveAndOffIsUntouched)
             {
                 HighPass hp;
                 hp.prepare(rate, 1);
-                hp.setChoice(choice);
+                hp.set({choice});
                 const int n = static_cast<int>(rate); // one second; the last half is measured
                 auto x = sine(rate, p.hz, n);
                 const auto dry = x;
@@ -89,7 +89,7 @@ TEST(HighPass, eachCornerIs18DbPerOctaveAndOffIsUntouched)
 
         HighPass off;
         off.prepare(rate, 2);
-        off.setChoice(0);
+        off.set({0});
         auto x = sine(rate, 30.0, 4096);
         const auto dry = x;
         run(off, x, 0, 4096);
@@ -109,10 +109,10 @@ TEST(HighPass, offTo60HzIsA20msLinearCrossfadeWithoutClick)
         // The change, at a piece boundary.
         HighPass hp;
         hp.prepare(rate, 1);
-        hp.setChoice(0);
+        hp.set({0});
         auto out = input;
         run(hp, out, 0, change);
-        hp.setChoice(1);
+        hp.set({1});
         EXPECT_TRUE(hp.isFading());
         run(hp, out, change, change + fade - 1, 37);
         EXPECT_TRUE(hp.isFading()) << "one sample before the end of the fade";
@@ -123,7 +123,7 @@ TEST(HighPass, offTo60HzIsA20msLinearCrossfadeWithoutClick)
         // The fade mixes the dry signal with a freshly started 60 Hz filter along a linear ramp.
         HighPass fresh;
         fresh.prepare(rate, 1);
-        fresh.setChoice(1);
+        fresh.set({1});
         auto wet = input;
         run(fresh, wet, change, total);
         eng::vocal::Ramp r;
@@ -141,7 +141,7 @@ TEST(HighPass, offTo60HzIsA20msLinearCrossfadeWithoutClick)
         // No click: the largest step through the change stays near the steady renders' own.
         HighPass steady;
         steady.prepare(rate, 1);
-        steady.setChoice(1);
+        steady.set({1});
         auto filtered = input;
         run(steady, filtered, 0, total);
         const float steadyStep =
@@ -163,15 +163,15 @@ TEST(HighPass, choicesDuringAFadeKeepOnlyTheLast)
     const int fade = fadeLength(rate);
     HighPass hp;
     hp.prepare(rate, 1);
-    hp.setChoice(0);
+    hp.set({0});
     EXPECT_FALSE(hp.isFading()) << "the first choice is set directly";
 
     auto x = sine(rate, 100.0, 4 * fade);
-    hp.setChoice(1);
+    hp.set({1});
     run(hp, x, 0, 100);
     for (int choice : {2, 3, 4})
     {
-        hp.setChoice(choice);
+        hp.set({choice});
         EXPECT_EQ(hp.getPendingChoice(), choice);
     }
     run(hp, x, 100, fade);
@@ -195,10 +195,10 @@ TEST(HighPass, choiceSetBackDuringAFadeFadesBackAfterIt)
     // Back to the active slot's choice: remembered, and faded back to after the running fade.
     HighPass hp;
     hp.prepare(rate, 1);
-    hp.setChoice(2);
-    hp.setChoice(0);
+    hp.set({2});
+    hp.set({0});
     run(hp, x, 0, 10);
-    hp.setChoice(2);
+    hp.set({2});
     EXPECT_EQ(hp.getPendingChoice(), 2);
     run(hp, x, 10, fade);
     EXPECT_EQ(hp.getActiveChoice(), 0);
@@ -210,11 +210,11 @@ TEST(HighPass, choiceSetBackDuringAFadeFadesBackAfterIt)
     // The same choice again every piece (as the chain does) ends the fade with no second one.
     HighPass steady;
     steady.prepare(rate, 1);
-    steady.setChoice(0);
-    steady.setChoice(3);
+    steady.set({0});
+    steady.set({3});
     for (int pos = 0; pos < fade; pos += 64)
     {
-        steady.setChoice(3);
+        steady.set({3});
         run(steady, x, pos, std::min(pos + 64, fade));
     }
     EXPECT_FALSE(steady.isFading());
@@ -229,7 +229,7 @@ TEST(HighPass, monoRunsChannelZeroOnlyAndStereoRunsBoth)
 
     HighPass mono;
     mono.prepare(48000.0, 1);
-    mono.setChoice(4);
+    mono.set({4});
     float* ch[2] = {left.data(), right.data()};
     mono.process(ch, 2048);
     EXPECT_NE(left, dry);
@@ -237,7 +237,7 @@ TEST(HighPass, monoRunsChannelZeroOnlyAndStereoRunsBoth)
 
     HighPass stereo;
     stereo.prepare(48000.0, 2);
-    stereo.setChoice(4);
+    stereo.set({4});
     std::vector<float> l2 = dry;
     float* both[2] = {l2.data(), spare.data()};
     stereo.process(both, 2048);
@@ -265,7 +265,7 @@ TEST(HighPass, samePiecesOrOneLongRunGiveTheSameOutput)
         std::uniform_int_distribution<int> size(1, 700);
         for (size_t c = 0; c < changes.size(); ++c)
         {
-            hp.setChoice(changes[c].second);
+            hp.set({changes[c].second});
             const int end = c + 1 < changes.size() ? changes[c + 1].first : static_cast<int>(x.size());
             for (int pos = changes[c].first; pos < end;)
             {
@@ -286,11 +286,11 @@ TEST(HighPass, settingAndProcessingNeverTouchTheHeap)
     hp.prepare(96000.0, 2);
     std::vector<float> l = sine(96000.0, 80.0, 8192), r = l;
     float* ch[2] = {l.data(), r.data()};
-    EXPECT_NO_HEAP(hp.setChoice(1));
+    EXPECT_NO_HEAP(hp.set({1}));
     EXPECT_NO_HEAP(hp.process(ch, 512));
-    EXPECT_NO_HEAP(hp.setChoice(3));
-    EXPECT_NO_HEAP(hp.setChoice(0));
+    EXPECT_NO_HEAP(hp.set({3}));
+    EXPECT_NO_HEAP(hp.set({0}));
     EXPECT_NO_HEAP(hp.process(ch, 8192));
-    EXPECT_NO_HEAP(hp.setChoice(4));
+    EXPECT_NO_HEAP(hp.set({4}));
     EXPECT_NO_HEAP(hp.process(ch, 8192));
 }

@@ -124,7 +124,7 @@ Shimmer prepared(double hostRate, float amount, int character, bool on = true, i
 {
     Shimmer s;
     s.prepare(2.0 * hostRate, channels);
-    s.set(amount, character, on);
+    s.set({amount, character, on});
     return s;
 }
 
@@ -178,7 +178,7 @@ TEST(Shimmer, amountBackToZeroLetsGoWithinTwoControlIntervalsAndRests)
         Shimmer shimmer = prepared(fs, 10.0f, character);
         Render r(input);
         r.run(shimmer, 0, change);
-        shimmer.set(0.0f, character, true);
+        shimmer.set({0.0f, character, true});
         const int letGo = change + 2 * eng::vocal::ShimmerCore::controlInterval;
         r.run(shimmer, change, letGo);
         EXPECT_FALSE(shimmer.getActiveCore().isShelfOn());
@@ -192,7 +192,7 @@ TEST(Shimmer, amountBackToZeroLetsGoWithinTwoControlIntervalsAndRests)
         }
 
         // Back at work: from clean states, the shelf up again at the first update.
-        shimmer.set(10.0f, character, true);
+        shimmer.set({10.0f, character, true});
         Render again(input);
         again.run(shimmer, 0, 2 * eng::vocal::ShimmerCore::controlInterval);
         EXPECT_FALSE(shimmer.getActiveCore().isResting());
@@ -335,7 +335,7 @@ TEST(Shimmer, minusTenCutsABandThatStandsOutByTwelveDbReleasedOverEightyMs)
             EXPECT_FALSE(core.isShelfOn());
 
             // With the amount back at 0 the cut lets go with the 80 ms release.
-            shimmer.set(0.0f, character, true);
+            shimmer.set({0.0f, character, true});
             r.run(shimmer, steady, n);
             EXPECT_NEAR(core.getReductionDb(), 12.0 * std::exp(-1.0), 0.02);
             EXPECT_TRUE(shimmer.isActive()) << "still releasing";
@@ -495,7 +495,7 @@ TEST(Shimmer, glassSparkleFollowsTheAmountAndStopsBelowZero)
     Shimmer shimmer = prepared(fs, 10.0f, glass);
     Render r(input);
     r.run(shimmer, 0, n / 2);
-    shimmer.set(-10.0f, glass, true);
+    shimmer.set({-10.0f, glass, true});
     r.run(shimmer, n / 2, n / 2 + 2 * eng::vocal::ShimmerCore::controlInterval);
     shimmer.takeMeter();
     r.run(shimmer, n / 2 + 2 * eng::vocal::ShimmerCore::controlInterval, n);
@@ -542,7 +542,7 @@ TEST(Shimmer, characterChangeCrossfadesTheCoresWithoutAClick)
             Shimmer shimmer = prepared(fs, k.amount, k.from);
             Render r(input);
             r.run(shimmer, 0, change);
-            shimmer.set(k.amount, k.to, true);
+            shimmer.set({k.amount, k.to, true});
             EXPECT_TRUE(shimmer.isCrossfading());
             EXPECT_EQ(shimmer.getIncomingCharacter(), k.to);
             r.run(shimmer, change, change + fadeLength - 2);
@@ -585,10 +585,10 @@ TEST(Shimmer, characterChangeDuringACrossfadeWaitsForItsEnd)
         Shimmer shimmer = prepared(fs, 5.0f, silk);
         Render r(input);
         r.run(shimmer, 0, 1000);
-        shimmer.set(5.0f, air, true);
+        shimmer.set({5.0f, air, true});
         r.run(shimmer, 1000, 1000 + fadeLength / 2);
-        shimmer.set(5.0f, glass, true); // replaced by the next request
-        shimmer.set(5.0f, k.second, true);
+        shimmer.set({5.0f, glass, true}); // replaced by the next request
+        shimmer.set({5.0f, k.second, true});
         r.run(shimmer, 1000 + fadeLength / 2, 1000 + fadeLength);
         EXPECT_EQ(shimmer.getCharacter(), k.afterFirstFade);
         EXPECT_EQ(shimmer.isCrossfading(), k.fadesAgain);
@@ -613,7 +613,7 @@ TEST(Shimmer, switchingOffFadesOutOverTwentyMsAndOnAgainStartsClean)
         r.run(shimmer, 0, offAt);
         ASSERT_NEAR(shimmer.getActiveCore().getReductionDb(), 12.0, 0.05);
 
-        shimmer.set(-10.0f, silk, false);
+        shimmer.set({-10.0f, silk, false});
         r.run(shimmer, offAt, offAt + fadeLength / 2 * 2);
         EXPECT_NEAR(shimmer.getFade(), 1.0 - static_cast<double>(fadeLength / 2 * 2) / fadeLength, 1e-4);
         const int onAt = offAt + 2 * fadeLength;
@@ -627,7 +627,7 @@ TEST(Shimmer, switchingOffFadesOutOverTwentyMsAndOnAgainStartsClean)
         }
 
         // Back on: every follower starts from nothing, so the cut builds up again.
-        shimmer.set(-10.0f, silk, true);
+        shimmer.set({-10.0f, silk, true});
         EXPECT_EQ(shimmer.getActiveCore().getReductionDb(), 0.0f);
         EXPECT_EQ(shimmer.getActiveCore().getEasing(), 0.0f);
         r.run(shimmer, onAt, onAt + 2);
@@ -642,17 +642,17 @@ TEST(Shimmer, firstSettingIsTakenDirectly)
 {
     Shimmer shimmer;
     shimmer.prepare(96000.0, 2);
-    shimmer.set(10.0f, glass, false);
+    shimmer.set({10.0f, glass, false});
     EXPECT_EQ(shimmer.getCharacter(), glass);
     EXPECT_FALSE(shimmer.isCrossfading());
     EXPECT_EQ(shimmer.getFade(), 0.0f);
     EXPECT_FALSE(shimmer.isActive());
 
     // While fully off a character change is taken at once, with nothing to crossfade.
-    shimmer.set(10.0f, air, false);
+    shimmer.set({10.0f, air, false});
     EXPECT_EQ(shimmer.getCharacter(), air);
     EXPECT_FALSE(shimmer.isCrossfading());
-    shimmer.set(10.0f, silk, true);
+    shimmer.set({10.0f, silk, true});
     EXPECT_EQ(shimmer.getCharacter(), silk);
     EXPECT_FALSE(shimmer.isCrossfading());
     EXPECT_TRUE(shimmer.isActive());
@@ -669,7 +669,7 @@ TEST(Shimmer, listenIsWhatShimmerAddsOrTakesOut)
         Shimmer shimmer = prepared(fs, amount, glass);
         Render r(input);
         r.run(shimmer, 0, n / 2, 100);
-        shimmer.set(amount, silk, true); // a crossfade inside the render
+        shimmer.set({amount, silk, true}); // a crossfade inside the render
         r.run(shimmer, n / 2, n, 100);
         double listenEnergy = 0.0;
         for (int i = 0; i < n; ++i)
@@ -695,7 +695,7 @@ TEST(Shimmer, liftAndTamingDisplaysCountTheFade)
         Render r(input);
         r.run(shimmer, 0, n / 2);
         const ShimmerMeter steady = shimmer.takeMeter();
-        shimmer.set(amount, silk, false);
+        shimmer.set({amount, silk, false});
         r.run(shimmer, n / 2, n);
         const ShimmerMeter faded = shimmer.takeMeter();
         EXPECT_EQ(faded.samples, fadeLength);
@@ -771,7 +771,7 @@ TEST(Shimmer, onePieceAndRandomPiecesGiveIdenticalOutput)
             std::mt19937 pieces(5u);
             for (size_t c = 0; c < std::size(changes); ++c)
             {
-                shimmer.set(changes[c].amount, changes[c].character, changes[c].on);
+                shimmer.set({changes[c].amount, changes[c].character, changes[c].on});
                 const int end = c + 1 < std::size(changes) ? changes[c + 1].at : n;
                 for (int pos = changes[c].at; pos < end;)
                 {
@@ -808,13 +808,13 @@ TEST(Shimmer, settingsAndProcessingDoNotAllocate)
         for (int character : {silk, glass, air})
             for (float amount : {10.0f, -10.0f})
             {
-                EXPECT_NO_HEAP(shimmer.set(amount, character, true));
+                EXPECT_NO_HEAP(shimmer.set({amount, character, true}));
                 EXPECT_NO_HEAP(r.piece(shimmer, pos, n));
                 pos = (pos + n) % (n * 7);
             }
-        EXPECT_NO_HEAP(shimmer.set(5.0f, silk, false));
+        EXPECT_NO_HEAP(shimmer.set({5.0f, silk, false}));
         EXPECT_NO_HEAP(r.piece(shimmer, 0, n));
-        EXPECT_NO_HEAP(shimmer.set(5.0f, air, true));
+        EXPECT_NO_HEAP(shimmer.set({5.0f, air, true}));
         EXPECT_NO_HEAP(r.piece(shimmer, 0, n));
         EXPECT_NO_HEAP(shimmer.takeMeter());
     }

@@ -37,8 +37,9 @@ void renderInto(TempoDelay& delay, const std::vector<float>& in, Settings first,
                 const std::vector<Change>& changes, int piece, unsigned seed, Stereo& out)
 {
     testsupport::renderPieces(delay, in, first, changes, piece, seed, out,
-                              [](TempoDelay& m, const Settings& s)
-                              { m.set(s.character, s.amount, s.feedbackPercent, s.pingPong, s.tempo); });
+                              [](TempoDelay& m, const Settings& s) {
+                                  m.set({s.amount, s.character, s.feedbackPercent, s.pingPong, s.tempo});
+                              });
 }
 
 Stereo render(TempoDelay& delay, const std::vector<float>& in, Settings first,
@@ -167,7 +168,7 @@ TEST(TempoDelay, tempoChangeGlidesTheEchoTimeWithAn80msTimeConstant)
 {
     TempoDelay delay;
     delay.prepare(fs);
-    delay.set(3, 10.0f, 30.0f, false, 120.0);
+    delay.set({10.0f, 3, 30.0f, false, 120.0});
     std::vector<float> in(1, 0.0f), l(1), r(1);
     delay.process(in.data(), l.data(), r.data(), 1);
     ASSERT_DOUBLE_EQ(delay.getDelaySamples(), 24000.0);
@@ -179,7 +180,7 @@ TEST(TempoDelay, tempoChangeGlidesTheEchoTimeWithAn80msTimeConstant)
     std::vector<double> path;
     for (int i = 0; i < 6 * tau; ++i)
     {
-        delay.set(3, 10.0f, 30.0f, false, 60.0);
+        delay.set({10.0f, 3, 30.0f, false, 60.0});
         delay.process(in.data(), l.data(), r.data(), 1);
         const double t = delay.getDelaySamples();
         ASSERT_GE(t, previous) << "sample " << i;
@@ -244,7 +245,7 @@ TEST(TempoDelay, noteValueChangeJumpsTheTimeAndWaitsForARunningCrossfade)
     const int fade = static_cast<int>(std::lround(0.020 * fs));
     auto step = [&](int character)
     {
-        delay.set(character, 10.0f, 25.0f, false, 120.0);
+        delay.set({10.0f, character, 25.0f, false, 120.0});
         delay.process(in.data(), l.data(), r.data(), 1);
     };
     step(1);
@@ -427,15 +428,15 @@ TEST(TempoDelay, echoesRingOutAfterTheSendClosesThenTheModuleIdles)
     const std::vector<float> silence(480, 0.0f);
 
     // Off from the start: silent and idle.
-    delay.set(0, 0.0f, 50.0f, false, 120.0);
+    delay.set({0.0f, 0, 50.0f, false, 120.0});
     delay.process(in.data(), l.data(), r.data(), 480);
     EXPECT_FALSE(delay.isRunning());
     EXPECT_EQ(*std::max_element(l.begin(), l.end()), 0.0f);
 
     // On: one impulse, then the send closes; the echoes already in the lines keep sounding.
-    delay.set(0, 10.0f, 50.0f, false, 120.0);
+    delay.set({10.0f, 0, 50.0f, false, 120.0});
     delay.process(in.data(), l.data(), r.data(), 480);
-    delay.set(0, 0.0f, 50.0f, false, 120.0);
+    delay.set({0.0f, 0, 50.0f, false, 120.0});
     std::vector<float> tail;
     for (int piece = 0; piece < 400 && delay.isRunning(); ++piece)
     {
@@ -455,7 +456,7 @@ TEST(TempoDelay, echoesRingOutAfterTheSendClosesThenTheModuleIdles)
     // Idle: silent output and nothing moves; starting again begins from cleared lines.
     delay.process(in.data(), l.data(), r.data(), 480);
     EXPECT_EQ(*std::max_element(l.begin(), l.end()), 0.0f);
-    delay.set(0, 10.0f, 50.0f, false, 120.0);
+    delay.set({10.0f, 0, 50.0f, false, 120.0});
     for (int piece = 0; piece < 30; ++piece)
     {
         delay.process(silence.data(), l.data(), r.data(), 480);

@@ -90,7 +90,7 @@ double measuredGainDb(double rate, float amount, const std::array<tune::Band, 3>
 {
     EqBand band(table);
     band.prepare(rate, 1);
-    band.set(amount, character);
+    band.set({amount, character});
     const int n = static_cast<int>(rate);
     const auto dry = sine(rate, hz, n);
     auto x = dry;
@@ -106,7 +106,7 @@ TEST(EqBand, amountZeroIsUnityForEveryCharacter)
         {
             EqBand band(*table);
             band.prepare(48000.0, 2);
-            band.set(0.0f, character);
+            band.set({0.0f, character});
             EXPECT_EQ(band.getActiveSlot().channels[0].count, 0);
             auto l = noise(5000, 1u), r = noise(5000, 2u);
             const auto dryL = l, dryR = r;
@@ -119,13 +119,13 @@ TEST(EqBand, amountZeroIsUnityForEveryCharacter)
     // A NaN amount counts as 0 and does not stick: the next amount glides as usual.
     EqBand band(tune::bassBands);
     band.prepare(48000.0, 1);
-    band.set(5.0f, 1);
-    band.set(std::nanf(""), 1);
+    band.set({5.0f, 1});
+    band.set({std::nanf(""), 1});
     EXPECT_EQ(band.getTargetGainDb(), 0.0f);
     auto x = noise(48000, 3u);
     run(band, x, 0, 24000);
     EXPECT_EQ(band.getCurrentGainDb(), 0.0f);
-    band.set(-5.0f, 1);
+    band.set({-5.0f, 1});
     run(band, x, 24000, 48000);
     EXPECT_EQ(band.getCurrentGainDb(), -3.0f);
 }
@@ -167,10 +167,10 @@ TEST(EqBand, moveFromZeroToTenGlidesWithA25msTimeConstantInSteps32SamplesApart)
     {
         EqBand band(tune::bassBands);
         band.prepare(rate, 1);
-        band.set(0.0f, 1);
+        band.set({0.0f, 1});
         auto x = noise(static_cast<int>(rate), 5u);
         run(band, x, 0, 100, 100);
-        band.set(10.0f, 1);
+        band.set({10.0f, 1});
         EXPECT_EQ(band.getCurrentGainDb(), 0.0f) << "a move glides; only the first setting is direct";
 
         const double c = std::exp(-1.0 / (0.025 * rate / 32.0));
@@ -216,8 +216,8 @@ TEST(EqBand, moveFromZeroToTenGlidesWithA25msTimeConstantInSteps32SamplesApart)
         // 25 ms after the move the gain is 1 - 1/e of the way.
         EqBand early(tune::bassBands);
         early.prepare(rate, 1);
-        early.set(0.0f, 1);
-        early.set(10.0f, 1);
+        early.set({0.0f, 1});
+        early.set({10.0f, 1});
         auto y = noise(static_cast<int>(0.025 * rate), 6u);
         run(early, y, 0, static_cast<int>(y.size()));
         EXPECT_NEAR(early.getCurrentGainDb(), 6.0 * (1.0 - std::exp(-1.0)), 0.15) << rate;
@@ -226,8 +226,8 @@ TEST(EqBand, moveFromZeroToTenGlidesWithA25msTimeConstantInSteps32SamplesApart)
     // And the glided band sounds +6 dB at the bell's centre.
     EqBand band(tune::bassBands);
     band.prepare(48000.0, 1);
-    band.set(0.0f, 1);
-    band.set(10.0f, 1);
+    band.set({0.0f, 1});
+    band.set({10.0f, 1});
     const auto dry = sine(48000.0, 150.0, 48000);
     auto x = dry;
     run(band, x, 0, 48000);
@@ -243,10 +243,10 @@ TEST(EqBand, gainGlideRedesignsUnderRunningStateWithoutClicks)
 
         EqBand gliding(tune::bassBands), steady(tune::bassBands);
         gliding.prepare(rate, 1);
-        gliding.set(-10.0f, 1);
-        gliding.set(10.0f, 1);
+        gliding.set({-10.0f, 1});
+        gliding.set({10.0f, 1});
         steady.prepare(rate, 1);
-        steady.set(10.0f, 1);
+        steady.set({10.0f, 1});
         auto out = input, loud = input;
         run(gliding, out, 0, n);
         run(steady, loud, 0, n);
@@ -266,10 +266,10 @@ TEST(EqBand, characterChangeCrossfadesTheTwoSlotsOver20ms)
 
         EqBand band(tune::bassBands);
         band.prepare(rate, 1);
-        band.set(10.0f, 0); // "Sub" at +6 dB
+        band.set({10.0f, 0}); // "Sub" at +6 dB
         auto out = input;
         run(band, out, 0, change);
-        band.set(10.0f, 1); // "Lower"
+        band.set({10.0f, 1}); // "Lower"
         EXPECT_TRUE(band.isFading());
         run(band, out, change, change + fade - 1, 29);
         EXPECT_TRUE(band.isFading());
@@ -280,9 +280,9 @@ TEST(EqBand, characterChangeCrossfadesTheTwoSlotsOver20ms)
         // Old slot running on, new slot from rest, mixed along the linear ramp.
         EqBand sub(tune::bassBands), lower(tune::bassBands);
         sub.prepare(rate, 1);
-        sub.set(10.0f, 0);
+        sub.set({10.0f, 0});
         lower.prepare(rate, 1);
-        lower.set(10.0f, 1);
+        lower.set({10.0f, 1});
         auto oldOut = input, newOut = input;
         run(sub, oldOut, 0, total);
         run(lower, newOut, change, total);
@@ -300,7 +300,7 @@ TEST(EqBand, characterChangeCrossfadesTheTwoSlotsOver20ms)
         // No click: the steps stay near those of the two steady renders.
         EqBand settled(tune::bassBands);
         settled.prepare(rate, 1);
-        settled.set(10.0f, 1);
+        settled.set({10.0f, 1});
         auto lowerAllAlong = input;
         run(settled, lowerAllAlong, 0, total);
         const float steadyStep =
@@ -319,12 +319,12 @@ TEST(EqBand, characterRequestsDuringAFade)
     // the next setter call (still B) fades back.
     EqBand band(tune::trebleBands);
     band.prepare(rate, 1);
-    band.set(5.0f, 0);
-    band.set(5.0f, 1);
+    band.set({5.0f, 0});
+    band.set({5.0f, 1});
     run(band, x, 0, 100);
-    band.set(5.0f, 2);
+    band.set({5.0f, 2});
     EXPECT_EQ(band.getPendingCharacter(), 2);
-    band.set(5.0f, 1);
+    band.set({5.0f, 1});
     EXPECT_EQ(band.getPendingCharacter(), 2) << "the fading-in character leaves the pending one";
     run(band, x, 100, fade);
     EXPECT_EQ(band.getActiveCharacter(), 1);
@@ -332,15 +332,15 @@ TEST(EqBand, characterRequestsDuringAFade)
     run(band, x, fade, 2 * fade);
     EXPECT_EQ(band.getActiveCharacter(), 2);
     EXPECT_FALSE(band.isFading());
-    band.set(5.0f, 1);
+    band.set({5.0f, 1});
     EXPECT_TRUE(band.isFading());
     run(band, x, 2 * fade, 3 * fade);
     EXPECT_EQ(band.getActiveCharacter(), 1);
 
     // Back to the fading-out character: pending, and faded back to after the fade.
-    band.set(5.0f, 0);
+    band.set({5.0f, 0});
     run(band, x, 3 * fade, 3 * fade + 10);
-    band.set(5.0f, 1);
+    band.set({5.0f, 1});
     EXPECT_EQ(band.getPendingCharacter(), 1);
     run(band, x, 3 * fade + 10, 4 * fade);
     EXPECT_EQ(band.getActiveCharacter(), 0);
@@ -356,8 +356,8 @@ TEST(EqBand, gainGlideDuringACharacterFadeRedesignsBothSlots)
     const double rate = 48000.0;
     EqBand band(tune::bassBands), lower(tune::bassBands);
     band.prepare(rate, 1);
-    band.set(-10.0f, 0);
-    band.set(10.0f, 1); // a character change and a gain move at once
+    band.set({-10.0f, 0});
+    band.set({10.0f, 1}); // a character change and a gain move at once
     auto x = noise(fadeLength(rate) + 40000, 4u);
     run(band, x, 0, fadeLength(rate) / 2);
     EXPECT_TRUE(band.isFading());
@@ -372,7 +372,7 @@ TEST(EqBand, monoRunsChannelZeroOnly)
 {
     EqBand band(tune::trebleBands);
     band.prepare(48000.0, 1);
-    band.set(8.0f, 0);
+    band.set({8.0f, 0});
     auto l = noise(4096, 1u), r = l;
     const auto dry = l;
     float* ch[2] = {l.data(), r.data()};
@@ -382,7 +382,7 @@ TEST(EqBand, monoRunsChannelZeroOnly)
 
     EqBand stereo(tune::trebleBands);
     stereo.prepare(48000.0, 2);
-    stereo.set(8.0f, 0);
+    stereo.set({8.0f, 0});
     auto l2 = dry, r2 = dry;
     float* both[2] = {l2.data(), r2.data()};
     stereo.process(both, 4096);
@@ -394,12 +394,12 @@ TEST(ToneEq, runsBassThenTrebleInSeries)
 {
     ToneEq eq;
     eq.prepare(44100.0, 1);
-    eq.set(7.0f, 2, -4.0f, 1);
+    eq.set({{7.0f, 2}, {-4.0f, 1}});
     EqBand bass(tune::bassBands), treble(tune::trebleBands);
     bass.prepare(44100.0, 1);
-    bass.set(7.0f, 2);
+    bass.set({7.0f, 2});
     treble.prepare(44100.0, 1);
-    treble.set(-4.0f, 1);
+    treble.set({-4.0f, 1});
 
     auto x = noise(10000, 8u), y = x;
     run(eq, x, 0, 10000, 300);
@@ -435,7 +435,7 @@ TEST(ToneEq, samePiecesOrOneLongRunGiveTheSameOutput)
         const int count = static_cast<int>(std::size(settings));
         for (int s = 0; s < count; ++s)
         {
-            eq.set(settings[s].bass, settings[s].bassChar, settings[s].treble, settings[s].trebleChar);
+            eq.set({{settings[s].bass, settings[s].bassChar}, {settings[s].treble, settings[s].trebleChar}});
             const int end = s + 1 < count ? settings[s + 1].at : static_cast<int>(input.size());
             for (int pos = settings[s].at; pos < end;)
             {
@@ -457,10 +457,10 @@ TEST(ToneEq, settingAndProcessingNeverTouchTheHeap)
     eq.prepare(96000.0, 2);
     auto l = noise(20000, 3u), r = l;
     float* ch[2] = {l.data(), r.data()};
-    EXPECT_NO_HEAP(eq.set(0.0f, 0, 0.0f, 0));
+    EXPECT_NO_HEAP(eq.set({{0.0f, 0}, {0.0f, 0}}));
     EXPECT_NO_HEAP(eq.process(ch, 512));
-    EXPECT_NO_HEAP(eq.set(10.0f, 1, -10.0f, 2)); // glide and crossfade at once
+    EXPECT_NO_HEAP(eq.set({{10.0f, 1}, {-10.0f, 2}})); // glide and crossfade at once
     EXPECT_NO_HEAP(eq.process(ch, 20000));
-    EXPECT_NO_HEAP(eq.set(-10.0f, 2, 10.0f, 0));
+    EXPECT_NO_HEAP(eq.set({{-10.0f, 2}, {10.0f, 0}}));
     EXPECT_NO_HEAP(eq.process(ch, 20000));
 }

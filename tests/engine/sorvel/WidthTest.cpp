@@ -36,7 +36,9 @@ void renderInto(Width& width, const std::vector<float>& in, Settings first,
                 const std::vector<Change>& changes, int piece, unsigned seed, Stereo& out)
 {
     testsupport::renderPieces(width, in, first, changes, piece, seed, out,
-                              [](Width& m, const Settings& s) { m.set(s.character, s.amount); });
+                              [](Width& m, const Settings& s) {
+                                  m.set({s.amount, s.character});
+                              });
 }
 
 Stereo render(Width& width, const std::vector<float>& in, Settings first,
@@ -233,7 +235,7 @@ TEST(Width, steadyToneGlidesBetweenHoldsWithinTheCharactersDetuneAndNeverJumps)
         std::vector<float> left(static_cast<size_t>(length)), right(static_cast<size_t>(length));
         for (int i = 0; i < length; ++i)
         {
-            width.set(character, 10.0f);
+            width.set({10.0f, character});
             width.process(in.data() + i, left.data() + i, right.data() + i, 1);
             for (int d = 0; d < 2; ++d)
                 path[d].push_back(width.getDelaySamples(d));
@@ -336,7 +338,7 @@ TEST(Width, newPhraseJumpsToNewDelaysAndLevelsCrossfadedInsideThePause)
     {
         const double before[2] = {width.getDelaySamples(0), width.getDelaySamples(1)};
         const auto seen = width.getPhraseStarts();
-        width.set(character, 10.0f);
+        width.set({10.0f, character});
         width.process(in.data() + i, out.left.data() + i, out.right.data() + i, 1);
         if (width.getPhraseStarts() == seen)
             continue;
@@ -449,7 +451,7 @@ TEST(Width, characterChangeNeverMakesADoubleJump)
     const double steepest = 1.0 - std::pow(2.0, -6.0 / 1200.0);
     for (int i = 0; i < length; ++i)
     {
-        width.set(i < 4800 ? 1 : 0, 10.0f);
+        width.set({10.0f, i < 4800 ? 1 : 0});
         width.process(in.data() + i, left.data() + i, right.data() + i, 1);
         for (int d = 0; d < 2; ++d)
         {

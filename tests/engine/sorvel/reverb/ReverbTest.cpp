@@ -379,7 +379,7 @@ TEST_P(ReverbDecay, aOneKilohertzBurstFallsSixtyDecibelsInTheSetTimeAndTenKilohe
                 const double hz = k == 0 ? 1000.0 : 10000.0;
                 Reverb reverb;
                 reverb.prepare(rate, 512);
-                reverb.set(10.0f, ch, decay, 0.0f);
+                reverb.set({10.0f, ch, decay, 0.0f});
                 const auto out = render(reverb, burst(rate, hz, 0.1, total));
                 measured[k] = decaySeconds(out, rate, hz, burstEnd);
             }
@@ -409,10 +409,10 @@ TEST(Reverb, sendFollowsTheAmountCurveOverA30msRamp)
     {
         Reverb reverb;
         reverb.prepare(rate, 64);
-        reverb.set(5.0f, 0, 1.6f, 30.0f);
+        reverb.set({5.0f, 0, 1.6f, 30.0f});
         EXPECT_FLOAT_EQ(reverb.getSendLevel(), 0.62f * std::pow(0.5f, 1.2f)) << "first setting is direct";
 
-        reverb.set(10.0f, 0, 1.6f, 30.0f);
+        reverb.set({10.0f, 0, 1.6f, 30.0f});
         const int ramp = samples(rate, 0.030);
         std::vector<float> in(at(ramp)), left(at(ramp)), right(at(ramp));
         reverb.process(in.data(), left.data(), right.data(), ramp - 1);
@@ -431,7 +431,7 @@ TEST(Reverb, sendFollowsTheAmountCurveOverA30msRamp)
     {
         Reverb reverb;
         reverb.prepare(48000.0, 64);
-        reverb.set(c.amount, 0, 1.6f, 30.0f);
+        reverb.set({c.amount, 0, 1.6f, 30.0f});
         EXPECT_FLOAT_EQ(reverb.getSendLevel(), c.send) << "amount " << c.amount;
     }
 }
@@ -441,12 +441,12 @@ TEST(Reverb, settingsOutsideTheirRangesAreClamped)
     constexpr double rate = 48000.0;
     Reverb reverb;
     reverb.prepare(rate, 256);
-    reverb.set(10.0f, 7, std::nanf(""), std::nanf(""));
+    reverb.set({10.0f, 7, std::nanf(""), std::nanf("")});
     EXPECT_EQ(reverb.getActiveCharacter(), 2);
     EXPECT_EQ(reverb.getCore(reverb.getActiveCoreIndex()).getDecay(), 0.1f);
     EXPECT_EQ(reverb.getPreDelaySamples(), 0.0f);
 
-    reverb.set(10.0f, -5, 100.0f, 500.0f);
+    reverb.set({10.0f, -5, 100.0f, 500.0f});
     EXPECT_EQ(reverb.getCore(reverb.getActiveCoreIndex()).getDecay(), 20.0f);
     const auto in = noise(samples(rate, 0.5), 0.5f, 9u);
     const auto out = render(reverb, in, 256);
@@ -463,14 +463,14 @@ TEST(Reverb, preDelayJumpsFirstThenGlidesWithA120msTimeConstant)
     {
         Reverb reverb;
         reverb.prepare(rate, 256);
-        reverb.set(10.0f, 0, 1.6f, 30.0f);
+        reverb.set({10.0f, 0, 1.6f, 30.0f});
         const float from = static_cast<float>(0.030 * rate);
         EXPECT_FLOAT_EQ(reverb.getPreDelaySamples(), from);
         const auto in = noise(samples(rate, 2.5), 0.1f, 7u);
         Stereo out(in.size());
         run(reverb, in, out, 0, 256, 256);
 
-        reverb.set(10.0f, 0, 1.6f, 60.0f);
+        reverb.set({10.0f, 0, 1.6f, 60.0f});
         const float to = static_cast<float>(0.060 * rate);
         run(reverb, in, out, 0, samples(rate, 0.120), 256);
         const double expected = to + (from - to) * std::exp(-1.0);
@@ -479,7 +479,7 @@ TEST(Reverb, preDelayJumpsFirstThenGlidesWithA120msTimeConstant)
         run(reverb, in, out, samples(rate, 0.120), samples(rate, 2.5), 256);
         EXPECT_EQ(reverb.getPreDelaySamples(), to) << "lands on the target at " << rate;
 
-        reverb.set(10.0f, 0, 1.6f, 500.0f);
+        reverb.set({10.0f, 0, 1.6f, 500.0f});
         run(reverb, in, out, 0, samples(rate, 2.5), 256);
         EXPECT_EQ(reverb.getPreDelaySamples(), static_cast<float>(0.120 * rate)) << "at most 120 ms";
     }
@@ -494,7 +494,7 @@ TEST(Reverb, earlyReflectionsLeadTheLateTailAndPlateHasNone)
         {
             Reverb reverb;
             reverb.prepare(rate, 512);
-            reverb.set(10.0f, ch, 1.6f, 30.0f);
+            reverb.set({10.0f, ch, 1.6f, 30.0f});
             std::vector<float> impulse(at(samples(rate, 0.2)), 0.0f);
             impulse[0] = 1.0f;
             const auto out = render(reverb, impulse);
@@ -537,15 +537,15 @@ TEST(Reverb, aCharacterChangeCrossfadesBetweenTheCoresWithoutAClick)
 
         Reverb steady;
         steady.prepare(rate, 512);
-        steady.set(10.0f, 0, 1.6f, 20.0f);
+        steady.set({10.0f, 0, 1.6f, 20.0f});
         const auto reference = render(steady, in);
 
         Reverb reverb;
         reverb.prepare(rate, 512);
-        reverb.set(10.0f, 0, 1.6f, 20.0f);
+        reverb.set({10.0f, 0, 1.6f, 20.0f});
         Stereo out(in.size());
         run(reverb, in, out, 0, change);
-        reverb.set(10.0f, 2, 2.6f, 20.0f);
+        reverb.set({10.0f, 2, 2.6f, 20.0f});
         EXPECT_TRUE(reverb.isCrossfading());
         EXPECT_EQ(reverb.getActiveCharacter(), 2);
         EXPECT_EQ(reverb.getCore(1 - reverb.getActiveCoreIndex()).getCharacter(), 0)
@@ -580,12 +580,12 @@ TEST(Reverb, characterRequestsDuringAFadeWaitAndTheLatestWins)
 
     Reverb reverb;
     reverb.prepare(rate, 128);
-    reverb.set(10.0f, 0, 1.6f, 10.0f);
+    reverb.set({10.0f, 0, 1.6f, 10.0f});
     run(reverb, in, out, 0, 4800, 128);
 
-    reverb.set(10.0f, 1, 1.6f, 10.0f);
+    reverb.set({10.0f, 1, 1.6f, 10.0f});
     EXPECT_TRUE(reverb.isCrossfading());
-    reverb.set(10.0f, 2, 1.6f, 10.0f);
+    reverb.set({10.0f, 2, 1.6f, 10.0f});
     EXPECT_EQ(reverb.getActiveCharacter(), 1) << "the other core is still fading out";
     EXPECT_EQ(reverb.getPendingCharacter(), 2);
     run(reverb, in, out, 4800, 4800 + fade, 128);
@@ -596,9 +596,9 @@ TEST(Reverb, characterRequestsDuringAFadeWaitAndTheLatestWins)
     EXPECT_EQ(reverb.getPendingCharacter(), -1);
 
     // A request for the fading core's character waits; asking for the active one again drops it.
-    reverb.set(10.0f, 1, 1.6f, 10.0f);
+    reverb.set({10.0f, 1, 1.6f, 10.0f});
     EXPECT_EQ(reverb.getPendingCharacter(), 1);
-    reverb.set(10.0f, 2, 1.6f, 10.0f);
+    reverb.set({10.0f, 2, 1.6f, 10.0f});
     EXPECT_EQ(reverb.getPendingCharacter(), -1);
     run(reverb, in, out, 4800 + fade + 1, 4800 + 3 * fade, 128);
     EXPECT_FALSE(reverb.isCrossfading());
@@ -607,8 +607,8 @@ TEST(Reverb, characterRequestsDuringAFadeWaitAndTheLatestWins)
     // While nothing runs, a character is taken directly.
     Reverb idle;
     idle.prepare(rate, 128);
-    idle.set(0.0f, 0, 1.6f, 10.0f);
-    idle.set(0.0f, 2, 1.6f, 10.0f);
+    idle.set({0.0f, 0, 1.6f, 10.0f});
+    idle.set({0.0f, 2, 1.6f, 10.0f});
     EXPECT_FALSE(idle.isActive());
     EXPECT_FALSE(idle.isCrossfading());
     EXPECT_EQ(idle.getActiveCharacter(), 2);
@@ -624,21 +624,21 @@ TEST(Reverb, aDecayChangeAloneRecomputesTheDampingInPlace)
 
         Reverb steady;
         steady.prepare(rate, 512);
-        steady.set(10.0f, 1, 1.6f, 20.0f);
+        steady.set({10.0f, 1, 1.6f, 20.0f});
         const auto reference = render(steady, in);
 
         Reverb reverb;
         reverb.prepare(rate, 512);
-        reverb.set(10.0f, 1, 1.6f, 20.0f);
+        reverb.set({10.0f, 1, 1.6f, 20.0f});
         Stereo out(in.size());
         run(reverb, in, out, 0, change);
         const int core = reverb.getActiveCoreIndex();
         const auto dampingBefore = reverb.getCore(core).getDamping(5);
 
         // Below 0.3 % nothing moves; from 0.3 % on the damping follows.
-        reverb.set(10.0f, 1, 1.603f, 20.0f);
+        reverb.set({10.0f, 1, 1.603f, 20.0f});
         EXPECT_EQ(reverb.getCore(core).getDamping(5), dampingBefore);
-        reverb.set(10.0f, 1, 3.0f, 20.0f);
+        reverb.set({10.0f, 1, 3.0f, 20.0f});
         EXPECT_FALSE(reverb.isCrossfading());
         EXPECT_EQ(reverb.getActiveCoreIndex(), core);
         EXPECT_FLOAT_EQ(reverb.getCore(core).getDecay(), 3.0f);
@@ -676,18 +676,18 @@ TEST(Reverb, startsClearedFromOffAndStopsOnceItsTailIsOver)
 
     Reverb reverb;
     reverb.prepare(rate, 480);
-    reverb.set(0.0f, 1, 0.9f, 15.0f);
+    reverb.set({0.0f, 1, 0.9f, 15.0f});
     EXPECT_FALSE(reverb.isActive());
     Stereo out(in.size());
     run(reverb, in, out, 0, 4800, 480);
     EXPECT_EQ(rms(out.left, 0, 4800), 0.0) << "off: nothing comes out";
 
-    reverb.set(10.0f, 1, 0.9f, 15.0f);
+    reverb.set({10.0f, 1, 0.9f, 15.0f});
     EXPECT_TRUE(reverb.isActive());
     run(reverb, in, out, 4800, 48000, 480);
 
     // Send down: the tail rings on until it is far below hearing, then the module stops.
-    reverb.set(0.0f, 1, 0.9f, 15.0f);
+    reverb.set({0.0f, 1, 0.9f, 15.0f});
     int stoppedAt = -1;
     for (int pos = 48000; pos < 6 * 48000 && stoppedAt < 0; pos += 480)
     {
@@ -707,11 +707,11 @@ TEST(Reverb, startsClearedFromOffAndStopsOnceItsTailIsOver)
     run(reverb, in, out, stoppedAt, restart, 480);
     Reverb fresh;
     fresh.prepare(rate, 480);
-    fresh.set(0.0f, 1, 0.9f, 15.0f);
+    fresh.set({0.0f, 1, 0.9f, 15.0f});
     Stereo freshOut(in.size());
     run(fresh, in, freshOut, 0, 4800, 480);
-    reverb.set(10.0f, 1, 0.9f, 15.0f);
-    fresh.set(10.0f, 1, 0.9f, 15.0f);
+    reverb.set({10.0f, 1, 0.9f, 15.0f});
+    fresh.set({10.0f, 1, 0.9f, 15.0f});
     const int length = samples(rate, 0.5);
     run(reverb, in, out, restart, restart + length, 480);
     run(fresh, in, freshOut, restart, restart + length, 480);
@@ -733,11 +733,11 @@ TEST(Reverb, onePieceAndRandomPiecesGiveTheSameReturn)
         const auto settings = [](Reverb& r, int step)
         {
             if (step == 0)
-                r.set(8.0f, 1, 1.2f, 25.0f);
+                r.set({8.0f, 1, 1.2f, 25.0f});
             else if (step == 1)
-                r.set(8.0f, 2, 2.0f, 60.0f);
+                r.set({8.0f, 2, 2.0f, 60.0f});
             else
-                r.set(8.0f, 2, 2.5f, 60.0f);
+                r.set({8.0f, 2, 2.5f, 60.0f});
         };
 
         Reverb whole;
@@ -779,7 +779,7 @@ TEST(Reverb, theSendMayShareMemoryWithTheReturn)
     for (auto* r : {&apart, &shared})
     {
         r->prepare(rate, 256);
-        r->set(10.0f, 1, 1.6f, 5.0f);
+        r->set({10.0f, 1, 1.6f, 5.0f});
     }
     const auto expected = render(apart, in, 1000);
     auto left = in;
@@ -796,13 +796,13 @@ TEST(Reverb, nothingAllocatesAfterPrepare)
     std::vector<float> left(in.size()), right(in.size());
     Reverb reverb;
     reverb.prepare(rate, 512);
-    EXPECT_NO_HEAP(reverb.set(10.0f, 1, 1.6f, 30.0f));                         // first setting: configure
+    EXPECT_NO_HEAP(reverb.set({10.0f, 1, 1.6f, 30.0f}));                       // first setting: configure
     EXPECT_NO_HEAP(reverb.process(in.data(), left.data(), right.data(), 512)); // start from off
-    EXPECT_NO_HEAP(reverb.set(10.0f, 2, 1.6f, 30.0f)); // character: configure + crossfade
+    EXPECT_NO_HEAP(reverb.set({10.0f, 2, 1.6f, 30.0f})); // character: configure + crossfade
     EXPECT_NO_HEAP(reverb.process(in.data(), left.data(), right.data(), 512));
-    EXPECT_NO_HEAP(reverb.set(10.0f, 2, 4.0f, 80.0f)); // decay in place, pre-delay glide
+    EXPECT_NO_HEAP(reverb.set({10.0f, 2, 4.0f, 80.0f})); // decay in place, pre-delay glide
     EXPECT_NO_HEAP(reverb.process(in.data(), left.data(), right.data(), 4096)); // longer than a piece
-    EXPECT_NO_HEAP(reverb.set(0.0f, 2, 4.0f, 80.0f));
+    EXPECT_NO_HEAP(reverb.set({0.0f, 2, 4.0f, 80.0f}));
     EXPECT_NO_HEAP(reverb.process(in.data(), left.data(), right.data(), 512));
 }
 
@@ -818,7 +818,7 @@ TEST(Reverb, longSilenceAfterALoudBurstEndsInExactZerosWithoutDenormals)
     {
         Reverb reverb;
         reverb.prepare(rate, 512);
-        reverb.set(10.0f, ch, 0.3f, 0.0f);
+        reverb.set({10.0f, ch, 0.3f, 0.0f});
         std::vector<float> in(at(samples(rate, 4.0)), 0.0f);
         const auto loud = noise(samples(rate, 0.2), 1.0f, 21u);
         std::copy(loud.begin(), loud.end(), in.begin());
@@ -859,7 +859,7 @@ TEST(Reverb, theReturnIsHighAndLowPassed)
             v = static_cast<float>(shape.processSample(v));
         Reverb reverb;
         reverb.prepare(rate, 512);
-        reverb.set(10.0f, 1, 1.6f, 0.0f);
+        reverb.set({10.0f, 1, 1.6f, 0.0f});
         const auto out = render(reverb, in);
         double inEnergy = 0.0, outEnergy = 0.0;
         for (int i = 0; i < total; ++i)
