@@ -2,6 +2,7 @@
 // directly, the same blocks and settings.
 #include "sorvel/PluginProcessor.h"
 #include "support/DirectRender.h"
+#include "support/ParameterAccess.h"
 #include "support/RenderRun.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,7 @@ const juce::File phrase = juce::File(MOSSLIGHT_DEMO_DIR).getChildFile("phrase.wa
 
 void set(Sorvel2Processor& p, const char* id, float plain)
 {
-    auto* prm = p.apvts.getParameter(id);
-    prm->setValueNotifyingHost(prm->convertTo0to1(plain));
+    testsupport::setPlain(p.apvts, id, plain);
 }
 } // namespace
 
