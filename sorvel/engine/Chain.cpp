@@ -5,6 +5,7 @@
 
 #include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
+#include "common/dsp/NonFinite.h"
 
 #include <algorithm>
 #include <cmath>
@@ -117,7 +118,7 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
 
 bool Chain::sectionActive() const noexcept
 {
-    return compressor.getAmount() > 0.0f || compressor.getTargetAmount() > 0.0f || shimmer.isActive();
+    return !compressor.isIdle() || shimmer.isActive();
 }
 
 void Chain::measureLevelMatch() noexcept
@@ -243,6 +244,11 @@ void Chain::applyParams(const Params& p) noexcept
 void Chain::processBlock(float* left, float* right, int numSamples, int inputChannels, bool inputMarkedClear,
                          bool playing) noexcept
 {
+    // Before the silence detection, the meters and every filter see it.
+    sv::silenceNonFinite(left, numSamples);
+    if (inputChannels >= 2)
+        sv::silenceNonFinite(right, numSamples);
+
     float peak = 0.0f;
     if (inputChannels >= 1 && !inputMarkedClear)
     {
