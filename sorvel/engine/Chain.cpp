@@ -109,8 +109,7 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
     feed.matchOffsetDb.store(0.0f);
     feed.deessFreqHz.store(6500.0f);
 
-    listenFrom = listenTo = 0;
-    listenPending = -1;
+    listen.reset(normal);
     neededLastPiece.fill(false);
     initialised = false;
     previousBypass = false;
@@ -202,27 +201,11 @@ void Chain::applyParams(const Params& p) noexcept
     const int index = sv::clampChoice(p.listen, numSources);
     if (first)
     {
-        listenFrom = listenTo = index;
-        listenPending = -1;
+        listen.reset(index);
         listenFade.jumpTo(1.0f);
     }
-    else if (index != listenTo)
-    {
-        if (!listenFade.isMoving())
-        {
-            listenFrom = listenTo;
-            listenTo = index;
-            listenFade.restart(0.0f, 1.0f);
-        }
-        else
-        {
-            listenPending = index;
-        }
-    }
-    else if (listenFade.isMoving())
-    {
-        listenPending = -1;
-    }
+    else if (listen.request(index))
+        listenFade.restart(0.0f, 1.0f);
 
     // A project that opens with bypass on is not level-matched until bypass is engaged again.
     if (!first && p.bypass && !previousBypass)
@@ -301,7 +284,8 @@ void Chain::processBlock(float* left, float* right, int numSamples, int inputCha
 
 bool Chain::sourceNeeded(int source) const noexcept
 {
-    return (listenFade.isMoving() || listenTo != normal) && (source == listenFrom || source == listenTo);
+    return (listenFade.isMoving() || listen.currentValue() != normal) &&
+           (source == listen.previousValue() || source == listen.currentValue());
 }
 
 void Chain::runWrapped(eng::vocal::Ramp& ramp, int n, bool isHighPass) noexcept
@@ -485,6 +469,7 @@ void Chain::listenMix(float* const* out, int n) noexcept
     for (int i = 0; i < n; ++i)
     {
         const float r = listenFade.isMoving() ? listenFade.next() : listenFade.getValue();
+        const int listenFrom = listen.previousValue(), listenTo = listen.currentValue();
         const float gFrom = gains[static_cast<size_t>(listenFrom)][i];
         const float gTo = gains[static_cast<size_t>(listenTo)][i];
         for (int c = 0; c < 2; ++c)
@@ -495,15 +480,11 @@ void Chain::listenMix(float* const* out, int n) noexcept
             const float b = to != nullptr ? to[i] * gTo : 0.0f;
             out[c][i] = a + r * (b - a);
         }
-        if (!listenFade.isMoving() && listenPending >= 0)
+        if (listen.isFading() && !listenFade.isMoving())
         {
-            if (listenPending != listenTo)
-            {
-                listenFrom = listenTo;
-                listenTo = listenPending;
+            listen.finish();
+            if (listen.takeUpWaiting())
                 listenFade.restart(0.0f, 1.0f);
-            }
-            listenPending = -1;
         }
     }
 }
@@ -537,7 +518,7 @@ void Chain::mix(float* const* out, int n) noexcept
         }
     }
 
-    if (listenTo != normal || listenFade.isMoving())
+    if (listen.currentValue() != normal || listenFade.isMoving())
         listenMix(out, n);
     else
         for (auto& r : sourceGain)

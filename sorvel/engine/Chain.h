@@ -8,6 +8,7 @@
 #include "sorvel/engine/primitives/Oversampler2x.h"
 #include "sorvel/engine/Params.h"
 #include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/primitives/SlotSwitch.h"
 #include "sorvel/engine/reverb/Reverb.h"
 #include "sorvel/engine/Shimmer.h"
 #include "sorvel/engine/TempoDelay.h"
@@ -58,9 +59,9 @@ public:
 
     const Params& getParams() const noexcept { return params; }
     bool isIdle() const noexcept { return idle; }
-    int getListenFrom() const noexcept { return listenFrom; }
-    int getListenTo() const noexcept { return listenTo; }
-    int getListenPending() const noexcept { return listenPending; }
+    int getListenFrom() const noexcept { return listen.previousValue(); }
+    int getListenTo() const noexcept { return listen.currentValue(); }
+    int getListenPending() const noexcept { return listen.getWaiting(); }
     bool isListenCrossfading() const noexcept { return listenFade.isMoving(); }
     float getInputGain() const noexcept { return inputGain.getValue(); }
     float getOutputGain() const noexcept { return outputGain.getValue(); }
@@ -146,7 +147,9 @@ private:
     // The chain's own ramps.
     eng::vocal::Ramp inputGain, outputGain, sectionOn, listenFade, bypassRamp, matchGain, highPassOn, eqOn;
     std::array<eng::vocal::Ramp, numSources> sourceGain;
-    int listenFrom = 0, listenTo = 0, listenPending = -1;
+    // Listen: "to" is the current source, "from" the previous one; a change during a crossfade
+    // waits, and a request for the source fading in cancels it.
+    eng::vocal::SlotSwitch listen{eng::vocal::WhileFading::cancelsEarlier};
     std::array<bool, numSources> neededLastPiece{};
     std::array<bool, numSources> computed{}; // listen signals made in this piece
 

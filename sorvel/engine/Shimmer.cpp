@@ -761,9 +761,7 @@ void Shimmer::prepare(double doubledRate, int channels) noexcept
         core.prepare(doubledRate, channelCount);
         core.configure(0);
     }
-    active = 0;
-    pending = -1;
-    crossfading = false;
+    characters.reset(0);
     initialised = false;
     amount = 0.0f;
 
@@ -784,10 +782,10 @@ void Shimmer::set(const Settings& settings) noexcept
     if (!initialised)
     {
         initialised = true;
-        crossfading = false;
-        pending = -1;
+        characters.cancel();
         crossfade.jumpTo(0.0f);
-        cores[static_cast<size_t>(active)].configure(character);
+        cores[static_cast<size_t>(characters.current())].configure(character);
+        characters.setCurrent(character);
         fade.jumpTo(on ? 1.0f : 0.0f);
         return;
     }
@@ -796,12 +794,12 @@ void Shimmer::set(const Settings& settings) noexcept
     if (wasOff)
     {
         // Nothing is heard: take the character at once, and start a fade-in from clean states.
-        crossfading = false;
-        pending = -1;
+        characters.cancel();
         crossfade.jumpTo(0.0f);
-        ShimmerCore& core = cores[static_cast<size_t>(active)];
+        ShimmerCore& core = cores[static_cast<size_t>(characters.current())];
         if (core.getCharacter() != character)
             core.configure(character);
+        characters.setCurrent(character);
         if (on)
             for (auto& c : cores)
                 c.clearState();
@@ -810,34 +808,28 @@ void Shimmer::set(const Settings& settings) noexcept
     }
 
     fade.setTarget(on ? 1.0f : 0.0f);
-    if (crossfading)
-        pending = character != getIncomingCharacter() ? character : -1;
-    else if (character != getCharacter())
-        startCrossfade(character);
+    // During a crossfade the character waits; a request for the one fading in cancels it.
+    if (characters.request(character))
+        startCrossfade();
 }
 
-void Shimmer::startCrossfade(int newCharacter) noexcept
+void Shimmer::startCrossfade() noexcept
 {
-    cores[static_cast<size_t>(1 - active)].configure(newCharacter);
+    cores[static_cast<size_t>(characters.current())].configure(characters.currentValue());
     crossfade.restart(0.0f, 1.0f);
-    crossfading = true;
-    pending = -1;
 }
 
 void Shimmer::finishCrossfade() noexcept
 {
-    active = 1 - active;
-    crossfading = false;
-    const int next = pending;
-    pending = -1;
-    if (next >= 0 && next != getCharacter())
-        startCrossfade(next);
+    characters.finish();
+    if (characters.takeUpWaiting())
+        startCrossfade();
 }
 
 bool Shimmer::isActive() const noexcept
 {
     const bool live = fade.getValue() > 0.0f || fade.isMoving();
-    return live && (amount != 0.0f || crossfading || cores[static_cast<size_t>(active)].isBusy());
+    return live && (amount != 0.0f || characters.isFading() || activeCore().isBusy());
 }
 
 ShimmerMeter Shimmer::takeMeter() noexcept
@@ -863,6 +855,7 @@ void Shimmer::process(float* const* channels, float* const* listen, int numSampl
             return;
         }
 
+        const bool crossfading = characters.isFading();
         int n = std::min(numSamples - pos, chunk);
         if (crossfading)
             n = std::min(n, crossfade.getRemaining());
@@ -879,7 +872,7 @@ void Shimmer::process(float* const* channels, float* const* listen, int numSampl
             for (int i = 0; i < n; ++i)
                 fadeBuf[static_cast<size_t>(i)] = fade.next();
 
-        ShimmerCore& outgoing = cores[static_cast<size_t>(active)];
+        ShimmerCore& outgoing = activeCore();
         if (!crossfading)
             outgoing.process(io, n, amount, deessTrace, pos, steady ? nullptr : fadeBuf.data(), meter);
         else
@@ -898,8 +891,8 @@ void Shimmer::process(float* const* channels, float* const* listen, int numSampl
                 std::memcpy(in[c], dry[static_cast<size_t>(c)].data(), bytes(n));
 
             outgoing.process(io, n, amount, deessTrace, pos, outgoingWeight.data(), meter);
-            cores[static_cast<size_t>(1 - active)].process(in, n, amount, deessTrace, pos,
-                                                           incomingWeight.data(), meter);
+            cores[static_cast<size_t>(characters.current())].process(in, n, amount, deessTrace, pos,
+                                                                     incomingWeight.data(), meter);
 
             // Each core adds x + w (y - x); x is subtracted once: (1 - l) y_old + l y_new.
             for (int c = 0; c < channelCount; ++c)

@@ -2,6 +2,7 @@
 
 #include "sorvel/engine/primitives/FilterDesign.h"
 #include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/primitives/SlotSwitch.h"
 #include "sorvel/engine/Tune.h"
 
 #include <array>
@@ -187,29 +188,34 @@ public:
 
     float getAmount() const noexcept { return amount; }
     float getFade() const noexcept { return fade.getValue(); }
-    bool isCrossfading() const noexcept { return crossfading; }
+    bool isCrossfading() const noexcept { return characters.isFading(); }
     // The character heard (the active core's), and the one the incoming core fades to.
-    int getCharacter() const noexcept { return cores[static_cast<size_t>(active)].getCharacter(); }
+    int getCharacter() const noexcept { return activeCore().getCharacter(); }
     int getIncomingCharacter() const noexcept
     {
-        return cores[static_cast<size_t>(1 - active)].getCharacter();
+        return cores[static_cast<size_t>(1 - characters.sounding())].getCharacter();
     }
-    const ShimmerCore& getActiveCore() const noexcept { return cores[static_cast<size_t>(active)]; }
+    const ShimmerCore& getActiveCore() const noexcept { return activeCore(); }
 
     // Display sums since the last take; taking clears them.
     ShimmerMeter takeMeter() noexcept;
     void clearMeter() noexcept { meter = {}; }
 
 private:
-    void startCrossfade(int newCharacter) noexcept;
+    void startCrossfade() noexcept;
     void finishCrossfade() noexcept;
 
     static constexpr int chunk = ShimmerCore::controlInterval;
 
+    // The core heard (the one fading out while a crossfade runs).
+    ShimmerCore& activeCore() noexcept { return cores[static_cast<size_t>(characters.sounding())]; }
+    const ShimmerCore& activeCore() const noexcept
+    {
+        return cores[static_cast<size_t>(characters.sounding())];
+    }
+
     std::array<ShimmerCore, 2> cores{};
-    int active = 0;
-    int pending = -1;
-    bool crossfading = false;
+    SlotSwitch characters{WhileFading::cancelsEarlier};
     bool initialised = false;
     int channelCount = 1;
     float amount = 0.0f;

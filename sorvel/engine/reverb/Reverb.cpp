@@ -56,9 +56,7 @@ void Reverb::prepare(double rate, int maxPieceSamples)
         fade.setLength(fadeLength);
     fades[0].jumpTo(1.0f);
     fades[1].jumpTo(0.0f);
-    active = 0;
-    pending = -1;
-    fadingOut = false;
+    characters.reset(cores[0].getCharacter());
     latestDecay = cores[0].getDecay();
 
     sendRamp.setLength(std::max(1, static_cast<int>(std::lround(0.030 * sampleRate))));
@@ -102,13 +100,14 @@ void Reverb::set(const Settings& settings) noexcept
     const int newCharacter = sv::clampChoice(settings.character, 3);
     const float newDecay = sv::clampSetting(settings.decaySeconds, 0.1f, 20.0f);
     latestDecay = newDecay;
-    FdnCore& current = cores[static_cast<size_t>(active)];
+    FdnCore& current = activeCore();
 
     if (!initialised)
     {
         sendRamp.jumpTo(sendTarget);
         preDelayOffset = 0.0f;
         current.configure(newCharacter, newDecay);
+        characters.setCurrent(newCharacter);
         initialised = true;
         return;
     }
@@ -119,47 +118,42 @@ void Reverb::set(const Settings& settings) noexcept
     {
         // Nothing runs, so there is nothing to crossfade: the active core takes the setting.
         if (newCharacter != current.getCharacter())
+        {
             current.configure(newCharacter, newDecay);
+            characters.setCurrent(newCharacter);
+        }
         else if (decayMoved(newDecay))
             current.setDecay(newDecay);
         return;
     }
 
-    if (newCharacter == current.getCharacter())
-        pending = -1;
-    else if (fadingOut)
-        pending = newCharacter;
-    else
-        startCrossfade(newCharacter, newDecay);
+    // While the other core still fades out the character waits; a request for the current one
+    // cancels it.
+    if (characters.request(newCharacter))
+        startCrossfade();
 
     if (decayMoved(newDecay))
-        cores[static_cast<size_t>(active)].setDecay(newDecay);
+        activeCore().setDecay(newDecay);
 }
 
 bool Reverb::decayMoved(float decaySeconds) const noexcept
 {
-    return std::abs(decaySeconds / cores[static_cast<size_t>(active)].getDecay() - 1.0f) >= 0.003f;
+    return std::abs(decaySeconds / activeCore().getDecay() - 1.0f) >= 0.003f;
 }
 
-void Reverb::startCrossfade(int character, float decaySeconds) noexcept
+// The switch has made the other core current: it takes the new character and fades in while
+// the previous one fades out.
+void Reverb::startCrossfade() noexcept
 {
-    const int incoming = 1 - active;
-    cores[static_cast<size_t>(incoming)].configure(character, decaySeconds);
-    fades[static_cast<size_t>(incoming)].restart(0.0f, 1.0f);
-    fades[static_cast<size_t>(active)].setTarget(0.0f);
-    active = incoming;
-    fadingOut = true;
-    pending = -1;
+    activeCore().configure(characters.currentValue(), latestDecay);
+    fades[static_cast<size_t>(characters.current())].restart(0.0f, 1.0f);
+    fades[static_cast<size_t>(characters.previous())].setTarget(0.0f);
 }
 
 void Reverb::takeUpPending() noexcept
 {
-    if (pending < 0 || fadingOut)
-        return;
-    const int character = pending;
-    pending = -1;
-    if (character != cores[static_cast<size_t>(active)].getCharacter())
-        startCrossfade(character, latestDecay);
+    if (!characters.isFading() && characters.takeUpWaiting())
+        startCrossfade();
 }
 
 void Reverb::start() noexcept
@@ -179,14 +173,15 @@ void Reverb::start() noexcept
 void Reverb::stop() noexcept
 {
     running = false;
-    fades[static_cast<size_t>(active)].jumpTo(1.0f);
-    fades[static_cast<size_t>(1 - active)].jumpTo(0.0f);
-    fadingOut = false;
-    if (pending >= 0)
+    fades[static_cast<size_t>(characters.current())].jumpTo(1.0f);
+    fades[static_cast<size_t>(characters.previous())].jumpTo(0.0f);
+    characters.finish();
+    // Nothing runs any more: a waiting character is taken without a crossfade.
+    const int waiting = characters.takeWaiting();
+    if (waiting >= 0 && waiting != activeCore().getCharacter())
     {
-        if (pending != cores[static_cast<size_t>(active)].getCharacter())
-            cores[static_cast<size_t>(active)].configure(pending, latestDecay);
-        pending = -1;
+        activeCore().configure(waiting, latestDecay);
+        characters.setCurrent(waiting);
     }
 }
 
@@ -253,7 +248,7 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
     bool first = true;
     for (int k = 0; k < 2; ++k)
     {
-        if (k != active && !fadingOut)
+        if (k != characters.current() && !characters.isFading())
             continue;
         FdnCore& core = cores[static_cast<size_t>(k)];
         Ramp& fade = fades[static_cast<size_t>(k)];
@@ -293,11 +288,11 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
             }
         first = false;
     }
-    if (fadingOut)
+    if (characters.isFading())
     {
-        const Ramp& outgoing = fades[static_cast<size_t>(1 - active)];
+        const Ramp& outgoing = fades[static_cast<size_t>(characters.previous())];
         if (!outgoing.isMoving() && outgoing.getValue() <= 0.0f)
-            fadingOut = false;
+            characters.finish();
     }
 
     filterReturn(outL, outR, n);
@@ -309,9 +304,9 @@ void Reverb::processPiece(const float* send, float* outL, float* outR, int n) no
         silentFor = 0;
     if (silentFor >= preDelayLine.getLength())
     {
-        bool over = cores[static_cast<size_t>(active)].getTailEnergy() < tailOver;
-        if (fadingOut)
-            over = over && cores[static_cast<size_t>(1 - active)].getTailEnergy() < tailOver;
+        bool over = activeCore().getTailEnergy() < tailOver;
+        if (characters.isFading())
+            over = over && cores[static_cast<size_t>(characters.previous())].getTailEnergy() < tailOver;
         if (over)
             stop();
     }

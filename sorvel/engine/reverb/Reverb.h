@@ -4,6 +4,7 @@
 #include "sorvel/engine/reverb/FdnCore.h"
 #include "sorvel/engine/primitives/FilterDesign.h"
 #include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/primitives/SlotSwitch.h"
 
 #include <array>
 #include <vector>
@@ -43,10 +44,12 @@ public:
     // the mix. While this is false, process only writes zeros and may be skipped.
     bool isActive() const noexcept { return running || sendRamp.getTarget() > 0.0f || sendRamp.isMoving(); }
 
-    int getActiveCharacter() const noexcept { return cores[static_cast<size_t>(active)].getCharacter(); }
-    int getPendingCharacter() const noexcept { return pending; }
-    bool isCrossfading() const noexcept { return fadingOut; }
-    int getActiveCoreIndex() const noexcept { return active; }
+    // The core that takes the send (the incoming one while a crossfade runs), and the character
+    // waiting for the outgoing core to be free (-1: none).
+    int getActiveCharacter() const noexcept { return activeCore().getCharacter(); }
+    int getPendingCharacter() const noexcept { return characters.getWaiting(); }
+    bool isCrossfading() const noexcept { return characters.isFading(); }
+    int getActiveCoreIndex() const noexcept { return characters.current(); }
     const FdnCore& getCore(int k) const noexcept { return cores[static_cast<size_t>(k)]; }
     float getSendLevel() const noexcept { return sendRamp.getValue(); }
     float getPreDelaySamples() const noexcept { return preDelayTarget + preDelayOffset; }
@@ -55,8 +58,10 @@ private:
     void processPiece(const float* send, float* outL, float* outR, int n) noexcept;
     void start() noexcept;
     void stop() noexcept;
-    void startCrossfade(int character, float decaySeconds) noexcept;
+    void startCrossfade() noexcept;
     void takeUpPending() noexcept;
+    FdnCore& activeCore() noexcept { return cores[static_cast<size_t>(characters.current())]; }
+    const FdnCore& activeCore() const noexcept { return cores[static_cast<size_t>(characters.current())]; }
     bool decayMoved(float decaySeconds) const noexcept;
     void filterReturn(float* outL, float* outR, int n) noexcept;
 
@@ -65,9 +70,9 @@ private:
 
     std::array<FdnCore, 2> cores;
     std::array<Ramp, 2> fades; // each core's input and output ramp (they always move together)
-    int active = 0;
-    int pending = -1;
-    bool fadingOut = false; // the other core is still fading out
+    // Which core is current; it fades while the other core is still fading out. A new character
+    // waits for the outgoing core to be free.
+    SlotSwitch characters{WhileFading::cancelsEarlier};
     float latestDecay = 1.6f;
 
     Ramp sendRamp;
