@@ -1,4 +1,5 @@
 #include "HitDetector.h"
+
 #include "common/dsp/OnePole.h"
 
 #include <algorithm>

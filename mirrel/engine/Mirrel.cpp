@@ -1,4 +1,5 @@
 #include "Mirrel.h"
+
 #include "common/dsp/ClampSetting.h"
 
 #include <algorithm>

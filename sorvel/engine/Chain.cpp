@@ -1,11 +1,10 @@
 #include "sorvel/engine/Chain.h"
-#include "common/dsp/OnePole.h"
 
 #include "sorvel/engine/Latency.h"
-
 #include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
 #include "common/dsp/NonFinite.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>

@@ -39,9 +39,6 @@ public:
 
     // The look-ahead the host must compensate: de-esser, compressor and oversampler.
     int getLatencySamples() const noexcept { return latency; }
-    int getSectionDelaySamples() const noexcept { return sectionDelay; }
-    int getMaxPieceSamples() const noexcept { return maxPiece; }
-    int getNumChannels() const noexcept { return channels; }
 
     // Once per block: the snapshot becomes module settings and ramp targets.
     void applyParams(const Params& p) noexcept;
@@ -53,31 +50,20 @@ public:
     void processBlock(float* left, float* right, int numSamples, int inputChannels, bool inputMarkedClear,
                       bool playing) noexcept;
 
-    // One piece, n <= getMaxPieceSamples(). in[1] equals in[0] for a mono chain; in and out may
-    // be the same memory.
-    void processPiece(const float* const* in, float* const* out, int n) noexcept;
-
-    const Params& getParams() const noexcept { return params; }
-    bool isIdle() const noexcept { return idle; }
     int getListenFrom() const noexcept { return listen.previousValue(); }
     int getListenTo() const noexcept { return listen.currentValue(); }
     int getListenPending() const noexcept { return listen.getWaiting(); }
     bool isListenCrossfading() const noexcept { return listenFade.isMoving(); }
     float getInputGain() const noexcept { return inputGain.getValue(); }
     float getOutputGain() const noexcept { return outputGain.getValue(); }
-    float getMatchGain() const noexcept { return matchGain.getValue(); }
-    float getBypassAmount() const noexcept { return bypassRamp.getValue(); }
-    float getSectionOn() const noexcept { return sectionOn.getValue(); }
     float getDuckDepthDb() const noexcept { return duckDepth; }
     double getTempo() const noexcept { return tempo; }
 
-    // The modules, for tests and the editor feed.
-    const eng::vocal::DeEsser& getDeEsser() const noexcept { return deesser; }
-    const eng::vocal::Compressor& getCompressor() const noexcept { return compressor; }
-    const eng::vocal::Shimmer& getShimmer() const noexcept { return shimmer; }
-    const eng::vocal::Reverb& getReverb() const noexcept { return reverb; }
-
 private:
+    // One piece (within a metering interval), n <= the prepared piece size. in[1] equals in[0] for
+    // a mono chain; in and out may be the same memory.
+    void processPiece(const float* const* in, float* const* out, int n) noexcept;
+
     enum Source
     {
         normal,

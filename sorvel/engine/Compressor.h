@@ -7,7 +7,6 @@
 #include <array>
 #include <cstddef>
 #include <type_traits>
-#include <vector>
 
 namespace eng::vocal
 {

@@ -1,15 +1,14 @@
 #include "sorvel/engine/DeEsser.h"
-#include "common/dsp/OnePole.h"
 
+#include "sorvel/engine/Latency.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
 #include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
 #include "common/dsp/Lanes.h"
-#include "sorvel/engine/primitives/FilterDesign.h"
-#include "sorvel/engine/Latency.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <type_traits>
 
 namespace eng::vocal

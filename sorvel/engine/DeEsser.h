@@ -6,7 +6,6 @@
 #include "sorvel/engine/Tune.h"
 
 #include <array>
-#include <vector>
 
 namespace eng::vocal
 {

@@ -1,7 +1,6 @@
 #include "sorvel/engine/HighPass.h"
 
 #include "sorvel/engine/primitives/SlotCrossfade.h"
-
 #include "common/dsp/ClampSetting.h"
 
 #include <algorithm>

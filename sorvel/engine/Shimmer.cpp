@@ -1,11 +1,10 @@
 #include "sorvel/engine/Shimmer.h"
 
+#include "sorvel/engine/primitives/Tanh7.h"
 #include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
-#include "common/dsp/OnePole.h"
-#include "sorvel/engine/primitives/Tanh7.h"
-
 #include "common/dsp/Lanes.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>

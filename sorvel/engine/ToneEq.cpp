@@ -1,8 +1,8 @@
 #include "sorvel/engine/ToneEq.h"
-#include "common/dsp/ClampSetting.h"
-#include "common/dsp/OnePole.h"
 
 #include "sorvel/engine/primitives/SlotCrossfade.h"
+#include "common/dsp/ClampSetting.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>

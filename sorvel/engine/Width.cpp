@@ -1,8 +1,8 @@
 #include "sorvel/engine/Width.h"
-#include "common/dsp/ClampSetting.h"
-#include "common/dsp/OnePole.h"
 
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/Lanes.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,8 @@
 #include "sorvel/engine/reverb/FdnCore.h"
 
 #include "common/dsp/ClampSetting.h"
-#include "common/dsp/XorShift32.h"
-
 #include "common/dsp/Lanes.h"
+#include "common/dsp/XorShift32.h"
 
 #include <algorithm>
 #include <cmath>
