@@ -10,6 +10,11 @@
 namespace eng::vocal
 {
 
+namespace fdn
+{
+template <int W, bool WithReflections> class BlockKernel;
+}
+
 // One reverb: a 16-line feedback delay network behind a four-all-pass input diffuser, with
 // modulated prime-length lines, per-line damping that sets the decay exactly at 1 kHz, a
 // Hadamard feedback matrix and the character's early reflections. Audio thread only (configure
@@ -83,11 +88,11 @@ public:
 private:
     static size_t index(int line) noexcept { return static_cast<size_t>(line); }
     void computeDamping() noexcept;
+    template <int W, bool WithReflections> friend class fdn::BlockKernel;
+
     template <bool WithReflections>
     void run(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
              const float* preDelaySamples, float* outL, float* outR, int n, int olderAtStart) noexcept;
-    template <bool WithReflections, int W>
-    int runBlocks(const float* input, const float* reflectionLevel, float* outL, float* outR, int n) noexcept;
     template <bool WithReflections>
     int runWideBlocks(const float* input, const float* reflectionLevel, float* outL, float* outR,
                       int n) noexcept;
@@ -132,14 +137,10 @@ private:
     alignas(64) Lanes dampB1{};
     alignas(64) Lanes dampA1{};
     alignas(64) Lanes dampState{};
-    alignas(64) Lanes feedSign{};
     // Per line the whole part of its modulation at the last sample (a float), and the base length
     // plus that: where the line reads while its modulation stays within that whole sample.
     alignas(64) Lanes modulationFloor{};
     alignas(64) IntLanes readLag{};
-    // The Hadamard outputs of one sample come out transposed (see run): line 4a + c sits at 4c + a.
-    alignas(64) IntLanes transposedOffset{};
-    alignas(64) Lanes transposedFeedSign{};
 
     // Input diffuser: four lines of one power-of-two length (plus guard), one write position.
     std::vector<float> allPass;
