@@ -28,6 +28,11 @@ namespace sv2
 // the level-matched bypass, delay compensation, silence detection and the metering that feeds
 // the editor. Plain C++; the processor reads the parameters and calls it. prepare on the host's
 // preparing thread; everything else on the audio thread.
+//
+// Spans of samples have one word each throughout the engine: the host's block (processBlock),
+// the chain's piece (the part of a block within one 10 ms metering interval, at most the
+// prepared size, that every module is handed at once) and a module's chunk (its own inner span,
+// such as the samples up to its next control update).
 class Chain
 {
 public:

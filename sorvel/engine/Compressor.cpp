@@ -12,7 +12,7 @@
 #include <limits>
 
 // One oversampled sample of the compressor, in order (the steps are in CompressorSteps.h, the
-// loops that run them over stretches in CompressorKernel.cpp):
+// loops that run them over chunks in CompressorKernel.cpp):
 //  1. the peak level P of the channels (dB, floored at -180 dB);
 //  2. stage 1: the peak envelope, the running level, the reduction for the overshoot over
 //     max(threshold, level) through the 3 dB knee, held for the look-ahead, then smoothed (an
@@ -153,7 +153,7 @@ void Compressor::controlGlide() noexcept
     }
 }
 
-void Compressor::controlStatistics(const Stretch& s) noexcept
+void Compressor::controlStatistics(const Chunk& s) noexcept
 {
     // Two bins at a time (the compiler leaves this loop scalar by itself).
     const double decay = statisticsDecay;
@@ -181,9 +181,9 @@ void Compressor::controlStatistics(const Stretch& s) noexcept
         makeupGain = 1.0f;
 }
 
-void Compressor::estimateMakeup(const Stretch& s) noexcept
+void Compressor::estimateMakeup(const Chunk& s) noexcept
 {
-    // What the static stage-2 curve of the stretch's control period would make of the recent
+    // What the static stage-2 curve of the chunk's control period would make of the recent
     // levels: the curve's power gain per bin (worked out again only when the curve moved; locals
     // and an int counter so that the loop vectorises), then the sum in double.
     const std::array<float, 5> curve{s.threshold2Db, s.knee2Db, s.halfOverKnee2, s.slope2, s.k};

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-// The compressor's kernel: the steps of CompressorSteps.h over stretches of up to a control
+// The compressor's kernel: the steps of CompressorSteps.h over chunks of up to a control
 // interval, in vectorised loops where a step has no recursion and in one loop per pass for the
 // serial chains.
 namespace eng::vocal
@@ -14,22 +14,22 @@ namespace eng::vocal
 
 using namespace comp;
 
-// Stretches move through three passes: in its first pass a stretch's input is measured and its
+// Chunks move through three passes: in its first pass a chunk's input is measured and its
 // stage 1 runs; in the second, stage 2's smoothers; in the third, stage 2's dual release, the
 // statistics and the output. Each pass runs those three recursions for three consecutive
-// stretches in one loop, so that their serial chains overlap; every stretch still sees exactly
+// chunks in one loop, so that their serial chains overlap; every chunk still sees exactly
 // the values and the order of operations it would see alone. The pipeline drains at the end of
 // every call.
 void Compressor::process(float* const* channels, float* const* listen, int n) noexcept
 {
-    Stretch* first = nullptr;  // in its first pass
-    Stretch* second = nullptr; // in its second pass
-    Stretch* third = nullptr;  // in its third pass
+    Chunk* first = nullptr;  // in its first pass
+    Chunk* second = nullptr; // in its second pass
+    Chunk* third = nullptr;  // in its third pass
     int done = 0;
     bool taking = true;
     for (;;)
     {
-        Stretch* fresh = nullptr;
+        Chunk* fresh = nullptr;
         if (taking && done < n && !isIdle())
         {
             bool afterControl = false;
@@ -39,16 +39,16 @@ void Compressor::process(float* const* channels, float* const* listen, int n) no
                 controlCountdown = controlInterval;
                 afterControl = true;
             }
-            Stretch& s = stretches[nextStretch];
-            nextStretch = (nextStretch + 1) % stretchCount;
+            Chunk& s = chunks[nextChunk];
+            nextChunk = (nextChunk + 1) % chunksInFlight;
             // The glide may have taken the amount down to 0: the rest of the call only passes the
             // delayed audio, but the control update's statistics part is still due, so an empty
-            // stretch carries it.
+            // chunk carries it.
             const int count = isIdle() ? 0 : std::min(n - done, controlCountdown);
             if (count == controlInterval)
-                beginStretch(s, channels, done, Whole{}, afterControl);
+                beginChunk(s, channels, done, Whole{}, afterControl);
             else
-                beginStretch(s, channels, done, count, afterControl);
+                beginChunk(s, channels, done, count, afterControl);
             controlCountdown -= count;
             done += count;
             taking = count > 0;
@@ -61,8 +61,8 @@ void Compressor::process(float* const* channels, float* const* listen, int n) no
         first = fresh;
         if (first == nullptr && second == nullptr && third == nullptr)
             break;
-        // Whole stretches (nearly all) go through loops whose length is known when compiling.
-        const auto whole = [](const Stretch* s) { return s == nullptr || s->count == controlInterval; };
+        // Whole chunks (nearly all) go through loops whose length is known when compiling.
+        const auto whole = [](const Chunk* s) { return s == nullptr || s->count == controlInterval; };
         if (whole(first) && whole(second) && whole(third))
             runPass<Whole>(first, second, third, channels, listen);
         else
@@ -72,11 +72,11 @@ void Compressor::process(float* const* channels, float* const* listen, int n) no
         passThrough(channels, listen, done, n - done);
 }
 
-// A stretch's first steps: the control values it runs with, its peak level, its look-ahead and
+// A chunk's first steps: the control values it runs with, its peak level, its look-ahead and
 // the power of the delayed audio.
 template <typename Length>
-void Compressor::beginStretch(Stretch& s, const float* const* channels, int offset, Length length,
-                              bool afterControl) noexcept
+void Compressor::beginChunk(Chunk& s, const float* const* channels, int offset, Length length,
+                            bool afterControl) noexcept
 {
     const int n = length;
     s.offset = offset;
@@ -122,7 +122,7 @@ void Compressor::beginStretch(Stretch& s, const float* const* channels, int offs
 }
 
 template <typename Length>
-void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float* const* channels,
+void Compressor::runPass(Chunk* first, Chunk* second, Chunk* third, float* const* channels,
                          float* const* listen) noexcept
 {
     runRecursions(first, second, third);
@@ -130,7 +130,7 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
     // Stage 1's gain and the power after it.
     if (first != nullptr)
     {
-        Stretch& s = *first;
+        Chunk& s = *first;
         const size_t count = lengthOf<Length>(s);
         for (size_t i = 0; i < count; ++i)
             s.gain1[i] = sv::fastDbToAmplitude(-s.reduction1[i]);
@@ -141,7 +141,7 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
     // Stage 2's level and static curve.
     if (second != nullptr)
     {
-        Stretch& s = *second;
+        Chunk& s = *second;
         const size_t count = lengthOf<Length>(s);
         float* levelDb = s.levelDb.data();
         for (size_t i = 0; i < count; ++i)
@@ -156,15 +156,15 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
     }
 
     // Stage 2's gain, the statistics and the output; then the statistics part of the control
-    // update that came before the second stretch, which must follow the third's statistics.
+    // update that came before the second chunk, which must follow the third's statistics.
     Work gain2;
     if (third != nullptr)
     {
-        Stretch& s = *third;
+        Chunk& s = *third;
         const size_t count = lengthOf<Length>(s);
         for (size_t i = 0; i < count; ++i)
             gain2[i] = sv::fastDbToAmplitude(-s.reduction2[i]);
-        // Only samples above the statistics floor count; a stretch without any (a pause: a third
+        // Only samples above the statistics floor count; a chunk without any (a pause: a third
         // of the time in speech) adds nothing.
         int counting = 0;
         for (size_t i = 0; i < count; ++i)
@@ -179,18 +179,18 @@ void Compressor::runPass(Stretch* first, Stretch* second, Stretch* third, float*
         second->makeupGain = makeupGain;
     }
     if (third != nullptr)
-        finishStretch<Length>(*third, gain2.data(), channels, listen);
+        finishChunk<Length>(*third, gain2.data(), channels, listen);
 }
 
-// The recursive parts: stage 1 of the first stretch, stage 2's smoothers of the second and its
+// The recursive parts: stage 1 of the first chunk, stage 2's smoothers of the second and its
 // dual release of the third. They are written as c y + (1 - c) x, with both candidates of an
 // attack/release choice computed before the choice; their loop-carried chains are what bounds
-// the speed here, so when all three stretches are the same length they share one loop.
-void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) noexcept
+// the speed here, so when all three chunks are the same length they share one loop.
+void Compressor::runRecursions(Chunk* first, Chunk* second, Chunk* third) noexcept
 {
     // Stage 1: envelope, running level, overshoot over the level, hold and smoothing.
-    // (Absent stretches are stood in for by any stretch: their loops do not run.)
-    const Stretch& a = first != nullptr ? *first : stretches[0];
+    // (Absent chunks are stood in for by any chunk: their loops do not run.)
+    const Chunk& a = first != nullptr ? *first : chunks[0];
     float* reduction1 = first != nullptr ? first->reduction1.data() : nullptr;
     const float* peakDb = a.peakDb.data();
     const float peakKeep = peakRelease, peakTake = 1.0f - peakRelease;
@@ -232,7 +232,7 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
     const auto smooth = [&](size_t i) { smoothedPower[i] = smoothPower(s1, s2, stage1Power[i], keep, take); };
 
     // Stage 2: dual release of the static curve's reduction.
-    const Stretch& c = third != nullptr ? *third : stretches[0];
+    const Chunk& c = third != nullptr ? *third : chunks[0];
     const float* staticDb = c.staticDb.data();
     float* reduction2 = third != nullptr ? third->reduction2.data() : nullptr;
     const float fastAttackTake = 1.0f - fastAttack, fastReleaseTake = 1.0f - c.fastRelease;
@@ -265,7 +265,7 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
         reduce(known);
     }
 
-    // Stage 1 rests through a stretch where the envelope stays clear below the knee: it is never
+    // Stage 1 rests through a chunk where the envelope stays clear below the knee: it is never
     // above max(its start, the peaks), a convex mix of the two at each step (0.1 dB spare for
     // rounding), so the overshoot stays below -1.5 dB and every reduction is exactly 0; with
     // nothing held, the smoothing only releases (its input term is 0 times the take, an exact 0).
@@ -289,7 +289,7 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
         peak1 = std::max(peak1, r1);
     };
 
-    // The dual release rests too where the static curve asks for nothing over the whole stretch
+    // The dual release rests too where the static curve asks for nothing over the whole chunk
     // (the level below the knee): with z exactly 0 and both followers at or above 0, each only
     // releases, and its input term is an exact 0.
     int curveQuiet = 0;
@@ -377,11 +377,11 @@ void Compressor::runRecursions(Stretch* first, Stretch* second, Stretch* third) 
     peaks.stage2Db = peak2;
 }
 
-// The make-up's statistics over one stretch: the input power, what the real and the static
+// The make-up's statistics over one chunk: the input power, what the real and the static
 // stage 2 made of it, and the level histogram of the power after stage 1. The terms in loops that
 // vectorise; then the sums in double, in order, with the histogram bin being filled kept in a
 // register while the level stays in it.
-template <typename Length> void Compressor::addStatistics(const Stretch& s, const float* gain2) noexcept
+template <typename Length> void Compressor::addStatistics(const Chunk& s, const float* gain2) noexcept
 {
     const size_t count = lengthOf<Length>(s);
     const float k = s.k;
@@ -425,8 +425,8 @@ template <typename Length> void Compressor::addStatistics(const Stretch& s, cons
 
 // Output: total gain, the "Hard" saturator, mix; listen is what all that changed.
 template <typename Length>
-void Compressor::finishStretch(Stretch& s, const float* gain2, float* const* channels,
-                               float* const* listen) noexcept
+void Compressor::finishChunk(Chunk& s, const float* gain2, float* const* channels,
+                             float* const* listen) noexcept
 {
     const size_t count = lengthOf<Length>(s);
     Work gain, mixValues;

@@ -2,7 +2,7 @@
 
 // The compressor's algorithm, one oversampled sample at a time, as named steps: Compressor.cpp
 // says in which order they run and does the control-rate work; the kernel
-// (CompressorKernel.cpp) runs the steps over stretches of samples, interleaving three stretches
+// (CompressorKernel.cpp) runs the steps over chunks of samples, interleaving three chunks
 // so that their serial chains overlap. Each step is written the one way the kernel uses it: a
 // follower as c y + (1 - c) x with both candidates of an attack/release choice worked out before
 // the choice, curves with min and max instead of branches, so that loops over them vectorise.

@@ -81,8 +81,8 @@ void HighPass::process(float* const* channels, int n) noexcept
             return;
         }
         const int len = std::min(n - done, fade.getRemaining());
-        detail::crossfadeRun(slot(choices.previous()), slot(choices.current()), fade, channels, numChannels,
-                             done, len);
+        detail::crossfadeChunk(slot(choices.previous()), slot(choices.current()), fade, channels, numChannels,
+                               done, len);
         done += len;
         if (fade.getRemaining() == 0)
             finishFade();

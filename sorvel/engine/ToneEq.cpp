@@ -124,15 +124,15 @@ void EqBand::process(float* const* channels, int n) noexcept
         if (characters.isFading())
         {
             len = std::min(len, fade.getRemaining());
-            detail::crossfadeRun(slots[static_cast<size_t>(characters.previous())].channels,
-                                 slots[static_cast<size_t>(characters.current())].channels, fade, channels,
-                                 numChannels, done, len);
+            detail::crossfadeChunk(slots[static_cast<size_t>(characters.previous())].channels,
+                                   slots[static_cast<size_t>(characters.current())].channels, fade, channels,
+                                   numChannels, done, len);
         }
         else
         {
             auto& slot = slots[static_cast<size_t>(characters.current())];
             // Steady (the gain has arrived and the slot is designed for it): the control updates
-            // inside the rest of the piece would change nothing, so it runs in one stretch.
+            // inside the rest of the piece would change nothing, so it runs in one chunk.
             if (currentGainDb == targetGainDb && slot.designedGainDb == currentGainDb)
                 len = n - done;
             if (numChannels == 2)

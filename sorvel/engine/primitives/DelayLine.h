@@ -13,7 +13,7 @@ namespace sv
 // A power-of-two ring of floats with its write position, read back at fractional delays with
 // linear interpolation (the reverb's pre-delay) or four-point cubic (Catmull-Rom) interpolation
 // (the delay's lines, the width's doubles). Three guard samples mirror the start of the ring
-// behind its end, so the four points of any read are contiguous and reads over a run are plain
+// behind its end, so the four points of any read are contiguous and reads over a chunk are plain
 // loops. Sized in prepare (allocates); audio thread only after that.
 class DelayLine
 {
@@ -93,13 +93,13 @@ public:
     }
 
     // out[t] += gain x readLinear(delaySamples, olderAtStart - t) for t = 0..n - 1: one fixed
-    // delay over a run of samples, with the same arithmetic as readLinear.
+    // delay over a chunk of samples, with the same arithmetic as readLinear.
     void addRun(float delaySamples, int olderAtStart, float gain, float* out, int n) const noexcept
     {
         const float d = clampDelay(delaySamples);
         const int whole = static_cast<int>(d);
         const float frac = d - static_cast<float>(whole);
-        // The older of the two points of the run's first read; the newer one follows it (in the
+        // The older of the two points of the chunk's first read; the newer one follows it (in the
         // guard when the older is the ring's last slot).
         std::uint32_t older = (newest(olderAtStart + whole) - 1u) & mask;
         const float* const x = buffer.data();
@@ -151,7 +151,7 @@ public:
     }
 
     // out[i] = the cubic read delay[i] behind now + i, for i < n: the same values as read(), but
-    // stretches with one whole delay read contiguous memory, so a slow glide vectorises.
+    // chunks with one whole delay read contiguous memory, so a slow glide vectorises.
     void readPath(std::uint32_t now, const double* delay, float* out, int n) const noexcept
     {
         int i = 0;
@@ -160,7 +160,7 @@ public:
             const auto whole = static_cast<std::uint32_t>(delay[i]);
             const std::uint32_t start = (now + static_cast<std::uint32_t>(i) - whole - 2u) & mask;
             const int limit = i + static_cast<int>(std::min(static_cast<std::uint32_t>(n - i), size - start));
-            const int end = stretchEnd(delay, i, limit, whole);
+            const int end = chunkEnd(delay, i, limit, whole);
             const float* x = buffer.data() + start;
             const double* d = delay + i;
             float* o = out + i;
@@ -196,7 +196,7 @@ private:
 
     // The first index from i + 1 up to limit whose delay has another whole part than `whole`
     // (or limit), four at a time while they agree.
-    static int stretchEnd(const double* delay, int i, int limit, std::uint32_t whole) noexcept
+    static int chunkEnd(const double* delay, int i, int limit, std::uint32_t whole) noexcept
     {
         using Two = sv::Double2;
         const double low = static_cast<double>(whole);

@@ -11,22 +11,23 @@
 namespace eng::vocal::detail
 {
 
-// One stretch of a crossfade between two complete filter sets (one cascade per channel each):
+// One chunk of a crossfade between two complete filter sets (one cascade per channel each):
 // per sample the ramp advances first, then the sample runs through both sets and becomes
 // old + r (new - old). `n` must not pass the ramp's end, so the caller hands over exactly there.
-// Works in short runs so that each set goes over a run at a time, both channels at once; the
+// Works in short chunks so that each set goes over a chunk at a time, both channels at once; the
 // result is the same as sample by sample. Audio thread.
 template <int MaxSections>
-void crossfadeRun(std::array<md::Cascade<MaxSections>, 2>& from, std::array<md::Cascade<MaxSections>, 2>& to,
-                  Ramp& ramp, float* const* channels, int numChannels, int offset, int n) noexcept
+void crossfadeChunk(std::array<md::Cascade<MaxSections>, 2>& from,
+                    std::array<md::Cascade<MaxSections>, 2>& to, Ramp& ramp, float* const* channels,
+                    int numChannels, int offset, int n) noexcept
 {
-    constexpr int runLength = 64;
-    float gain[runLength];
-    float oldOut[2][runLength];
-    float newOut[2][runLength];
-    for (int start = 0; start < n; start += runLength)
+    constexpr int chunkLength = 64;
+    float gain[chunkLength];
+    float oldOut[2][chunkLength];
+    float newOut[2][chunkLength];
+    for (int start = 0; start < n; start += chunkLength)
     {
-        const int len = std::min(runLength, n - start);
+        const int len = std::min(chunkLength, n - start);
         for (int i = 0; i < len; ++i)
             gain[i] = ramp.next();
         for (int ch = 0; ch < numChannels; ++ch)

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-// One sample of the network, as the kernel (FdnKernel.h) does it for blocks of samples:
+// One sample of the network, as the kernel (FdnKernel.h) does it for groups of samples:
 //  1. each line's modulation phasor turns one step (modulation = depth x sine, in samples);
 //  2. each line is read at its base length plus the modulation, Catmull-Rom interpolated;
 //  3. each reading passes the line's damping section (the decay set exactly at 1 kHz);
@@ -19,11 +19,11 @@
 //     level) are added to the late output;
 //  8. the tail energy follows the output power.
 //
-// The loop of blocks of eight samples, compiled for AVX2 and chosen at run time, exists on x86.
+// The loop of groups of eight samples, compiled for AVX2 and chosen at run time, exists on x86.
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define FDN_WIDE_BLOCKS 1
+#define FDN_WIDE_GROUPS 1
 #else
-#define FDN_WIDE_BLOCKS 0
+#define FDN_WIDE_GROUPS 0
 #endif
 
 namespace eng::vocal
@@ -116,8 +116,8 @@ void FdnCore::clear() noexcept
         lfoCos[j] = static_cast<float>(std::cos(double(startPhase[j])));
         lfoSin[j] = static_cast<float>(std::sin(double(startPhase[j])));
     }
-    runPosition = 0;
-    // No floor known yet: the first block works it out.
+    chunkPosition = 0;
+    // No floor known yet: the first group works it out.
     modulationFloor.fill(-1.0e30f);
 }
 
@@ -160,7 +160,7 @@ void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
             makePrime(std::lround(fs * double(row[static_cast<size_t>(2 + k)]) / 1000.0)), allPassLength - 1);
     allPassGain = row[6];
 
-    chooseBlockWidth();
+    chooseGroupWidth();
 
     reflectionCount = std::clamp(static_cast<int>(row[11]), 0, maxReflections);
     const double firstMs = row[12];
@@ -198,15 +198,15 @@ void FdnCore::configure(int newCharacter, float decaySeconds) noexcept
     clear();
 }
 
-void FdnCore::allowWideBlocks(bool allowed) noexcept
+void FdnCore::allowWideGroups(bool allowed) noexcept
 {
     wideAllowed = allowed;
-    chooseBlockWidth();
+    chooseGroupWidth();
 }
 
-void FdnCore::chooseBlockWidth() noexcept
+void FdnCore::chooseGroupWidth() noexcept
 {
-    // A block may only read what was written before it.
+    // A group may only read what was written before it.
     const auto fits = [this](int width) noexcept
     {
         bool ok = *std::min_element(allPassDelay.begin(), allPassDelay.end()) >= width;
@@ -214,10 +214,10 @@ void FdnCore::chooseBlockWidth() noexcept
             ok = ok && double(baseLength[j]) - double(depth[j]) >= width + 3.0;
         return ok;
     };
-    blockWidth = fits(4) ? 4 : 0;
-#if FDN_WIDE_BLOCKS
+    groupWidth = fits(4) ? 4 : 0;
+#if FDN_WIDE_GROUPS
     if (wideAllowed && fits(8) && __builtin_cpu_supports("avx2"))
-        blockWidth = 8;
+        groupWidth = 8;
 #endif
 }
 
@@ -255,7 +255,7 @@ void FdnCore::computeDamping() noexcept
     }
 }
 
-void FdnCore::finishRun() noexcept
+void FdnCore::finishChunk() noexcept
 {
     // One Newton step towards unit length keeps the rotating phasors from drifting in amplitude
     // over hours of rounding; a tail too small to matter goes to zero before it turns denormal.
@@ -285,7 +285,7 @@ void FdnCore::process(const float* input, const float* reflectionLevel, const sv
     int done = 0;
     while (done < n)
     {
-        const int chunk = std::min(n - done, runLength - runPosition);
+        const int chunk = std::min(n - done, chunkLength - chunkPosition);
         const int olderAtStart = n - 1 - done;
         if (reflectionCount > 0)
             run<true>(input + done, reflectionLevel + done, preDelay, preDelaySamples + done, outL + done,
@@ -294,18 +294,18 @@ void FdnCore::process(const float* input, const float* reflectionLevel, const sv
             run<false>(input + done, reflectionLevel + done, preDelay, preDelaySamples + done, outL + done,
                        outR + done, chunk, olderAtStart);
         done += chunk;
-        runPosition += chunk;
-        if (runPosition == runLength)
+        chunkPosition += chunk;
+        if (chunkPosition == chunkLength)
         {
-            finishRun();
-            runPosition = 0;
+            finishChunk();
+            chunkPosition = 0;
         }
     }
 }
 
-// One run of a core, done in the kernel (FdnKernel.h): the reflections first (they only read the
+// One chunk of a core, done in the kernel (FdnKernel.h): the reflections first (they only read the
 // pre-delay line, so the whole run at a time; with a steady pre-delay each one is a fixed-delay
-// read), then blocks of eight samples where the processor has AVX2, of four otherwise, and the
+// read), then groups of eight samples where the processor has AVX2, of four otherwise, and the
 // samples left over one at a time, all through the same kernel.
 template <bool WithReflections>
 void FdnCore::run(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
@@ -333,24 +333,24 @@ void FdnCore::run(const float* input, const float* reflectionLevel, const sv::De
     }
 
     int t = 0;
-#if FDN_WIDE_BLOCKS
-    if (blockWidth == 8)
-        t = runWideBlocks<WithReflections>(input, reflectionLevel, outL, outR, n);
+#if FDN_WIDE_GROUPS
+    if (groupWidth == 8)
+        t = runWideGroups<WithReflections>(input, reflectionLevel, outL, outR, n);
 #endif
-    if (blockWidth >= 4)
-        t = fdn::BlockKernel<4, WithReflections>(*this).run(input, reflectionLevel, outL, outR, t, n);
+    if (groupWidth >= 4)
+        t = fdn::GroupKernel<4, WithReflections>(*this).run(input, reflectionLevel, outL, outR, t, n);
     if (t < n)
-        fdn::BlockKernel<1, WithReflections>(*this).run(input, reflectionLevel, outL, outR, t, n);
+        fdn::GroupKernel<1, WithReflections>(*this).run(input, reflectionLevel, outL, outR, t, n);
 }
 
-#if FDN_WIDE_BLOCKS
-// The blocks of eight, compiled for AVX2 (without FMA, so every operation rounds as in the SSE
-// blocks); chosen at run time when the processor has it.
+#if FDN_WIDE_GROUPS
+// The groups of eight, compiled for AVX2 (without FMA, so every operation rounds as in the SSE
+// groups); chosen at run time when the processor has it.
 template <bool WithReflections>
-__attribute__((target("avx2"))) int FdnCore::runWideBlocks(const float* input, const float* reflectionLevel,
+__attribute__((target("avx2"))) int FdnCore::runWideGroups(const float* input, const float* reflectionLevel,
                                                            float* outL, float* outR, int n) noexcept
 {
-    return fdn::BlockKernel<8, WithReflections>(*this).run(input, reflectionLevel, outL, outR, 0, n);
+    return fdn::GroupKernel<8, WithReflections>(*this).run(input, reflectionLevel, outL, outR, 0, n);
 }
 #endif
 

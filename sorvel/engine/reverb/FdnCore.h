@@ -12,7 +12,7 @@ namespace eng::vocal
 
 namespace fdn
 {
-template <int W, bool WithReflections> class BlockKernel;
+template <int W, bool WithReflections> class GroupKernel;
 }
 
 // One reverb: a 16-line feedback delay network behind a four-all-pass input diffuser, with
@@ -25,9 +25,9 @@ public:
     static constexpr int numLines = 16;
     static constexpr int numAllPasses = 4;
     static constexpr int maxReflections = 16;
-    // Work is done in runs of at most this many samples, counted from clear (the modulation
-    // phasors are renormalised at each run's end, independently of how pieces are cut).
-    static constexpr int runLength = 256;
+    // Work is done in chunks of at most this many samples, counted from clear (the modulation
+    // phasors are renormalised at each chunk's end, independently of how pieces are cut).
+    static constexpr int chunkLength = 256;
 
     struct Reflection
     {
@@ -80,30 +80,30 @@ public:
     // Running mean of the output power (left^2 + right^2), about 2000 samples long.
     float getTailEnergy() const noexcept { return static_cast<float>(tail); }
 
-    // Blocks of eight samples where the processor has AVX2 (the default), or never: the output is
+    // Groups of eight samples where the processor has AVX2 (the default), or never: the output is
     // the same to the bit either way. For tests and measurements; not for the audio thread.
-    void allowWideBlocks(bool allowed) noexcept;
-    int getBlockWidth() const noexcept { return blockWidth; }
+    void allowWideGroups(bool allowed) noexcept;
+    int getGroupWidth() const noexcept { return groupWidth; }
 
 private:
     static size_t index(int line) noexcept { return static_cast<size_t>(line); }
     void computeDamping() noexcept;
-    template <int W, bool WithReflections> friend class fdn::BlockKernel;
+    template <int W, bool WithReflections> friend class fdn::GroupKernel;
 
     template <bool WithReflections>
     void run(const float* input, const float* reflectionLevel, const sv::DelayLine& preDelay,
              const float* preDelaySamples, float* outL, float* outR, int n, int olderAtStart) noexcept;
     template <bool WithReflections>
-    int runWideBlocks(const float* input, const float* reflectionLevel, float* outL, float* outR,
+    int runWideGroups(const float* input, const float* reflectionLevel, float* outL, float* outR,
                       int n) noexcept;
-    void chooseBlockWidth() noexcept;
-    void finishRun() noexcept;
+    void chooseGroupWidth() noexcept;
+    void finishChunk() noexcept;
 
     using Lanes = std::array<float, numLines>;
     using IntLanes = std::array<std::int32_t, numLines>;
 
     // Samples behind each line's and each all-pass's end that repeat its first ones, so that a
-    // run of neighbours never wraps: a line's reads over a block of eight span eleven samples, an
+    // run of neighbours never wraps: a line's reads over a group of eight span eleven samples, an
     // all-pass's eight.
     static constexpr int lineGuard = 10;
     static constexpr int allPassGuard = 7;
@@ -120,9 +120,9 @@ private:
     int lineStride = 0;
     int lineMask = 0;
     int writePos = 0;
-    // Samples per block: 8 where the processor has AVX2, else 4, when every read lies at least
-    // that far back (always, from 8 kHz up for blocks of four); 0 for sample by sample.
-    int blockWidth = 0;
+    // Samples per group: 8 where the processor has AVX2, else 4, when every read lies at least
+    // that far back (always, from 8 kHz up for groups of four); 0 for sample by sample.
+    int groupWidth = 0;
     bool wideAllowed = true;
 
     alignas(64) IntLanes baseLength{};
@@ -168,11 +168,11 @@ private:
     // Double, so that squaring the last quiet samples before they are set to zero (around
     // 1e-20) does not make denormals.
     double tail = 0.0;
-    int runPosition = 0;
+    int chunkPosition = 0;
 
-    // The reflections of one run, per side, before their low-pass.
-    std::array<float, runLength> sideL{};
-    std::array<float, runLength> sideR{};
+    // The reflections of one chunk, per side, before their low-pass.
+    std::array<float, chunkLength> sideL{};
+    std::array<float, chunkLength> sideR{};
 };
 
 } // namespace eng::vocal

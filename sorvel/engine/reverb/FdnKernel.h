@@ -2,9 +2,9 @@
 
 // The reverb core's kernel: one sample of the network (FdnCore.cpp says what it does, step by
 // step) done for W samples at a time with GCC and Clang vector extensions (SSE on x86, NEON on
-// Arm): W = 8 where the processor has AVX2, 4 otherwise, and 1 for what is left of a run. Every
+// Arm): W = 8 where the processor has AVX2, 4 otherwise, and 1 for what is left of a chunk. Every
 // value sees the same operations in the same order whatever W is, so the output does not depend
-// on W or on where blocks start. Included by FdnCore.cpp only; everything here is inlined into
+// on W or on where groups start. Included by FdnCore.cpp only; everything here is inlined into
 // the loops that use it, so the wide loop compiles to 256-bit instructions.
 #include "sorvel/engine/reverb/FdnCore.h"
 
@@ -200,23 +200,23 @@ constexpr std::array<float, 16> leftSigns{1, 1, -1, 1, -1, 1, 1, -1, -1, 1, 1, 1
 constexpr std::array<float, 16> rightSigns{1, -1, 1, 1, 1, -1, -1, -1, 1, 1, -1, 1, 1, -1, -1, -1};
 
 // ---------------------------------------------------------------------------------------------
-// The kernel: blocks of W samples. Each line is one vector over the block for its reads and
+// The kernel: groups of W samples. Each line is one vector over the group for its reads and
 // writes (contiguous loads and stores); the modulation and the damping go sample by sample with
-// W lines per vector. Holds the lines' running values in registers for one run of a core.
+// W lines per vector. Holds the lines' running values in registers for one chunk of a core.
 
-template <int W, bool WithReflections> class BlockKernel
+template <int W, bool WithReflections> class GroupKernel
 {
     using F = typename Vectors<W>::F;
     using I = typename Vectors<W>::I;
     static constexpr int lines = FdnCore::numLines;
-    static constexpr int groups = lines / W; // vector g holds lines W g .. W g + W - 1
+    static constexpr int lineVectors = lines / W; // vector g holds lines W g .. W g + W - 1
     static constexpr auto width = static_cast<size_t>(W);
-    static constexpr auto groupCount = static_cast<size_t>(groups);
+    static constexpr auto lineVectorCount = static_cast<size_t>(lineVectors);
 
 public:
-    FDN_INLINE explicit BlockKernel(FdnCore& owner) noexcept : core(owner)
+    FDN_INLINE explicit GroupKernel(FdnCore& owner) noexcept : core(owner)
     {
-        for (int g = 0; g < groups; ++g)
+        for (int g = 0; g < lineVectors; ++g)
         {
             const auto at = static_cast<size_t>(W * g);
             lfoC[g] = load<F>(&core.lfoCos[at]);
@@ -234,7 +234,7 @@ public:
         }
     }
 
-    // Blocks from sample `from` of the run on, as many as fit before n; returns where they end.
+    // Groups from sample `from` of the chunk on, as many as fit before n; returns where they end.
     // The outputs are written, not added to.
     FDN_INLINE int run(const float* input, const float* reflectionLevel, float* outL, float* outR, int from,
                        int n) noexcept
@@ -242,7 +242,7 @@ public:
         int t = from;
         for (; t + W <= n; t += W)
         {
-            F modulation[width][groupCount];
+            F modulation[width][lineVectorCount];
             const bool sameWholes = turnModulation(modulation);
             F x[lines];
             readLines(modulation, sameWholes, x);
@@ -258,7 +258,7 @@ public:
             store(outL + t, left);
             store(outR + t, right);
         }
-        for (int g = 0; g < groups; ++g)
+        for (int g = 0; g < lineVectors; ++g)
         {
             const auto at = static_cast<size_t>(W * g);
             store(&core.lfoCos[at], lfoC[g]);
@@ -274,10 +274,10 @@ private:
     //    modulation in samples. True while every line's modulation stays within the same whole
     //    sample as before (nearly always: it moves by well under a hundredth of a sample per
     //    sample), so that only the fractions need computing.
-    FDN_INLINE bool turnModulation(F (&modulation)[width][groupCount]) noexcept
+    FDN_INLINE bool turnModulation(F (&modulation)[width][lineVectorCount]) noexcept
     {
         I inside = (F{} == F{}); // all true
-        for (int q = 0; q < groups; ++q)
+        for (int q = 0; q < lineVectors; ++q)
         {
             F lowest{}, highest{};
             for (int k = 0; k < W; ++k)
@@ -297,9 +297,9 @@ private:
     }
 
     // 2. Each line read `base + modulation` samples back with four-point Catmull-Rom
-    //    interpolation, line by line over the block: while a line's whole modulation stays put,
+    //    interpolation, line by line over the group: while a line's whole modulation stays put,
     //    its samples read neighbouring runs.
-    FDN_INLINE void readLines(const F (&modulation)[width][groupCount], bool sameWholes, F* x) noexcept
+    FDN_INLINE void readLines(const F (&modulation)[width][lineVectorCount], bool sameWholes, F* x) noexcept
     {
         const float* const line = core.lines.data();
         const int mask = core.lineMask;
@@ -307,10 +307,10 @@ private:
         if (sameWholes)
         {
             alignas(32) std::int32_t start[lines];
-            for (int q = 0; q < groups; ++q)
+            for (int q = 0; q < lineVectors; ++q)
                 store(start + W * q,
                       offset[q] + ((readAt - load<I>(&core.readLag[static_cast<size_t>(W * q)])) & mask));
-            for (int q = 0; q < groups; ++q)
+            for (int q = 0; q < lineVectors; ++q)
             {
                 F f[width];
                 for (int k = 0; k < W; ++k)
@@ -326,7 +326,7 @@ private:
             return;
         }
         // Some line moved to another whole sample: floors sample by sample.
-        for (int q = 0; q < groups; ++q)
+        for (int q = 0; q < lineVectors; ++q)
         {
             I whole[width];
             F f[width];
@@ -367,7 +367,7 @@ private:
                 }
                 x[W * q + k] = catmullRom(p0, p1, p2, p3, f[k]);
             }
-            // The newest sample's floor is the one the next block expects.
+            // The newest sample's floor is the one the next group expects.
             floorLow[q] = __builtin_convertvector(whole[W - 1], F);
             store(&core.readLag[static_cast<size_t>(W * q)], baseLen[q] + whole[W - 1]);
         }
@@ -376,7 +376,7 @@ private:
     // 3. Each line's damping section, sample by sample across the lines.
     FDN_INLINE void dampLines(const F* x, F* y) noexcept
     {
-        for (int q = 0; q < groups; ++q)
+        for (int q = 0; q < lineVectors; ++q)
         {
             F v[width];
             for (int k = 0; k < W; ++k)
@@ -391,7 +391,7 @@ private:
     }
 
     // 4. The input through the four all-passes in series, w = x + g w[n - D], y = w[n - D] - g w
-    //    (every all-pass is at least a block long).
+    //    (every all-pass is at least a group long).
     FDN_INLINE F diffuse(F d) noexcept
     {
         float* const ap = core.allPass.data();
@@ -474,7 +474,7 @@ private:
         core.writePos = (write + W) & mask;
     }
 
-    // 7. The early reflections of each side (summed for the run beforehand) through their
+    // 7. The early reflections of each side (summed for the chunk beforehand) through their
     //    one-pole low-pass, times the reflection level, added to the late output.
     FDN_INLINE void addReflections(const float* reflectionLevel, int t, F& left, F& right) noexcept
     {
@@ -490,7 +490,7 @@ private:
         }
     }
 
-    // 8. The tail energy, 0.9995 tail + 0.0005 (left^2 + right^2): the squares for the block at
+    // 8. The tail energy, 0.9995 tail + 0.0005 (left^2 + right^2): the squares for the group at
     //    once, the recursion sample by sample.
     FDN_INLINE void followTail(const F& left, const F& right) noexcept
     {
@@ -512,9 +512,10 @@ private:
     }
 
     FdnCore& core;
-    F lfoC[groupCount], lfoS[groupCount], rotC[groupCount], rotS[groupCount], dep[groupCount], b0[groupCount],
-        b1[groupCount], a1[groupCount], state[groupCount], floorLow[groupCount];
-    I offset[groupCount], baseLen[groupCount];
+    F lfoC[lineVectorCount], lfoS[lineVectorCount], rotC[lineVectorCount], rotS[lineVectorCount],
+        dep[lineVectorCount], b0[lineVectorCount], b1[lineVectorCount], a1[lineVectorCount],
+        state[lineVectorCount], floorLow[lineVectorCount];
+    I offset[lineVectorCount], baseLen[lineVectorCount];
 };
 
 } // namespace eng::vocal::fdn

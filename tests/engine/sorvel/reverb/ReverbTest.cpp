@@ -315,9 +315,9 @@ TEST(FdnCore, blocksOfEightFourAndOneSampleGiveTheSameOutputToTheBit)
                 core->prepare(rate);
                 core->configure(ch, 3.0f);
             }
-            narrow.allowWideBlocks(false);
-            EXPECT_EQ(narrow.getBlockWidth(), 4);
-            EXPECT_GE(wide.getBlockWidth(), 4);
+            narrow.allowWideGroups(false);
+            EXPECT_EQ(narrow.getGroupWidth(), 4);
+            EXPECT_GE(wide.getGroupWidth(), 4);
 
             constexpr int maxPiece = 61;
             sv::DelayLine line, singleLine;
