@@ -73,7 +73,7 @@ TEST_P(MirrelRender, equalsTheProcessorDrivenDirectly)
 {
     testsupport::TempDir temp;
     double rate = 0;
-    const auto input = testsupport::readWav(drums, &rate);
+    const auto input = testsupport::readDemo("drums.wav", &rate);
     ASSERT_GT(input.getNumSamples(), 0);
 
     struct Case

@@ -25,7 +25,7 @@ TEST_P(SorvelRender, equalsTheProcessorDrivenDirectly)
 {
     testsupport::TempDir temp;
     double rate = 0;
-    const auto input = testsupport::readWav(phrase, &rate);
+    const auto input = testsupport::readDemo("phrase.wav", &rate);
     ASSERT_GT(input.getNumSamples(), 0);
     const bool vst3 = juce::String(GetParam()) == "VST3";
 
@@ -92,7 +92,7 @@ TEST(SorvelRender, everyModuleOffIsThePureLatencyDelayThroughTheVst3)
 {
     testsupport::TempDir temp;
     double rate = 0;
-    const auto input = testsupport::readWav(phrase, &rate);
+    const auto input = testsupport::readDemo("phrase.wav", &rate);
     const auto out = temp / "out.wav";
     juce::StringArray args{
         SORVEL_VST3, phrase.getFullPathName(), out.getFullPathName(), "--bits", "32", "--block", "1-999"};

@@ -2,8 +2,9 @@
 #include "sorvel/engine/Latency.h"
 #include "sorvel/engine/primitives/Oversampler2x.h"
 #include "common/dsp/LoudnessMeter.h"
+#include "support/Signals.h"
 #include "support/AllocationCounter.h"
-#include "support/DemoMaterial.h"
+#include "support/SyntheticVocal.h"
 #include "support/FlushToZero.h"
 #include "tools/wav/WavFile.h"
 
@@ -22,7 +23,8 @@ namespace vocal = eng::vocal;
 
 namespace
 {
-constexpr double pi = 3.14159265358979323846;
+using testsupport::largestStep;
+using testsupport::pi;
 constexpr double hostRate = 48000.0;
 constexpr int smooth = 0, push = 1, hard = 2;
 const char* const characterNames[] = {"Smooth", "Push", "Hard"};
@@ -33,10 +35,10 @@ struct Stereo
     size_t size() const { return left.size(); }
 };
 
-// The demo phrase at the host rate (48 kHz mono).
+// The made-up vocal phrase at the host rate (48 kHz mono).
 const std::vector<float>& phrase()
 {
-    return testsupport::demoPhrase();
+    return testsupport::vocalPhrase();
 }
 
 // Host-rate audio at the doubled rate, as the chain feeds the compressor: through the up-sampler.
@@ -100,13 +102,6 @@ Render run(Module& module, const Stereo& in, const std::vector<int>& pieces,
 }
 
 // Largest absolute sample-to-sample step in [from, to).
-float largestStep(const std::vector<float>& x, size_t from, size_t to)
-{
-    float step = 0.0f;
-    for (size_t i = std::max<size_t>(from, 1); i < to; ++i)
-        step = std::max(step, std::abs(x[i] - x[i - 1]));
-    return step;
-}
 
 double rmsDb(const std::vector<float>& x, size_t from, size_t to)
 {
@@ -443,7 +438,7 @@ TEST(Compressor, followsThePlainPerSampleModelOfItsAlgorithm)
 
 TEST(Compressor, amountZeroIsPureDelayWhateverTheMix)
 {
-    const Stereo in = stereoVocal(48000, 48000);
+    const Stereo in = stereoVocal(48000, 96000);
     const int lookahead = 2 * vocal::compLookaheadSamples(hostRate);
     const auto wantLeft = delayedBy(in.left, lookahead), wantRight = delayedBy(in.right, lookahead);
     for (int character : {smooth, push, hard})
@@ -466,13 +461,15 @@ TEST(Compressor, amountZeroIsPureDelayWhateverTheMix)
                                               m.set({pos < 24000 ? 7.0f : 0.0f, hard, 1.0f});
                                           });
     EXPECT_TRUE(c.isIdle());
-    const size_t quiet = 24000 + 40000; // the 30 ms glide (at control rate) is long over
+    // The amount's 30 ms glide and then the make-up's glide out to unity (40 ms time constant,
+    // down to -80 dB from up to +12 dB) are long over.
+    const size_t quiet = 24000 + 120000;
     EXPECT_TRUE(std::equal(r.out.left.begin() + quiet, r.out.left.end(), wantLeft.begin() + quiet));
 }
 
 TEST(Compressor, mixZeroGivesTheDelayedInputAndASilentListen)
 {
-    const Stereo in = stereoVocal(48000, 48000);
+    const Stereo in = stereoVocal(48000, 96000);
     const auto want = delayedBy(in.left, 2 * vocal::compLookaheadSamples(hostRate));
     for (int character : {smooth, push, hard})
         for (float amount : {4.0f, 10.0f})
@@ -723,11 +720,11 @@ TEST(Compressor, lookaheadCatchesASuddenPeakBeforeItLeaves)
     EXPECT_NEAR(c.takeStagePeaks().stage1Db, expectedDb, 0.2);
 }
 
-// The demo phrase as the chain feeds it (up-sampled, compressed at 96 kHz, down-sampled), with the
+// The vocal phrase as the chain feeds it (up-sampled, compressed at 96 kHz, down-sampled), with the
 // chain's 10 ms peak readings. Reductions stay within what the settings allow, the make-up within
 // -6..+36 dB, and once the level statistics have settled (6 s) the short-term loudness of the
 // output stays near the input's.
-TEST(Compressor, demoPhraseStaysInRangeAndKeepsItsLoudness)
+TEST(Compressor, vocalPhraseStaysInRangeAndKeepsItsLoudness)
 {
     ASSERT_FALSE(phrase().empty());
     const auto& x = phrase();
@@ -836,7 +833,9 @@ TEST(Compressor, makeupKeepsTheLoudnessOfATake)
             std::printf("[ take     ] %s at %.0f: integrated loudness out - in %+.2f LU, power %+.2f dB\n",
                         characterNames[character], static_cast<double>(amount), loudness, power);
             EXPECT_NEAR(loudness, 0.0, 0.65) << characterNames[character] << " at " << amount;
-            EXPECT_NEAR(power, 0.0, 0.35) << characterNames[character] << " at " << amount;
+            // The made-up phrase's syllables spread over a wider range of levels than speech
+            // does, which leaves up to about half a dB of power to the two stages.
+            EXPECT_NEAR(power, 0.0, 0.6) << characterNames[character] << " at " << amount;
         }
 }
 

@@ -1,5 +1,6 @@
 #include "sorvel/engine/HighPass.h"
 #include "sorvel/engine/primitives/Ramp.h"
+#include "support/Signals.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <vector>
 
 using eng::vocal::HighPass;
+
+using testsupport::largestStep;
 
 namespace
 {
@@ -37,14 +40,6 @@ void run(HighPass& hp, std::vector<float>& x, int from, int to, int piece = 64)
         float* ch[2] = {x.data() + pos, x.data() + pos};
         hp.process(ch, std::min(piece, to - pos));
     }
-}
-
-float largestStep(const std::vector<float>& x, int from, int to)
-{
-    float worst = 0.0f;
-    for (int i = std::max(from, 1); i < to; ++i)
-        worst = std::max(worst, std::abs(x[static_cast<size_t>(i)] - x[static_cast<size_t>(i - 1)]));
-    return worst;
 }
 
 double rmsDb(const std::vector<float>& x, int from, int to)

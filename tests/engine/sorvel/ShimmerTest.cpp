@@ -1,5 +1,6 @@
 #include "sorvel/engine/Shimmer.h"
 #include "common/dsp/XorShift32.h"
+#include "support/Signals.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,8 @@ using eng::vocal::ShimmerMeter;
 
 namespace
 {
-constexpr double pi = 3.14159265358979323846;
+using testsupport::largestStep;
+using testsupport::pi;
 constexpr double hostRates[] = {44100.0, 48000.0, 96000.0};
 constexpr int silk = 0, air = 1, glass = 2;
 const char* const characterNames[] = {"Silk", "Air", "Glass"};
@@ -78,15 +80,6 @@ double gainDbAt(const Signal& in, const Signal& out, int start, int length, doub
 {
     return 20.0 * std::log10(std::abs(tone(out, start, length, hz, rate)) /
                              std::abs(tone(in, start, length, hz, rate)));
-}
-
-double largestStep(const Signal& x, int from, int to)
-{
-    double largest = 0.0;
-    for (int i = std::max(from, 1); i < to; ++i)
-        largest = std::max(largest, std::abs(static_cast<double>(x[static_cast<size_t>(i)]) -
-                                             x[static_cast<size_t>(i - 1)]));
-    return largest;
 }
 
 // A stereo render at the doubled rate, processed in pieces the way the chain hands them over.
@@ -530,7 +523,7 @@ TEST(Shimmer, characterChangeCrossfadesTheCoresWithoutAClick)
             const int fadeLength = samplesFor(0.020, rate);
             const int warm = samplesFor(0.1, rate);
 
-            double steadyStep = 0.0;
+            float steadyStep = 0.0f;
             for (int character : {k.from, k.to})
             {
                 Shimmer steady = prepared(fs, k.amount, character);

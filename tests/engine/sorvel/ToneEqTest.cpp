@@ -1,5 +1,6 @@
 #include "sorvel/engine/ToneEq.h"
 #include "sorvel/engine/primitives/Ramp.h"
+#include "support/Signals.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 using eng::vocal::EqBand;
 using eng::vocal::ToneEq;
 namespace tune = eng::vocal::tune;
+
+using testsupport::largestStep;
 
 namespace
 {
@@ -59,14 +62,6 @@ double rmsDb(const std::vector<float>& x, int from, int to)
     for (int i = from; i < to; ++i)
         sum += double(x[static_cast<size_t>(i)]) * x[static_cast<size_t>(i)];
     return 10.0 * std::log10(sum / (to - from));
-}
-
-float largestStep(const std::vector<float>& x, int from, int to)
-{
-    float worst = 0.0f;
-    for (int i = std::max(from, 1); i < to; ++i)
-        worst = std::max(worst, std::abs(x[static_cast<size_t>(i)] - x[static_cast<size_t>(i - 1)]));
-    return worst;
 }
 
 // The analog band (bell or shelf as in the tables) at hz, in dB.

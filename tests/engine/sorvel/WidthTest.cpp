@@ -1,8 +1,9 @@
 #include "sorvel/engine/primitives/FilterDesign.h"
 #include "sorvel/engine/Tune.h"
 #include "sorvel/engine/Width.h"
+#include "support/Signals.h"
 #include "support/AllocationCounter.h"
-#include "support/DemoMaterial.h"
+#include "support/SyntheticVocal.h"
 #include "support/PieceRender.h"
 #include "tools/wav/WavFile.h"
 
@@ -21,7 +22,7 @@ using eng::vocal::Width;
 namespace tune = eng::vocal::tune;
 
 constexpr double fs = 48000.0;
-constexpr double pi = 3.14159265358979323846;
+using testsupport::pi;
 
 struct Settings
 {
@@ -109,8 +110,8 @@ double centsOf(double step)
     return std::abs(1200.0 * std::log2(1.0 - step));
 }
 
-using testsupport::demoPhrase;
 using testsupport::firstDifference;
+using testsupport::vocalPhrase;
 } // namespace
 
 TEST(Width, eachDoubleSitsOnItsSideAndReachesTheOtherByTheCharactersCrossFeed)
@@ -471,8 +472,8 @@ TEST(Width, characterChangeNeverMakesADoubleJump)
 
 TEST(Width, pieceSizesDoNotChangeTheOutputAndNothingAllocates)
 {
-    const std::vector<float> voice = demoPhrase();
-    ASSERT_GT(voice.size(), 20000u) << "demo phrase missing";
+    const std::vector<float> voice = vocalPhrase();
+    ASSERT_GT(voice.size(), 20000u);
     std::vector<float> in;
     const size_t excerpt = std::min(voice.size(), static_cast<size_t>(3.0 * fs));
     for (int k = 0; k < 3; ++k)

@@ -1,4 +1,5 @@
 #include "sorvel/engine/primitives/FilterDesign.h"
+#include "support/Signals.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ namespace md = eng::md;
 namespace
 {
 using cd = std::complex<double>;
-constexpr double pi = 3.14159265358979323846;
+using testsupport::pi;
 constexpr double sqrtHalf = 0.7071067811865476;
 constexpr double rates[] = {44100.0, 48000.0, 96000.0};
 

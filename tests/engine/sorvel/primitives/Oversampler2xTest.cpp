@@ -1,4 +1,5 @@
 #include "sorvel/engine/primitives/Oversampler2x.h"
+#include "support/Signals.h"
 #include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@
 
 namespace
 {
-constexpr double pi = 3.14159265358979323846;
+using testsupport::pi;
 using cd = std::complex<double>;
 
 // Complex amplitude of the sinusoid at `omega` (radians per sample) in x[start .. start + count),

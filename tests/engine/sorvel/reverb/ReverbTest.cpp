@@ -3,8 +3,9 @@
 #include "sorvel/engine/primitives/FilterDesign.h"
 #include "sorvel/engine/reverb/Reverb.h"
 #include "sorvel/engine/Tune.h"
+#include "support/Signals.h"
 #include "support/AllocationCounter.h"
-#include "support/DemoMaterial.h"
+#include "support/SyntheticVocal.h"
 #include "wav/WavFile.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,8 @@ namespace tune = eng::vocal::tune;
 
 namespace
 {
-constexpr double pi = 3.14159265358979323846;
+using testsupport::largestStep;
+using testsupport::pi;
 constexpr double rates[] = {44100.0, 48000.0, 96000.0};
 constexpr const char* names[] = {"Plate", "Room", "Hall"};
 
@@ -133,14 +135,6 @@ double decaySeconds(const Stereo& out, double rate, double hz, int from)
     return -60.0 / slope;
 }
 
-float largestStep(const std::vector<float>& x, int from, int to)
-{
-    float worst = 0.0f;
-    for (int i = std::max(from, 1); i < to; ++i)
-        worst = std::max(worst, std::abs(x[at(i)] - x[at(i - 1)]));
-    return worst;
-}
-
 double rms(const std::vector<float>& x, int from, int to)
 {
     double sum = 0.0;
@@ -149,10 +143,10 @@ double rms(const std::vector<float>& x, int from, int to)
     return std::sqrt(sum / (to - from));
 }
 
-// The spoken demo phrase (48 kHz mono), repeated or cut to `total` samples.
+// The vocal phrase (48 kHz mono), repeated or cut to `total` samples.
 std::vector<float> phrase(int total)
 {
-    const auto& vocal = testsupport::demoPhrase();
+    const auto& vocal = testsupport::vocalPhrase();
     std::vector<float> x(at(total), 0.0f);
     if (vocal.empty())
         return x;
