@@ -25,6 +25,7 @@ namespace
 {
 using testsupport::largestStep;
 using testsupport::pi;
+using testsupport::rmsDb;
 constexpr double hostRate = 48000.0;
 constexpr int smooth = 0, push = 1, hard = 2;
 const char* const characterNames[] = {"Smooth", "Push", "Hard"};
@@ -102,14 +103,6 @@ Render run(Module& module, const Stereo& in, const std::vector<int>& pieces,
 }
 
 // Largest absolute sample-to-sample step in [from, to).
-
-double rmsDb(const std::vector<float>& x, size_t from, size_t to)
-{
-    double sum = 0.0;
-    for (size_t i = from; i < to; ++i)
-        sum += static_cast<double>(x[i]) * x[i];
-    return 10.0 * std::log10(std::max(sum / static_cast<double>(to - from), 1e-20));
-}
 
 // Level of the component at `hz` (doubled-rate samples), by correlation over whole cycles.
 double toneLevel(const std::vector<float>& x, size_t from, size_t count, double hz)

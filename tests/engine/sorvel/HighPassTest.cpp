@@ -13,19 +13,12 @@
 using eng::vocal::HighPass;
 
 using testsupport::largestStep;
+using testsupport::rmsDb;
+using testsupport::sine;
 
 namespace
 {
-constexpr double twoPi = 6.283185307179586;
 constexpr double rates[] = {44100.0, 48000.0, 96000.0};
-
-std::vector<float> sine(double rate, double hz, int samples, float amplitude = 0.5f)
-{
-    std::vector<float> x(static_cast<size_t>(samples));
-    for (int i = 0; i < samples; ++i)
-        x[static_cast<size_t>(i)] = amplitude * static_cast<float>(std::sin(twoPi * hz * i / rate));
-    return x;
-}
 
 int fadeLength(double rate)
 {
@@ -42,13 +35,6 @@ void run(HighPass& hp, std::vector<float>& x, int from, int to, int piece = 64)
     }
 }
 
-double rmsDb(const std::vector<float>& x, int from, int to)
-{
-    double sum = 0.0;
-    for (int i = from; i < to; ++i)
-        sum += double(x[static_cast<size_t>(i)]) * x[static_cast<size_t>(i)];
-    return 10.0 * std::log10(sum / (to - from));
-}
 } // namespace
 
 TEST(HighPass, eachCornerIs18DbPerOctaveAndOffIsUntouched)
@@ -73,7 +59,7 @@ TEST(HighPass, eachCornerIs18DbPerOctaveAndOffIsUntouched)
                 hp.prepare(rate, 1);
                 hp.set({choice});
                 const int n = static_cast<int>(rate); // one second; the last half is measured
-                auto x = sine(rate, p.hz, n);
+                auto x = sine(rate, p.hz, n, 0.5f);
                 const auto dry = x;
                 run(hp, x, 0, n, 512);
                 const double gain = rmsDb(x, n / 2, n) - rmsDb(dry, n / 2, n);
@@ -85,7 +71,7 @@ TEST(HighPass, eachCornerIs18DbPerOctaveAndOffIsUntouched)
         HighPass off;
         off.prepare(rate, 2);
         off.set({0});
-        auto x = sine(rate, 30.0, 4096);
+        auto x = sine(rate, 30.0, 4096, 0.5f);
         const auto dry = x;
         run(off, x, 0, 4096);
         EXPECT_EQ(x, dry) << "Off passes the audio untouched at " << rate;
@@ -161,7 +147,7 @@ TEST(HighPass, choicesDuringAFadeKeepOnlyTheLast)
     hp.set({0});
     EXPECT_FALSE(hp.isFading()) << "the first choice is set directly";
 
-    auto x = sine(rate, 100.0, 4 * fade);
+    auto x = sine(rate, 100.0, 4 * fade, 0.5f);
     hp.set({1});
     run(hp, x, 0, 100);
     for (int choice : {2, 3, 4})
@@ -185,7 +171,7 @@ TEST(HighPass, choiceSetBackDuringAFadeFadesBackAfterIt)
 {
     const double rate = 44100.0;
     const int fade = fadeLength(rate);
-    auto x = sine(rate, 100.0, 4 * fade);
+    auto x = sine(rate, 100.0, 4 * fade, 0.5f);
 
     // Back to the active slot's choice: remembered, and faded back to after the running fade.
     HighPass hp;
@@ -219,7 +205,7 @@ TEST(HighPass, choiceSetBackDuringAFadeFadesBackAfterIt)
 
 TEST(HighPass, monoRunsChannelZeroOnlyAndStereoRunsBoth)
 {
-    std::vector<float> left = sine(48000.0, 50.0, 2048), right = left, spare = left;
+    std::vector<float> left = sine(48000.0, 50.0, 2048, 0.5f), right = left, spare = left;
     const auto dry = left;
 
     HighPass mono;
@@ -279,7 +265,7 @@ TEST(HighPass, settingAndProcessingNeverTouchTheHeap)
 {
     HighPass hp;
     hp.prepare(96000.0, 2);
-    std::vector<float> l = sine(96000.0, 80.0, 8192), r = l;
+    std::vector<float> l = sine(96000.0, 80.0, 8192, 0.5f), r = l;
     float* ch[2] = {l.data(), r.data()};
     EXPECT_NO_HEAP(hp.set({1}));
     EXPECT_NO_HEAP(hp.process(ch, 512));

@@ -17,19 +17,12 @@ using eng::vocal::ToneEq;
 namespace tune = eng::vocal::tune;
 
 using testsupport::largestStep;
+using testsupport::rmsDb;
+using testsupport::sine;
 
 namespace
 {
-constexpr double twoPi = 6.283185307179586;
 constexpr double rates[] = {44100.0, 48000.0, 96000.0};
-
-std::vector<float> sine(double rate, double hz, int samples, float amplitude = 0.25f)
-{
-    std::vector<float> x(static_cast<size_t>(samples));
-    for (int i = 0; i < samples; ++i)
-        x[static_cast<size_t>(i)] = amplitude * static_cast<float>(std::sin(twoPi * hz * i / rate));
-    return x;
-}
 
 std::vector<float> noise(int samples, unsigned seed)
 {
@@ -56,14 +49,6 @@ template <typename Module> void run(Module& m, std::vector<float>& x, int from, 
     }
 }
 
-double rmsDb(const std::vector<float>& x, int from, int to)
-{
-    double sum = 0.0;
-    for (int i = from; i < to; ++i)
-        sum += double(x[static_cast<size_t>(i)]) * x[static_cast<size_t>(i)];
-    return 10.0 * std::log10(sum / (to - from));
-}
-
 // The analog band (bell or shelf as in the tables) at hz, in dB.
 double analogDb(const tune::Band& band, double gainDb, double hz)
 {
@@ -87,7 +72,7 @@ double measuredGainDb(double rate, float amount, const std::array<tune::Band, 3>
     band.prepare(rate, 1);
     band.set({amount, character});
     const int n = static_cast<int>(rate);
-    const auto dry = sine(rate, hz, n);
+    const auto dry = sine(rate, hz, n, 0.25f);
     auto x = dry;
     run(band, x, 0, n, 512);
     return rmsDb(x, n / 2, n) - rmsDb(dry, n / 2, n);
@@ -223,7 +208,7 @@ TEST(EqBand, moveFromZeroToTenGlidesWithA25msTimeConstantInSteps32SamplesApart)
     band.prepare(48000.0, 1);
     band.set({0.0f, 1});
     band.set({10.0f, 1});
-    const auto dry = sine(48000.0, 150.0, 48000);
+    const auto dry = sine(48000.0, 150.0, 48000, 0.25f);
     auto x = dry;
     run(band, x, 0, 48000);
     EXPECT_NEAR(rmsDb(x, 24000, 48000) - rmsDb(dry, 24000, 48000), 6.0, 0.002);
