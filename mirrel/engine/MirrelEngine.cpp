@@ -1,6 +1,7 @@
 #include "MirrelEngine.h"
 
 #include "common/dsp/AtomicMax.h"
+#include "common/dsp/NonFinite.h"
 
 #include <algorithm>
 #include <cmath>
@@ -169,6 +170,10 @@ void MirrelEngine::updateGains() noexcept
 void MirrelEngine::process(float* left, float* right, int n, const Mirrel::Settings& settings,
                            const TransportState& transport, bool inputPresent) noexcept
 {
+    // Before the detector, the delay lines and the meters see it.
+    sv::silenceNonFinite(left, n);
+    sv::silenceNonFinite(right, n);
+
     if (feed.resetLoudness.exchange(false))
         meter.reset();
 

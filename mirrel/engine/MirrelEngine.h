@@ -54,7 +54,8 @@ public:
     void prepare(double sampleRate);
 
     // In place on two channels (a mono input is copied to both before). `inputPresent` is false
-    // when the block carries no input (no input channel, or a buffer marked clear).
+    // when the block carries no input (no input channel, or a buffer marked clear). Non-finite
+    // input samples are read as silence (set to 0 in place).
     void process(float* left, float* right, int numSamples, const Mirrel::Settings& settings,
                  const TransportState& transport, bool inputPresent) noexcept;
 

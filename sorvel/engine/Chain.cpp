@@ -3,6 +3,7 @@
 #include "Latency.h"
 
 #include "common/dsp/FastMath.h"
+#include "common/dsp/NonFinite.h"
 
 #include <algorithm>
 #include <cmath>
@@ -120,7 +121,7 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
 
 bool Chain::sectionActive() const noexcept
 {
-    return compressor.getAmount() > 0.0f || compressor.getTargetAmount() > 0.0f || shimmer.isActive();
+    return !compressor.isIdle() || shimmer.isActive();
 }
 
 void Chain::measureLevelMatch() noexcept
@@ -226,6 +227,11 @@ void Chain::applyParams(const Params& p) noexcept
 void Chain::processBlock(float* left, float* right, int numSamples, int inputChannels, bool inputMarkedClear,
                          bool playing) noexcept
 {
+    // Before the silence detection, the meters and every filter see it.
+    sv::silenceNonFinite(left, numSamples);
+    if (inputChannels >= 2)
+        sv::silenceNonFinite(right, numSamples);
+
     float peak = 0.0f;
     if (inputChannels >= 1 && !inputMarkedClear)
     {

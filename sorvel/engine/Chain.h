@@ -47,7 +47,8 @@ public:
 
     // One host block in place. `inputChannels` is how many of the two carry input (a mono input
     // is read from channel 0 only); `inputMarkedClear` when the host says the input is silent;
-    // `playing` when the transport runs (never idle then).
+    // `playing` when the transport runs (never idle then). Non-finite input samples are read as
+    // silence (set to 0 in place).
     void processBlock(float* left, float* right, int numSamples, int inputChannels, bool inputMarkedClear,
                       bool playing) noexcept;
 

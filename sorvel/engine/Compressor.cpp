@@ -42,7 +42,8 @@ constexpr float stage1HalfKneeDb = 1.5f; // the fixed 3 dB knee of stage 1
 constexpr float followWithinDb = 20.0f;  // the running level ignores envelopes further below stage 1
 constexpr float slowWeight = 0.5f;
 constexpr float saturationLimit = 4.97f;
-constexpr int makeupEvery = 4; // control updates per make-up estimate
+constexpr int makeupEvery = 4;             // control updates per make-up estimate
+constexpr float makeupRestsWithin = 1e-4f; // -80 dB: a gliding-out make-up ends on unity there
 
 // Static gain curve of stage 2: reduction in dB for an overshoot over the threshold, with a
 // quadratic knee of width kneeDb (halfOverKnee = 1 / (2 kneeDb), 0 without a knee): 0 below the
@@ -199,13 +200,17 @@ void Compressor::controlStatistics(const Stretch& s) noexcept
     if (controlCount++ % makeupEvery == 0)
         estimateMakeup(s);
 
-    // The target moves only with an estimate.
-    if (makeupDb != makeupTargetDb)
+    // The target moves only with an estimate, and goes to unity while the amount heads for 0:
+    // the module falls idle only once the make-up has glided out, so it never drops in a step.
+    const float wantedDb = targetAmount > 0.0f ? makeupDb : 0.0f;
+    if (wantedDb != makeupTargetDb)
     {
-        makeupTargetDb = makeupDb;
-        makeupTarget = static_cast<float>(std::pow(10.0, makeupDb / 20.0));
+        makeupTargetDb = wantedDb;
+        makeupTarget = static_cast<float>(std::pow(10.0, wantedDb / 20.0));
     }
     makeupGain = makeupTarget + makeupGlide * (makeupGain - makeupTarget);
+    if (targetAmount == 0.0f && std::abs(makeupGain - 1.0f) < makeupRestsWithin)
+        makeupGain = 1.0f;
 }
 
 void Compressor::estimateMakeup(const Stretch& s) noexcept
@@ -241,9 +246,10 @@ void Compressor::estimateMakeup(const Stretch& s) noexcept
     if (!(output > 1e-30 && inputSum > 1e-30))
         return;
     double ratio = inputSum / output;
-    // Correct by how much the real, smoothed stage 2 took against the static curve.
+    // The curve's figure stands for what the static curve leaves (staticSum); the real, smoothed
+    // stage 2 leaves realSum / staticSum of that, so the make-up is larger by staticSum / realSum.
     if (realSum > 1e-30 && staticSum > 1e-30)
-        ratio *= std::clamp(realSum / staticSum, 0.25, 4.0);
+        ratio *= std::clamp(staticSum / realSum, 0.25, 4.0);
     makeupDb = static_cast<float>(std::clamp(10.0 * std::log10(ratio), -6.0, 36.0));
 }
 

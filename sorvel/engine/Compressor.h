@@ -45,8 +45,9 @@ public:
     StagePeaks takeStagePeaks() noexcept;
     void clearStagePeaks() noexcept { peaks = {}; }
 
-    // Idle: the amount and its target are both 0, and the audio is only delayed.
-    bool isIdle() const noexcept { return amount == 0.0f && targetAmount == 0.0f; }
+    // Idle: the amount and its target are both 0 and the make-up has glided out; the audio is
+    // only delayed.
+    bool isIdle() const noexcept { return amount == 0.0f && targetAmount == 0.0f && makeupGain == 1.0f; }
     bool isInitialised() const noexcept { return initialised; }
     float getAmount() const noexcept { return amount; }
     float getTargetAmount() const noexcept { return targetAmount; }

@@ -158,7 +158,7 @@ public:
             initialised = true;
             return;
         }
-        if (amount == 0.0 && targetAmount == 0.0)
+        if (amount == 0.0 && targetAmount == 0.0 && makeup == 1.0)
             mixRamp.jumpTo(mix);
         else
             mixRamp.setTarget(mix);
@@ -168,12 +168,12 @@ public:
     {
         for (int i = 0; i < n; ++i)
         {
-            bool idle = amount == 0.0 && targetAmount == 0.0;
+            bool idle = amount == 0.0 && targetAmount == 0.0 && makeup == 1.0;
             if (!idle && countdown == 0)
             {
                 control();
                 countdown = 64;
-                idle = amount == 0.0 && targetAmount == 0.0;
+                idle = amount == 0.0 && targetAmount == 0.0 && makeup == 1.0;
             }
             std::vector<double> y(static_cast<size_t>(channels));
             double peak = 0.0;
@@ -249,12 +249,14 @@ private:
             {
                 double a = inputSum / u;
                 if (sumA > 1e-30 && sumB > 1e-30)
-                    a *= std::clamp(sumA / sumB, 0.25, 4.0);
+                    a *= std::clamp(sumB / sumA, 0.25, 4.0);
                 makeupDb = std::clamp(10.0 * std::log10(a), -6.0, 36.0);
             }
         }
-        const double target = std::pow(10.0, makeupDb / 20.0);
+        const double target = targetAmount > 0.0 ? std::pow(10.0, makeupDb / 20.0) : 1.0;
         makeup = target + coefficient(0.040, controlRate) * (makeup - target);
+        if (targetAmount == 0.0 && std::abs(makeup - 1.0) < 1e-4)
+            makeup = 1.0;
     }
 
     void sample(float* const* x, float* const* listen, int i, double peak, const std::vector<double>& y)
@@ -351,6 +353,30 @@ vocal::Compressor prepared(int channels = 2)
     vocal::Compressor c;
     c.prepare(hostRate, channels);
     return c;
+}
+
+// Host-rate mono audio through the compressor as the chain runs it (up-sampled, compressed at the
+// doubled rate, down-sampled) in pieces of `piece` samples, denormals flushed as in the processor.
+// `beforePiece(module, pos)` may change the settings; `afterPiece(pos, in, out)` sees each piece.
+void throughSection(vocal::Compressor& c, const std::vector<float>& x, int piece,
+                    const std::function<void(vocal::Compressor&, size_t)>& beforePiece,
+                    const std::function<void(size_t, const float*, const float*)>& afterPiece)
+{
+    const testsupport::ScopedFlushToZero flushToZero;
+    sv::Oversampler2x up, down;
+    up.prepare();
+    down.prepare();
+    std::vector<float> doubled(2 * static_cast<size_t>(piece)), y(static_cast<size_t>(piece));
+    for (size_t pos = 0; pos + static_cast<size_t>(piece) <= x.size(); pos += static_cast<size_t>(piece))
+    {
+        if (beforePiece)
+            beforePiece(c, pos);
+        up.up(x.data() + pos, doubled.data(), piece);
+        float* channel[1] = {doubled.data()};
+        c.process(channel, nullptr, 2 * piece);
+        down.down(doubled.data(), y.data(), piece);
+        afterPiece(pos, x.data() + pos, y.data());
+    }
 }
 
 std::vector<float> delayedBy(const std::vector<float>& x, int delay)
@@ -699,7 +725,6 @@ TEST(Compressor, lookaheadCatchesASuddenPeakBeforeItLeaves)
 TEST(Compressor, demoPhraseStaysInRangeAndKeepsItsLoudness)
 {
     ASSERT_FALSE(phrase().empty());
-    const testsupport::ScopedFlushToZero flushToZero; // as in the processor: silences stay cheap
     const auto& x = phrase();
     const int piece = 480; // 10 ms at 48 kHz, one reading per piece
     // Peak of the phrase at the doubled rate (between-sample peaks included).
@@ -715,43 +740,36 @@ TEST(Compressor, demoPhraseStaysInRangeAndKeepsItsLoudness)
     };
     for (const Case k : {Case{smooth, 4.0f}, Case{push, 4.0f}, Case{hard, 4.0f}, Case{push, 10.0f}})
     {
-        sv::Oversampler2x up, down;
-        up.prepare();
-        down.prepare();
         vocal::Compressor c = prepared(1);
         c.setSettings(k.amount, k.character, 1.0f);
         sv::LoudnessMeter inputMeter, outputMeter;
         inputMeter.prepare(hostRate);
         outputMeter.prepare(hostRate);
-        std::vector<float> doubled(2 * piece), y(piece);
         float largest1 = 0.0f, largest2 = 0.0f, lowestMakeup = 100.0f, highestMakeup = -100.0f;
         double sum2 = 0.0, worstDifference = 0.0, sumDifference = 0.0;
         int readings = 0, loudnessReadings = 0;
-        for (size_t pos = 0; pos + piece <= x.size(); pos += piece)
-        {
-            up.up(x.data() + pos, doubled.data(), piece);
-            float* channel[1] = {doubled.data()};
-            c.process(channel, nullptr, 2 * piece);
-            down.down(doubled.data(), y.data(), piece);
-            inputMeter.process(x.data() + pos, nullptr, piece);
-            outputMeter.process(y.data(), nullptr, piece);
+        throughSection(c, x, piece, {},
+                       [&](size_t pos, const float* in, const float* out)
+                       {
+                           inputMeter.process(in, nullptr, piece);
+                           outputMeter.process(out, nullptr, piece);
 
-            const auto peaks = c.takeStagePeaks();
-            ASSERT_TRUE(peaks.stage1Db >= 0.0f && peaks.stage2Db >= 0.0f) << "at " << pos;
-            largest1 = std::max(largest1, peaks.stage1Db);
-            largest2 = std::max(largest2, peaks.stage2Db);
-            sum2 += peaks.stage2Db;
-            ++readings;
-            lowestMakeup = std::min(lowestMakeup, c.getMakeupDb());
-            highestMakeup = std::max(highestMakeup, c.getMakeupDb());
-            if (pos >= 6 * 48000 && pos % 4800 == 0)
-            {
-                const double difference = outputMeter.shortTerm() - inputMeter.shortTerm();
-                worstDifference = std::max(worstDifference, std::abs(difference));
-                sumDifference += difference;
-                ++loudnessReadings;
-            }
-        }
+                           const auto peaks = c.takeStagePeaks();
+                           EXPECT_TRUE(peaks.stage1Db >= 0.0f && peaks.stage2Db >= 0.0f) << "at " << pos;
+                           largest1 = std::max(largest1, peaks.stage1Db);
+                           largest2 = std::max(largest2, peaks.stage2Db);
+                           sum2 += peaks.stage2Db;
+                           ++readings;
+                           lowestMakeup = std::min(lowestMakeup, c.getMakeupDb());
+                           highestMakeup = std::max(highestMakeup, c.getMakeupDb());
+                           if (pos >= 6 * 48000 && pos % 4800 == 0)
+                           {
+                               const double difference = outputMeter.shortTerm() - inputMeter.shortTerm();
+                               worstDifference = std::max(worstDifference, std::abs(difference));
+                               sumDifference += difference;
+                               ++loudnessReadings;
+                           }
+                       });
         const double meanDifference = sumDifference / loudnessReadings;
         std::printf(
             "[ phrase   ] %s at %.0f: stage 1 up to %.1f dB, stage 2 up to %.1f dB (mean %.2f), make-up "
@@ -776,6 +794,102 @@ TEST(Compressor, demoPhraseStaysInRangeAndKeepsItsLoudness)
         EXPECT_GT(highestMakeup, 1.0f);
         EXPECT_LT(worstDifference, 2.5) << characterNames[k.character] << " at " << k.amount;
         EXPECT_LT(std::abs(meanDifference), 1.0) << characterNames[k.character] << " at " << k.amount;
+    }
+}
+
+// "Changes density, not loudness": over a take (the phrase three times), the make-up gives back
+// the power the two stages take, and with it the integrated loudness, at every character and at
+// moderate to full amounts.
+TEST(Compressor, makeupKeepsTheLoudnessOfATake)
+{
+    ASSERT_FALSE(phrase().empty());
+    std::vector<float> take;
+    for (int pass = 0; pass < 3; ++pass)
+        take.insert(take.end(), phrase().begin(), phrase().end());
+    for (int character : {smooth, push, hard})
+        for (float amount : {4.0f, 8.0f, 10.0f})
+        {
+            vocal::Compressor c = prepared(1);
+            c.setSettings(amount, character, 1.0f);
+            sv::LoudnessMeter inputMeter, outputMeter;
+            inputMeter.prepare(hostRate);
+            outputMeter.prepare(hostRate);
+            double inputPower = 0.0, outputPower = 0.0;
+            throughSection(c, take, 512, {},
+                           [&](size_t, const float* in, const float* out)
+                           {
+                               inputMeter.process(in, nullptr, 512);
+                               outputMeter.process(out, nullptr, 512);
+                               for (int i = 0; i < 512; ++i)
+                               {
+                                   inputPower += static_cast<double>(in[i]) * in[i];
+                                   outputPower += static_cast<double>(out[i]) * out[i];
+                               }
+                           });
+            const double loudness = outputMeter.integrated() - inputMeter.integrated();
+            const double power = 10.0 * std::log10(outputPower / inputPower);
+            std::printf("[ take     ] %s at %.0f: integrated loudness out - in %+.2f LU, power %+.2f dB\n",
+                        characterNames[character], static_cast<double>(amount), loudness, power);
+            EXPECT_NEAR(loudness, 0.0, 0.65) << characterNames[character] << " at " << amount;
+            EXPECT_NEAR(power, 0.0, 0.35) << characterNames[character] << " at " << amount;
+        }
+}
+
+// The amount turned to 0 while the module is on, and up again once it is idle, over a quiet tone
+// below every threshold after six seconds of vocal: the tone carries only the make-up the vocal
+// left, which glides out before the module falls idle and in again after, so no step appears
+// beyond what the same render shows held at either amount.
+TEST(Compressor, makeupGlidesOutBeforeIdleAndInAfter)
+{
+    ASSERT_FALSE(phrase().empty());
+    const size_t vocalLength = 6 * 48000, toneLength = 2 * 48000;
+    std::vector<float> x(phrase().begin(), phrase().begin() + static_cast<long>(vocalLength));
+    for (size_t i = 0; i < toneLength; ++i)
+        x.push_back(0.05f *
+                    static_cast<float>(std::sin(2.0 * pi * 150.0 * static_cast<double>(i) / hostRate)));
+    const size_t change = vocalLength + 24000;
+    const int piece = 480;
+    struct Case
+    {
+        int character;
+        float from, to;
+    };
+    for (const Case k : {Case{push, 4.0f, 0.0f}, Case{smooth, 10.0f, 0.0f}, Case{push, 0.0f, 4.0f}})
+    {
+        // Amount `from` up to the change, `to` after it; "up again" starts at 4 and is turned to
+        // 0 two seconds before, long enough to fall idle.
+        auto render = [&](bool changeAtAll, bool startAtTarget)
+        {
+            vocal::Compressor c = prepared(1);
+            std::vector<float> y(x.size());
+            throughSection(
+                c, x, piece,
+                [&](vocal::Compressor& m, size_t pos)
+                {
+                    float amount = startAtTarget || (changeAtAll && pos >= change) ? k.to : k.from;
+                    if (k.from == 0.0f && pos < change - 2 * 48000)
+                        amount = 4.0f;
+                    m.setSettings(amount, k.character, 1.0f);
+                },
+                [&](size_t pos, const float*, const float* out)
+                { std::copy_n(out, piece, y.begin() + static_cast<long>(pos)); });
+            if (changeAtAll)
+            {
+                EXPECT_EQ(c.isIdle(), k.to == 0.0f)
+                    << characterNames[k.character] << " " << k.from << " -> " << k.to;
+            }
+            return y;
+        };
+        const auto changed = render(true, false);
+        const size_t end = x.size() - 2 * static_cast<size_t>(piece);
+        const float natural = std::max(largestStep(render(false, false), change, end),
+                                       largestStep(render(false, true), change, end));
+        const float step = largestStep(changed, change, end);
+        std::printf("[ to zero  ] %s %.0f -> %.0f: largest step %.5f, held %.5f\n",
+                    characterNames[k.character], static_cast<double>(k.from), static_cast<double>(k.to),
+                    static_cast<double>(step), static_cast<double>(natural));
+        EXPECT_LE(step, 1.25f * natural + 1e-3f)
+            << characterNames[k.character] << " " << k.from << " -> " << k.to;
     }
 }
 

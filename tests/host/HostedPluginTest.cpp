@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 namespace
@@ -174,6 +175,49 @@ TEST_P(Hosted, processesAudio)
             }
     }
     EXPECT_GT(energy, 100.0) << "noise comes out";
+}
+
+// A NaN or an infinity from a broken plug-in before ours is read as silence: the output is
+// finite and equals that of the same input with those samples at 0, block after block.
+TEST_P(Hosted, nonFiniteInputIsReadAsSilence)
+{
+    const auto& b = GetParam();
+    struct Bad
+    {
+        int block, channel, from, to;
+        float value;
+    };
+    const Bad bad[] = {{4, 0, 100, 101, std::numeric_limits<float>::quiet_NaN()},
+                       {4, 1, 100, 101, std::numeric_limits<float>::quiet_NaN()},
+                       {6, 0, 0, 512, std::numeric_limits<float>::infinity()},
+                       {9, 1, 511, 512, -std::numeric_limits<float>::infinity()}};
+    auto render = [&](bool withBadSamples)
+    {
+        auto plugin = load(b);
+        juce::AudioBuffer<float> out(2, 24 * 512);
+        if (plugin == nullptr)
+            return out;
+        plugin->prepare(48000.0, 512);
+        juce::MidiBuffer midi;
+        for (int block = 0; block < 24; ++block)
+        {
+            auto buffer = noise(512, 30 + static_cast<unsigned>(block));
+            for (const auto& s : bad)
+                if (s.block == block)
+                    for (int i = s.from; i < s.to; ++i)
+                        buffer.setSample(s.channel, i, withBadSamples ? s.value : 0.0f);
+            plugin->processor().processBlock(buffer, midi);
+            for (int c = 0; c < 2; ++c)
+                out.copyFrom(c, block * 512, buffer, c, 0, 512);
+        }
+        return out;
+    };
+    const auto got = render(true);
+    const auto want = render(false);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < got.getNumSamples(); ++i)
+            ASSERT_TRUE(std::isfinite(got.getSample(c, i))) << b << ": channel " << c << " sample " << i;
+    EXPECT_EQ(testsupport::largestDifference(got, want), 0.0f) << b;
 }
 
 class HostedLv2 : public ::testing::TestWithParam<Bundle>

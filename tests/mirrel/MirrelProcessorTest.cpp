@@ -1,6 +1,7 @@
 #include "mirrel/PluginProcessor.h"
 #include "support/AllocationCounter.h"
 #include "support/ProcessorChecks.h"
+#include "support/RenderRun.h"
 
 #include <gtest/gtest.h>
 
@@ -208,4 +209,20 @@ TEST(MirrelLifecycle, feedGoesIdleAfter100msOfSilence)
     }
     EXPECT_TRUE(p.feed().idle.load());
     EXPECT_EQ(p.feed().blocksProcessed.load(), blocksBefore + 9) << "idle blocks are not counted";
+}
+
+TEST(MirrelLifecycle, nonFiniteInputIsReadAsSilence)
+{
+    testsupport::expectNonFiniteInputReadAsSilence<MirrelProcessor>(
+        testsupport::demoExcerpt("drums.wav", 0, 2 * 48000),
+        [](MirrelProcessor& p)
+        {
+            auto& feed = p.feed();
+            std::vector<float> read{p.getEngine().loudness().momentary(),
+                                    p.getEngine().loudness().integrated(), feed.inputPeak.load(),
+                                    feed.outputPeak.load(), static_cast<float>(feed.hitCount.load())};
+            for (const auto& pan : feed.hitPans)
+                read.push_back(pan.load());
+            return read;
+        });
 }

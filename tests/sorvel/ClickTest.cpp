@@ -17,14 +17,7 @@ constexpr int block = 256;
 // Four seconds of the demo vocal, a loud passage first.
 const juce::AudioBuffer<float>& vocal()
 {
-    static const auto excerpt = []
-    {
-        const auto all = testsupport::readWav(juce::File(MOSSLIGHT_DEMO_DIR).getChildFile("phrase.wav"));
-        juce::AudioBuffer<float> x(2, 4 * 48000);
-        for (int c = 0; c < 2; ++c)
-            x.copyFrom(c, 0, all, 0, 24000, x.getNumSamples());
-        return x;
-    }();
+    static const auto excerpt = testsupport::demoExcerpt("phrase.wav", 24000, 4 * 48000);
     return excerpt;
 }
 

@@ -1,6 +1,7 @@
 #include "sorvel/PluginProcessor.h"
 #include "support/AllocationCounter.h"
 #include "support/ProcessorChecks.h"
+#include "support/RenderRun.h"
 
 #include <gtest/gtest.h>
 
@@ -161,4 +162,17 @@ TEST(SorvelLifecycle, prepareAgainAtAnotherRateResetsTheMeters)
     p.prepareToPlay(96000.0, 1024);
     EXPECT_EQ(p.getOutputMeter().momentary(), -100.0f);
     EXPECT_EQ(p.getLatencySamples(), 223);
+}
+
+TEST(SorvelLifecycle, nonFiniteInputIsReadAsSilence)
+{
+    testsupport::expectNonFiniteInputReadAsSilence<Sorvel2Processor>(
+        testsupport::demoExcerpt("phrase.wav", 12000, 2 * 48000),
+        [](Sorvel2Processor& p)
+        {
+            auto& feed = p.getFeed();
+            return std::vector<float>{p.getInputMeter().momentary(),  p.getInputMeter().integrated(),
+                                      p.getOutputMeter().momentary(), p.getOutputMeter().integrated(),
+                                      feed.inputPeak.load(),          feed.outputPeak.load()};
+        });
 }

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "support/AllocationCounter.h"
+
+#include <cmath>
+#include <functional>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -144,6 +149,73 @@ template <typename Processor> void expectMonoOrStereoInStereoOut()
         layout.outputBuses.add(c.out);
         EXPECT_EQ(p.checkBusesLayoutSupported(layout), c.accepted)
             << c.in.getDescription() << " -> " << c.out.getDescription();
+    }
+}
+
+// Non-finite input samples (what a broken plug-in earlier in the host's chain hands over) are read
+// as silence: the output, and what the plug-in's meters read (`readings`), equal those of the
+// same input with those samples at 0, and the output is finite. `material` is stereo, 48 kHz.
+template <typename Processor>
+void expectNonFiniteInputReadAsSilence(const juce::AudioBuffer<float>& material,
+                                       const std::function<std::vector<float>(Processor&)>& readings)
+{
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    struct Case
+    {
+        const char* what;
+        int firstChannel, lastChannel;
+        int at, length;
+        float value;
+        bool monoInput;
+    };
+    const Case cases[] = {
+        {"one NaN on the left", 0, 0, 12000, 1, nan, false},
+        {"one +inf on the right", 1, 1, 12000, 1, inf, false},
+        {"one -inf on both sides", 0, 1, 30001, 1, -inf, false},
+        {"NaN across three blocks on both sides", 0, 1, 20000, 700, nan, false},
+        {"a NaN in a mono input", 0, 0, 12000, 1, nan, true},
+    };
+    const int block = 256;
+    for (const auto& c : cases)
+    {
+        auto render = [&](float value, std::vector<float>& read)
+        {
+            Processor p;
+            setMainLayout(p, c.monoInput ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo(),
+                          juce::AudioChannelSet::stereo());
+            p.prepareToPlay(48000.0, block);
+            juce::AudioBuffer<float> input(material);
+            for (int ch = c.firstChannel; ch <= c.lastChannel; ++ch)
+                for (int i = c.at; i < c.at + c.length; ++i)
+                    input.setSample(ch, i, value);
+            juce::AudioBuffer<float> buffer(2, block);
+            juce::MidiBuffer midi;
+            for (int pos = 0; pos + block <= input.getNumSamples(); pos += block)
+            {
+                for (int ch = 0; ch < 2; ++ch)
+                    buffer.copyFrom(ch, 0, input, ch, pos, block);
+                EXPECT_NO_HEAP(p.processBlock(buffer, midi));
+                for (int ch = 0; ch < 2; ++ch)
+                    input.copyFrom(ch, pos, buffer, ch, 0, block);
+            }
+            read = readings(p);
+            return input;
+        };
+        std::vector<float> readWithBadSamples, readWithZeros;
+        const auto got = render(c.value, readWithBadSamples);
+        const auto want = render(0.0f, readWithZeros);
+        bool finite = true;
+        float worst = 0.0f;
+        for (int ch = 0; ch < 2; ++ch)
+            for (int i = 0; i < got.getNumSamples(); ++i)
+            {
+                finite = finite && std::isfinite(got.getSample(ch, i));
+                worst = std::max(worst, std::abs(got.getSample(ch, i) - want.getSample(ch, i)));
+            }
+        EXPECT_TRUE(finite) << c.what;
+        EXPECT_EQ(worst, 0.0f) << c.what;
+        EXPECT_EQ(readWithBadSamples, readWithZeros) << c.what;
     }
 }
 

@@ -64,6 +64,21 @@ inline void writeWav(const juce::File& file, const juce::AudioBuffer<float>& buf
     writer->writeFromAudioSampleBuffer(buffer, 0, buffer.getNumSamples());
 }
 
+// `length` samples of a file of the demo material from sample `from`, on two channels (a mono
+// file on both).
+inline juce::AudioBuffer<float> demoExcerpt(const char* name, int from, int length)
+{
+    const auto all = readWav(juce::File(MOSSLIGHT_DEMO_DIR).getChildFile(name));
+    juce::AudioBuffer<float> x(2, length);
+    x.clear();
+    if (all.getNumChannels() == 0)
+        return x;
+    for (int c = 0; c < 2; ++c)
+        x.copyFrom(c, 0, all, std::min(c, all.getNumChannels() - 1), from,
+                   std::min(length, all.getNumSamples() - from));
+    return x;
+}
+
 // A scratch folder for one test, removed afterwards.
 struct TempDir
 {
