@@ -48,6 +48,38 @@ void quiet(ChainRow::Block& b)
 }
 } // namespace
 
+namespace
+{
+constexpr std::array<const char*, 18> parameterIds{
+    "hpf",        "deess",      "deessChar", "bass",      "bassChar", "treble",
+    "trebleChar", "comp",       "compChar",  "compMix",   "shimmer",  "shimmerChar",
+    "reverb",     "reverbChar", "delay",     "delayChar", "width",    "widthChar"};
+} // namespace
+
+BlockParameters::BlockParameters(juce::AudioProcessorValueTreeState& tree)
+{
+    for (size_t i = 0; i < parameterIds.size(); ++i)
+        values[i] = tree.getRawParameterValue(parameterIds[i]);
+    for (size_t j = 0; j < switches.size(); ++j)
+        switches[j] = tree.getRawParameterValue(moduleSwitchIds[j]);
+    listen = tree.getRawParameterValue("listen");
+}
+
+void BlockParameters::read(BlockSources& s) const
+{
+    float* fields[] = {&s.hpf,        &s.deess,      &s.deessChar, &s.bass,      &s.bassChar, &s.treble,
+                       &s.trebleChar, &s.comp,       &s.compChar,  &s.compMix,   &s.shimmer,  &s.shimmerChar,
+                       &s.reverb,     &s.reverbChar, &s.delay,     &s.delayChar, &s.width,    &s.widthChar};
+    for (size_t i = 0; i < values.size(); ++i)
+        if (values[i] != nullptr)
+            *fields[i] = values[i]->load();
+    for (size_t j = 0; j < switches.size(); ++j)
+        if (switches[j] != nullptr)
+            s.switches[j] = switches[j]->load();
+    if (listen != nullptr)
+        s.listenIndex = juce::jlimit(0, 6, static_cast<int>(std::lround(listen->load())));
+}
+
 void fillBlocks(std::array<ChainRow::Block, numModules>& blocks, const BlockSources& s)
 {
     for (auto& b : blocks)

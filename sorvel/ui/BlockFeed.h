@@ -5,6 +5,8 @@
 
 #include "ChainRow.h"
 
+#include <juce_audio_processors/juce_audio_processors.h>
+
 namespace svui
 {
 struct BlockSources
@@ -19,6 +21,20 @@ struct BlockSources
     // The refresh's decaying readout values (dB; reductions positive).
     float deessCut = 0, compPeak = 0, compLevel = 0, lift = 0, tame = 0, duck = 0;
     float reverbReturn = -90, delayReturn = -90, doubles = -90;
+};
+
+// The parameters the blocks read, looked up once: read() copies their current raw values into
+// the sources (the refresh state is left as it is).
+class BlockParameters
+{
+public:
+    explicit BlockParameters(juce::AudioProcessorValueTreeState& tree);
+    void read(BlockSources& s) const;
+
+private:
+    std::array<std::atomic<float>*, 18> values{};
+    std::array<std::atomic<float>*, numModules> switches{};
+    std::atomic<float>* listen = nullptr;
 };
 
 // Refills every block from the sources. Texts are assigned only when they change.

@@ -1,4 +1,5 @@
 #include "Sheets.h"
+#include "Sheet.h"
 
 #include "common/ui/Backdrop.h"
 #include "common/ui/Knob.h"
@@ -12,87 +13,6 @@ namespace gallery
 {
 namespace
 {
-// Shows a knob as if the mouse were over it.
-class HoverLook : public KnobLookAndFeel
-{
-public:
-    void drawRotarySlider(juce::Graphics& g, int x, int y, int width, int height, float position, float startAngle,
-                          float endAngle, juce::Slider& slider) override
-    {
-        ui::RotaryLook look;
-        look.fill = slider.findColour(juce::Slider::rotarySliderFillColourId);
-        look.highlighted = true;
-        drawRotary(g, ui::RotaryGeometry::of(static_cast<float>(x), static_cast<float>(y), static_cast<float>(width),
-                                             static_cast<float>(height)),
-                   position, startAngle, endAngle,
-                   ui::valueArcOrigin(slider.getMinimum(), slider.getMaximum(), startAngle, endAngle), look);
-    }
-};
-
-// A sheet: a window with the kit's look, a title, panels and small notes, whose content the
-// concrete sheets fill.
-class Sheet : public StubEditor
-{
-public:
-    Sheet(StubProcessor& p, const juce::String& sheetTitle, int width, int height)
-        : StubEditor(p), processor(p), title(sheetTitle)
-    {
-        setLookAndFeel(&look);
-        setSize(width, height);
-    }
-
-    ~Sheet() override
-    {
-        for (auto* child : getChildren())
-            child->setLookAndFeel(nullptr);
-        setLookAndFeel(nullptr);
-    }
-
-    void paint(juce::Graphics& g) override
-    {
-        const ui::Backdrop backdrop(g, *this);
-        g.setColour(ui::text);
-        g.setFont(juce::FontOptions(20.0f, juce::Font::bold));
-        g.drawText(title, 18, 10, 600, 28, juce::Justification::centredLeft, true);
-        ui::LogoMark::draw(g, static_cast<float>(getWidth() - 18));
-        for (const auto& r : panels)
-            ui::drawPanel(g, r);
-        g.setColour(ui::dim);
-        g.setFont(juce::FontOptions(10.0f, juce::Font::plain));
-        for (const auto& note : notes)
-            g.drawText(note.text, note.area, juce::Justification::centred, true);
-        paintExtras(g);
-    }
-
-    virtual void paintExtras(juce::Graphics&) {}
-
-protected:
-    template <typename C> C& add(std::unique_ptr<C> c, juce::Rectangle<int> bounds)
-    {
-        auto& ref = *c;
-        addAndMakeVisible(ref);
-        ref.setBounds(bounds);
-        owned.push_back(std::move(c));
-        return ref;
-    }
-
-    void note(juce::Rectangle<int> area, const juce::String& text) { notes.push_back({area, text}); }
-
-    struct Note
-    {
-        juce::Rectangle<int> area;
-        juce::String text;
-    };
-
-    StubProcessor& processor;
-    KnobLookAndFeel look;
-    HoverLook hoverLook;
-    juce::String title;
-    std::vector<juce::Rectangle<float>> panels;
-    std::vector<Note> notes;
-    std::vector<std::unique_ptr<juce::Component>> owned;
-};
-
 class KnobSheet : public Sheet
 {
 public:
@@ -133,7 +53,7 @@ public:
             int w, h;
             juce::Colour colour;
         };
-        const Size sizes[] = {{60, 80, ui::text}, {71, 118, ui::green}, {94, 118, ui::amber},
+        const Size sizes[] = {{60, 80, ui::text},   {71, 118, ui::green},  {94, 118, ui::amber},
                               {112, 130, ui::blue}, {160, 190, ui::green}, {200, 212, ui::text}};
         x = 30;
         int n = 1;
@@ -178,18 +98,20 @@ public:
         const char* choices[] = {"OFF", "MOSTLY", "ALWAYS"};
         for (int i = 0; i < 3; ++i)
         {
-            auto& button = add(std::make_unique<juce::TextButton>(choices[i]), {30 + i * 64 + 2, 200, 60, 28});
+            auto& button =
+                add(std::make_unique<juce::TextButton>(choices[i]), {30 + i * 64 + 2, 200, 60, 28});
             button.setColour(juce::TextButton::buttonOnColourId, ui::blue);
             button.setToggleState(i == 1, juce::dontSendNotification);
-            button.setConnectedEdges((i > 0 ? juce::Button::ConnectedOnLeft : 0)
-                                     | (i < 2 ? juce::Button::ConnectedOnRight : 0));
+            button.setConnectedEdges((i > 0 ? juce::Button::ConnectedOnLeft : 0) |
+                                     (i < 2 ? juce::Button::ConnectedOnRight : 0));
         }
         note({30, 230, 192, 14}, "connected edges");
         add(std::make_unique<juce::TextButton>("RESET"), {250, 200, 64, 26}).setEnabled(false);
         note({250, 230, 64, 14}, "disabled");
 
-        auto& seed = add(std::make_unique<juce::Slider>(juce::Slider::IncDecButtons, juce::Slider::TextBoxLeft),
-                         {30, 262, 110, 26});
+        auto& seed =
+            add(std::make_unique<juce::Slider>(juce::Slider::IncDecButtons, juce::Slider::TextBoxLeft),
+                {30, 262, 110, 26});
         seed.setRange(0, 999, 1);
         seed.setValue(17);
         seed.setTextBoxStyle(juce::Slider::TextBoxLeft, false, 40, 24);
@@ -197,15 +119,17 @@ public:
         seed.setColour(juce::Slider::textBoxOutlineColourId, ui::panelEdge);
         note({30, 290, 110, 14}, "inc/dec value box");
 
-        auto& linear = add(std::make_unique<juce::Slider>(juce::Slider::LinearHorizontal, juce::Slider::NoTextBox),
-                           {520, 78, 220, 24});
+        auto& linear =
+            add(std::make_unique<juce::Slider>(juce::Slider::LinearHorizontal, juce::Slider::NoTextBox),
+                {520, 78, 220, 24});
         linear.setRange(0, 1);
         linear.setValue(0.62);
         linear.setColour(juce::Slider::trackColourId, ui::blue);
         linear.setColour(juce::Slider::thumbColourId, ui::text);
         note({520, 104, 220, 14}, "linear slider");
-        auto& vertical = add(std::make_unique<juce::Slider>(juce::Slider::LinearVertical, juce::Slider::TextBoxBelow),
-                             {760, 66, 60, 150});
+        auto& vertical =
+            add(std::make_unique<juce::Slider>(juce::Slider::LinearVertical, juce::Slider::TextBoxBelow),
+                {760, 66, 60, 150});
         vertical.setRange(-12, 12, 0.1);
         vertical.setValue(3.5);
         vertical.setColour(juce::Slider::trackColourId, ui::amber);
@@ -242,7 +166,8 @@ public:
         g.setOrigin(-area.getPosition());
         g.setColour(ui::dim);
         g.setFont(juce::FontOptions(10.0f, juce::Font::plain));
-        g.drawText("its menu (130 % under the mouse)", 680, 140, 200, 14, juce::Justification::centredLeft, true);
+        g.drawText("its menu (130 % under the mouse)", 680, 140, 200, 14, juce::Justification::centredLeft,
+                   true);
     }
 
 private:
@@ -260,8 +185,8 @@ public:
             float level, peak;
             const char* text;
         };
-        const Reading meters[] = {{-60, -60, "empty"}, {-30, -24, "green"}, {-12, -9, "amber"}, {-3, -2, "red"},
-                                  {4, 0, "over"}};
+        const Reading meters[] = {
+            {-60, -60, "empty"}, {-30, -24, "green"}, {-12, -9, "amber"}, {-3, -2, "red"}, {4, 0, "over"}};
         int x = 40;
         for (const auto& m : meters)
         {
@@ -276,8 +201,8 @@ public:
         {
             float momentary, shortTerm, integrated;
         };
-        const Loudness panelsShown[] = {{-100, -100, -100}, {-20, -21.3f, -22.75f}, {-12, -13.04f, -14.2f},
-                                        {-8, -8.96f, -10.5f}};
+        const Loudness panelsShown[] = {
+            {-100, -100, -100}, {-20, -21.3f, -22.75f}, {-12, -13.04f, -14.2f}, {-8, -8.96f, -10.5f}};
         x = 324;
         for (const auto& l : panelsShown)
         {
@@ -313,7 +238,8 @@ public:
     {
         panels = {{14, 48, 560, 338}, {584, 48, 402, 338}};
         add(std::make_unique<Well>(), {24, 58, 540, 270});
-        note({24, 332, 540, 14}, "window backdrop, two panels, a display well with the backdrop behind its corners");
+        note({24, 332, 540, 14},
+             "window backdrop, two panels, a display well with the backdrop behind its corners");
     }
 
     void paintExtras(juce::Graphics& g) override
@@ -328,11 +254,14 @@ public:
         for (int i = 0; i < 4; ++i)
         {
             const int h = 13 * (i + 1) * 2 / 2 + 13;
-            const auto logo = ui::LogoMark::render(juce::roundToInt(static_cast<float>(h) * ui::pixelScale(g, 0.25f)));
+            const auto logo =
+                ui::LogoMark::render(juce::roundToInt(static_cast<float>(h) * ui::pixelScale(g, 0.25f)));
             const float k = static_cast<float>(h) / static_cast<float>(logo.getHeight());
-            g.drawImageTransformed(logo, juce::AffineTransform::scale(k).translated(610.0f + i * 80.0f, 220.0f));
+            g.drawImageTransformed(logo,
+                                   juce::AffineTransform::scale(k).translated(610.0f + i * 80.0f, 220.0f));
         }
-        g.drawText("logo at 26, 39, 52 and 65 units", 604, 300, 300, 14, juce::Justification::centredLeft, true);
+        g.drawText("logo at 26, 39, 52 and 65 units", 604, 300, 300, 14, juce::Justification::centredLeft,
+                   true);
     }
 };
 } // namespace
