@@ -207,6 +207,33 @@ TEST(ChainRowBlocks, characterTablesEqualTheParametersChoices)
     EXPECT_EQ(svui::blockNames.size(), svui::numModules);
 }
 
+TEST(ChainRowBlocks, parametersAreReadFromTheTree)
+{
+    Sorvel2Processor processor;
+    const std::pair<const char*, float> values[] = {{"hpf", 4},         {"deess", 7.5f}, {"trebleChar", 2},
+                                                    {"shimmer", -3.5f}, {"compMix", 40}, {"widthChar", 1},
+                                                    {"delayOn", 0},     {"listen", 5}};
+    for (const auto& [id, value] : values)
+    {
+        auto* p = processor.apvts.getParameter(id);
+        p->setValueNotifyingHost(p->convertTo0to1(value));
+    }
+    svui::BlockSources s;
+    s.deessCut = 3; // refresh state: left alone
+    svui::BlockParameters(processor.apvts).read(s);
+    EXPECT_FLOAT_EQ(s.hpf, 4);
+    EXPECT_FLOAT_EQ(s.deess, 7.5f);
+    EXPECT_FLOAT_EQ(s.trebleChar, 2);
+    EXPECT_FLOAT_EQ(s.shimmer, -3.5f);
+    EXPECT_FLOAT_EQ(s.compMix, 40);
+    EXPECT_FLOAT_EQ(s.widthChar, 1);
+    EXPECT_FLOAT_EQ(s.comp, 4); // the default
+    EXPECT_FLOAT_EQ(s.switches[6], 0);
+    EXPECT_FLOAT_EQ(s.switches[5], 1);
+    EXPECT_EQ(s.listenIndex, 5);
+    EXPECT_FLOAT_EQ(s.deessCut, 3);
+}
+
 TEST_F(KitTest, aSwitchedOffBlockIsStruckThroughAndDim)
 {
     Row r;
