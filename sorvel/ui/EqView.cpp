@@ -145,7 +145,7 @@ void EqView::spectrumCurve(juce::Path& path, int tap, juce::Rectangle<float> plo
     }
 }
 
-void EqView::paint(juce::Graphics& g)
+void EqView::paintBackground(juce::Graphics& g)
 {
     const auto& t = texts();
     const float width = static_cast<float>(getWidth()), height = static_cast<float>(getHeight());
@@ -172,32 +172,43 @@ void EqView::paint(juce::Graphics& g)
         g.drawText(line.text, juce::Rectangle<float>(1.0f, yFor(plot, line.value) - 6.0f, 21.0f, 12.0f),
                    juce::Justification::centredRight, false);
 
+    const juce::Graphics::ScopedSaveState clipped(g);
+    g.reduceClipRegion(plot.toNearestInt());
+
+    guideBand.clear();
+    for (int k = 0; k < TapSpectrum::numBands; ++k)
+    {
+        const float hz = TapSpectrum::bandHz(k);
+        const float y = yFor(plot, svui::interpLog(svui::guide, hz) + svui::interpLog(svui::tolerance, hz));
+        if (k == 0)
+            guideBand.startNewSubPath(xFor(plot, hz), y);
+        else
+            guideBand.lineTo(xFor(plot, hz), y);
+    }
+    for (int k = TapSpectrum::numBands - 1; k >= 0; --k)
+    {
+        const float hz = TapSpectrum::bandHz(k);
+        guideBand.lineTo(xFor(plot, hz),
+                         yFor(plot, svui::interpLog(svui::guide, hz) - svui::interpLog(svui::tolerance, hz)));
+    }
+    guideBand.closeSubPath();
+    g.setColour(alpha(ui::green, 0x21));
+    g.fillPath(guideBand);
+    g.setColour(alpha(ui::green, 0x59));
+    g.strokePath(guideBand, juce::PathStrokeType(1.0f));
+}
+
+void EqView::paint(juce::Graphics& g)
+{
+    const auto& t = texts();
+    background.draw(g, getWidth(), getHeight(), [this](juce::Graphics& bg) { paintBackground(bg); });
+
+    const auto plot = plotArea(static_cast<float>(getWidth()), static_cast<float>(getHeight()));
+    const float px = plot.getX(), py = plot.getY(), pw = plot.getWidth(), ph = plot.getHeight();
+    g.setFont(font);
     {
         const juce::Graphics::ScopedSaveState clipped(g);
         g.reduceClipRegion(plot.toNearestInt());
-
-        guideBand.clear();
-        for (int k = 0; k < TapSpectrum::numBands; ++k)
-        {
-            const float hz = TapSpectrum::bandHz(k);
-            const float y =
-                yFor(plot, svui::interpLog(svui::guide, hz) + svui::interpLog(svui::tolerance, hz));
-            if (k == 0)
-                guideBand.startNewSubPath(xFor(plot, hz), y);
-            else
-                guideBand.lineTo(xFor(plot, hz), y);
-        }
-        for (int k = TapSpectrum::numBands - 1; k >= 0; --k)
-        {
-            const float hz = TapSpectrum::bandHz(k);
-            guideBand.lineTo(xFor(plot, hz), yFor(plot, svui::interpLog(svui::guide, hz) -
-                                                            svui::interpLog(svui::tolerance, hz)));
-        }
-        guideBand.closeSubPath();
-        g.setColour(alpha(ui::green, 0x21));
-        g.fillPath(guideBand);
-        g.setColour(alpha(ui::green, 0x59));
-        g.strokePath(guideBand, juce::PathStrokeType(1.0f));
 
         if (spectrum.analysed[static_cast<size_t>(beforeTap())])
         {

@@ -5,6 +5,7 @@
 // runs the spectrum through it. Message thread only.
 #pragma once
 
+#include "BackgroundCache.h"
 #include "ResponseCurves.h"
 #include "TapSpectrum.h"
 
@@ -17,6 +18,7 @@ public:
     EqView();
 
     void paint(juce::Graphics& g) override;
+    void moved() override { background.invalidate(); }
 
     // The taps the view shows: the chain input and the signal entering the EQ while HIGH-PASS is
     // selected, the signal entering and leaving the EQ otherwise.
@@ -53,7 +55,10 @@ public:
 
 private:
     void spectrumCurve(juce::Path& path, int tap, juce::Rectangle<float> plot) const;
+    void paintBackground(juce::Graphics& g);
     void paintLegend(juce::Graphics& g, juce::Rectangle<float> plot);
+
+    svui::BackgroundCache background; // the grain, the well, the grid, the labels, the guide band
 
     juce::Path before, after, guideBand, response, corners;
     juce::Font font{juce::FontOptions(10.0f, juce::Font::plain)};

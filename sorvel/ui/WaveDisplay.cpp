@@ -115,6 +115,83 @@ const WaveDisplay::Column& WaveDisplay::column(int i) const
 
 void WaveDisplay::paint(juce::Graphics& g)
 {
+    background.draw(g, getWidth(), getHeight(), [this](juce::Graphics& bg) { paintBackground(bg); });
+
+    const auto l = Layout::of(static_cast<float>(getWidth()), static_cast<float>(getHeight()));
+    const float left = Layout::plotLeft, pw = l.plotWidth, pt = l.plotTop, ph = l.plotHeight;
+    const float v = l.centre, bottom = pt + ph;
+
+    const juce::Graphics::ScopedSaveState clipped(g);
+    g.reduceClipRegion(juce::Rectangle<float>(left, pt, pw, ph).toNearestInt());
+
+    // Shade every run of columns in which the de-esser cut.
+    g.setColour(alpha(ui::green, 0x1a));
+    for (int i = 0; i < numColumns; ++i)
+    {
+        if (!cutShown(column(i)))
+            continue;
+        int last = i;
+        while (last + 1 < numColumns && cutShown(column(last + 1)))
+            ++last;
+        g.fillRect(l.x(i) - l.step / 2.0f, pt, l.x(last) - l.x(i) + l.step, ph);
+        i = last;
+    }
+
+    const auto envelope = [&](juce::Path& path, float Column::*field, juce::Colour colour)
+    {
+        path.clear();
+        path.startNewSubPath(l.x(0), v - l.extent(column(0).*field));
+        for (int i = 1; i < numColumns; ++i)
+            path.lineTo(l.x(i), v - l.extent(column(i).*field));
+        for (int i = numColumns - 1; i >= 0; --i)
+            path.lineTo(l.x(i), v + l.extent(column(i).*field));
+        path.closeSubPath();
+        g.setColour(colour);
+        g.fillPath(path);
+    };
+    envelope(input, &Column::inDb, alpha(ui::dim, 0x38));
+    envelope(outputPeak, &Column::outPeakDb, alpha(ui::text, 0x47));
+    envelope(outputLevel, &Column::outDb, alpha(ui::text, 0xb8));
+
+    // The leveller's reduction hangs from the top; the peak catcher's hangs below it.
+    levelReduction.clear();
+    levelReduction.startNewSubPath(left, pt);
+    for (int i = 0; i < numColumns; ++i)
+        levelReduction.lineTo(l.x(i), l.reductionY(column(i).levelGr));
+    levelReduction.lineTo(l.x(numColumns - 1), pt);
+    levelReduction.closeSubPath();
+    g.setColour(alpha(ui::amber, 0x38));
+    g.fillPath(levelReduction);
+    g.setColour(alpha(ui::amber, 0xa6));
+    g.strokePath(levelReduction, juce::PathStrokeType(1.0f));
+
+    peakReduction.clear();
+    peakReduction.startNewSubPath(l.x(0), l.reductionY(column(0).levelGr));
+    for (int i = 1; i < numColumns; ++i)
+        peakReduction.lineTo(l.x(i), l.reductionY(column(i).levelGr));
+    for (int i = numColumns - 1; i >= 0; --i)
+        peakReduction.lineTo(l.x(i), l.reductionY(column(i).peakGr + column(i).levelGr) + 0.01f);
+    peakReduction.closeSubPath();
+    g.setColour(alpha(ui::amber, 0xcc));
+    g.fillPath(peakReduction);
+
+    // De-ess cuts rise from the bottom: 12 dB reach a quarter of the plot.
+    deessCuts.clear();
+    deessCuts.startNewSubPath(left, bottom);
+    for (int i = 0; i < numColumns; ++i)
+    {
+        const auto& c = column(i);
+        const float cut = cutShown(c) ? ph * 0.25f * juce::jmin(c.deessCut / 12.0f, 1.0f) : 0.0f;
+        deessCuts.lineTo(l.x(i), bottom - cut);
+    }
+    deessCuts.lineTo(l.x(numColumns - 1), bottom);
+    deessCuts.closeSubPath();
+    g.setColour(alpha(ui::green, 0xd9));
+    g.fillPath(deessCuts);
+}
+
+void WaveDisplay::paintBackground(juce::Graphics& g)
+{
     const auto& t = texts();
     const float width = static_cast<float>(getWidth()), height = static_cast<float>(getHeight());
     for (const auto corner :
@@ -124,7 +201,7 @@ void WaveDisplay::paint(juce::Graphics& g)
 
     const auto l = Layout::of(width, height);
     const float left = Layout::plotLeft, pw = l.plotWidth, pt = l.plotTop, ph = l.plotHeight;
-    const float v = l.centre, u = l.half, bottom = pt + ph;
+    const float v = l.centre, u = l.half;
 
     // Grid: seconds, the -12 and -24 dB envelope lines, the centre.
     g.setColour(alpha(ui::panelEdge, 0x73));
@@ -135,76 +212,6 @@ void WaveDisplay::paint(juce::Graphics& g)
         g.fillRect(left, y, pw, 1.0f);
     g.setColour(alpha(ui::panelEdge, 0xcc));
     g.fillRect(left, v - 0.5f, pw, 1.0f);
-
-    {
-        const juce::Graphics::ScopedSaveState clipped(g);
-        g.reduceClipRegion(juce::Rectangle<float>(left, pt, pw, ph).toNearestInt());
-
-        // Shade every run of columns in which the de-esser cut.
-        g.setColour(alpha(ui::green, 0x1a));
-        for (int i = 0; i < numColumns; ++i)
-        {
-            if (!cutShown(column(i)))
-                continue;
-            int last = i;
-            while (last + 1 < numColumns && cutShown(column(last + 1)))
-                ++last;
-            g.fillRect(l.x(i) - l.step / 2.0f, pt, l.x(last) - l.x(i) + l.step, ph);
-            i = last;
-        }
-
-        const auto envelope = [&](juce::Path& path, float Column::*field, juce::Colour colour)
-        {
-            path.clear();
-            path.startNewSubPath(l.x(0), v - l.extent(column(0).*field));
-            for (int i = 1; i < numColumns; ++i)
-                path.lineTo(l.x(i), v - l.extent(column(i).*field));
-            for (int i = numColumns - 1; i >= 0; --i)
-                path.lineTo(l.x(i), v + l.extent(column(i).*field));
-            path.closeSubPath();
-            g.setColour(colour);
-            g.fillPath(path);
-        };
-        envelope(input, &Column::inDb, alpha(ui::dim, 0x38));
-        envelope(outputPeak, &Column::outPeakDb, alpha(ui::text, 0x47));
-        envelope(outputLevel, &Column::outDb, alpha(ui::text, 0xb8));
-
-        // The leveller's reduction hangs from the top; the peak catcher's hangs below it.
-        levelReduction.clear();
-        levelReduction.startNewSubPath(left, pt);
-        for (int i = 0; i < numColumns; ++i)
-            levelReduction.lineTo(l.x(i), l.reductionY(column(i).levelGr));
-        levelReduction.lineTo(l.x(numColumns - 1), pt);
-        levelReduction.closeSubPath();
-        g.setColour(alpha(ui::amber, 0x38));
-        g.fillPath(levelReduction);
-        g.setColour(alpha(ui::amber, 0xa6));
-        g.strokePath(levelReduction, juce::PathStrokeType(1.0f));
-
-        peakReduction.clear();
-        peakReduction.startNewSubPath(l.x(0), l.reductionY(column(0).levelGr));
-        for (int i = 1; i < numColumns; ++i)
-            peakReduction.lineTo(l.x(i), l.reductionY(column(i).levelGr));
-        for (int i = numColumns - 1; i >= 0; --i)
-            peakReduction.lineTo(l.x(i), l.reductionY(column(i).peakGr + column(i).levelGr) + 0.01f);
-        peakReduction.closeSubPath();
-        g.setColour(alpha(ui::amber, 0xcc));
-        g.fillPath(peakReduction);
-
-        // De-ess cuts rise from the bottom: 12 dB reach a quarter of the plot.
-        deessCuts.clear();
-        deessCuts.startNewSubPath(left, bottom);
-        for (int i = 0; i < numColumns; ++i)
-        {
-            const auto& c = column(i);
-            const float cut = cutShown(c) ? ph * 0.25f * juce::jmin(c.deessCut / 12.0f, 1.0f) : 0.0f;
-            deessCuts.lineTo(l.x(i), bottom - cut);
-        }
-        deessCuts.lineTo(l.x(numColumns - 1), bottom);
-        deessCuts.closeSubPath();
-        g.setColour(alpha(ui::green, 0xd9));
-        g.fillPath(deessCuts);
-    }
 
     g.setFont(font);
     const auto label = [&g](const juce::String& text, float x, float y, float w, juce::Justification j)

@@ -4,6 +4,8 @@
 // cuts rising from the bottom. Draws only the columns its owner appends. Message thread only.
 #pragma once
 
+#include "BackgroundCache.h"
+
 #include "sorvel/engine/EditorFeed.h"
 
 #include "common/ui/JuceCompat.h"
@@ -44,6 +46,7 @@ public:
     WaveDisplay();
 
     void paint(juce::Graphics& g) override;
+    void moved() override { background.invalidate(); }
 
     // Writes the next column, overwriting the oldest.
     void append(const Column& column);
@@ -65,7 +68,10 @@ public:
 
 private:
     bool cutShown(const Column& c) const { return c.deessOn > 0.5f && c.deessCut >= 0.3f; }
+    void paintBackground(juce::Graphics& g);
     void paintLegend(juce::Graphics& g, float width, float headerHeight);
+
+    svui::BackgroundCache background; // the well, the grid, the labels and the legend
 
     juce::Path input, outputPeak, outputLevel, levelReduction, peakReduction, deessCuts;
     juce::Font font{juce::FontOptions(10.0f, juce::Font::plain)};
