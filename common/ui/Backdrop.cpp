@@ -26,8 +26,8 @@ bool sameScale(float a, float b)
 
 bool Backdrop::Panel::operator==(const Panel& o) const
 {
-    return x == o.x && y == o.y && width == o.width
-           && height == o.height && sameScale(radius, o.radius) && sameScale(scale, o.scale);
+    return x == o.x && y == o.y && width == o.width && height == o.height && sameScale(radius, o.radius) &&
+           sameScale(scale, o.scale);
 }
 
 Backdrop::Entry* Backdrop::entryOf(const juce::Component& c)
@@ -57,8 +57,8 @@ Backdrop::Backdrop(juce::Graphics& g, juce::Component& c)
     }
     entry->frame.clear();
 
-    if (!entry->dirty && entry->image.getWidth() == pw && entry->image.getHeight() == ph
-        && sameScale(entry->scale, scale))
+    if (!entry->dirty && entry->image.getWidth() == pw && entry->image.getHeight() == ph &&
+        sameScale(entry->scale, scale))
     {
         mode = reusing;
     }

@@ -25,9 +25,8 @@ juce::Colour plainColour(const juce::Image::BitmapData& data, int x, int y)
         const int alpha = argb->getAlpha();
         if (alpha == 0)
             return juce::Colour(0x00000000u);
-        const auto unpremultiply = [alpha](int c) {
-            return static_cast<juce::uint8>(juce::jmin(255, c * 255 / alpha));
-        };
+        const auto unpremultiply = [alpha](int c)
+        { return static_cast<juce::uint8>(juce::jmin(255, c * 255 / alpha)); };
         return juce::Colour(unpremultiply(argb->getRed()), unpremultiply(argb->getGreen()),
                             unpremultiply(argb->getBlue()), static_cast<juce::uint8>(alpha));
     }
@@ -68,7 +67,8 @@ void resampleAxis(const float* in, float* out, int length, int wanted, int count
 }
 } // namespace
 
-std::vector<float> premultiplied(const juce::Image& image, const std::function<juce::Colour(juce::Colour)>& map)
+std::vector<float> premultiplied(const juce::Image& image,
+                                 const std::function<juce::Colour(juce::Colour)>& map)
 {
     const int width = image.getWidth(), height = image.getHeight();
     std::vector<float> out(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0.0f);
@@ -109,11 +109,13 @@ std::vector<float> areaResample(const std::vector<float>& pixels, int width, int
 juce::Image fromPremultiplied(const std::vector<float>& pixels, int width, int height)
 {
     juce::Image image(juce::Image::ARGB, juce::jmax(width, 1), juce::jmax(height, 1), true);
-    if (width < 1 || height < 1 || pixels.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * 4)
+    if (width < 1 || height < 1 ||
+        pixels.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * 4)
         return image;
     juce::Image::BitmapData data(image, juce::Image::BitmapData::writeOnly);
     const float* p = pixels.data();
-    const auto byte = [](float v) { return static_cast<int>(std::lround(juce::jlimit(0.0f, 1.0f, v) * 255.0f)); };
+    const auto byte = [](float v)
+    { return static_cast<int>(std::lround(juce::jlimit(0.0f, 1.0f, v) * 255.0f)); };
     for (int y = 0; y < height; ++y)
     {
         for (int x = 0; x < width; ++x, p += 4)
@@ -126,9 +128,10 @@ juce::Image fromPremultiplied(const std::vector<float>& pixels, int width, int h
                 continue;
             }
             const int alpha = a >= 1.0f ? 255 : byte(a);
-            const auto premultiply = [alpha](int c) { return static_cast<juce::uint8>((c * alpha + 127) >> 8); };
-            out->setARGB(static_cast<juce::uint8>(alpha), premultiply(byte(p[0] / a)), premultiply(byte(p[1] / a)),
-                         premultiply(byte(p[2] / a)));
+            const auto premultiply = [alpha](int c)
+            { return static_cast<juce::uint8>((c * alpha + 127) >> 8); };
+            out->setARGB(static_cast<juce::uint8>(alpha), premultiply(byte(p[0] / a)),
+                         premultiply(byte(p[1] / a)), premultiply(byte(p[2] / a)));
         }
     }
     return image;

@@ -15,7 +15,8 @@ Knob::Knob(juce::AudioProcessorValueTreeState& tree, const juce::String& paramet
     // The knob brightens under the mouse.
     slider.setRepaintsOnMouseActivity(true);
     // The value box is drawn differently while dragging.
-    const auto repaintLabels = [this] {
+    const auto repaintLabels = [this]
+    {
         for (auto* child : getChildren())
             if (dynamic_cast<juce::Label*>(child) != nullptr)
                 child->repaint();

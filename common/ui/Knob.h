@@ -9,8 +9,8 @@
 class Knob : public juce::Component
 {
 public:
-    Knob(juce::AudioProcessorValueTreeState& tree, const juce::String& parameterId, const juce::String& captionText,
-         juce::Colour colour);
+    Knob(juce::AudioProcessorValueTreeState& tree, const juce::String& parameterId,
+         const juce::String& captionText, juce::Colour colour);
     ~Knob() override;
 
     void resized() override;

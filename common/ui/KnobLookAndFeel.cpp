@@ -24,9 +24,9 @@ juce::Image facePicture(const Style& style, int n)
         return {};
     if (picture.getWidth() < n)
         return picture.rescaled(n, n, juce::Graphics::highResamplingQuality);
-    return detail::fromPremultiplied(detail::areaResample(detail::premultiplied(picture), picture.getWidth(),
-                                                          picture.getHeight(), n, n),
-                                     n, n);
+    return detail::fromPremultiplied(
+        detail::areaResample(detail::premultiplied(picture), picture.getWidth(), picture.getHeight(), n, n),
+        n, n);
 }
 } // namespace
 
@@ -39,7 +39,8 @@ RotaryGeometry RotaryGeometry::of(float x, float y, float width, float height)
     geo.arcRadius = geo.outerRadius - geo.track * 0.5f;
     geo.centreX = x + 5.0f + aw * 0.5f;
     geo.centreY = y + 5.0f + ah * 0.5f;
-    geo.knobRadius = juce::jmax(geo.arcRadius - geo.track * 0.5f - juce::jmax(geo.outerRadius * 0.1f, 3.0f), 6.0f);
+    geo.knobRadius =
+        juce::jmax(geo.arcRadius - geo.track * 0.5f - juce::jmax(geo.outerRadius * 0.1f, 3.0f), 6.0f);
     return geo;
 }
 
@@ -65,7 +66,8 @@ juce::Image renderKnobFace(const Style& style, int n)
         {
             for (int i = 0; i < size; ++i)
             {
-                const float dist = std::hypot(static_cast<float>(i) + 0.5f - sx, static_cast<float>(j) + 0.5f - sy);
+                const float dist =
+                    std::hypot(static_cast<float>(i) + 0.5f - sx, static_cast<float>(j) + 0.5f - sy);
                 const float u = juce::jlimit(0.0f, 1.0f, (dist - rho * 0.82f) / (rho * 0.4f));
                 const float a = (1.0f - u * u * (3.0f - 2.0f * u)) * 0.5f;
                 if (a > 0.002f)
@@ -92,8 +94,8 @@ juce::Image renderKnobFace(const Style& style, int n)
     g.setColour(alpha(juce::Colours::black, 0x8c));
     g.drawEllipse(m - q, m - q, juce::jmax(d + 2 * q, 0.0f), juce::jmax(d + 2 * q, 0.0f), ring);
 
-    juce::ColourGradient rim(alpha(juce::Colours::white, 0x57), half, m, alpha(juce::Colours::white, 0x0d), half,
-                             d + m, false);
+    juce::ColourGradient rim(alpha(juce::Colours::white, 0x57), half, m, alpha(juce::Colours::white, 0x0d),
+                             half, d + m, false);
     rim.addColour(0.55, juce::Colours::transparentWhite);
     g.setGradientFill(rim);
     g.drawEllipse(m + q, m + q, juce::jmax(d - 2 * q, 0.0f), juce::jmax(d - 2 * q, 0.0f), ring);
@@ -137,8 +139,8 @@ juce::Label* KnobLookAndFeel::createSliderTextBox(juce::Slider& slider)
 void KnobLookAndFeel::drawRotarySlider(juce::Graphics& g, int x, int y, int width, int height, float position,
                                        float startAngle, float endAngle, juce::Slider& slider)
 {
-    const auto geo = ui::RotaryGeometry::of(static_cast<float>(x), static_cast<float>(y), static_cast<float>(width),
-                                            static_cast<float>(height));
+    const auto geo = ui::RotaryGeometry::of(static_cast<float>(x), static_cast<float>(y),
+                                            static_cast<float>(width), static_cast<float>(height));
     ui::RotaryLook look;
     look.fill = slider.findColour(juce::Slider::rotarySliderFillColourId);
     look.enabled = slider.isEnabled();
@@ -148,7 +150,8 @@ void KnobLookAndFeel::drawRotarySlider(juce::Graphics& g, int x, int y, int widt
 }
 
 void KnobLookAndFeel::drawRotary(juce::Graphics& g, const ui::RotaryGeometry& geo, float position,
-                                 float startAngle, float endAngle, float originAngle, const ui::RotaryLook& look)
+                                 float startAngle, float endAngle, float originAngle,
+                                 const ui::RotaryLook& look)
 {
     const float cx = geo.centreX, cy = geo.centreY, r = geo.arcRadius, t = geo.track, k = geo.knobRadius;
     const float angle = startAngle + position * (endAngle - startAngle);
@@ -171,8 +174,8 @@ void KnobLookAndFeel::drawRotary(juce::Graphics& g, const ui::RotaryGeometry& ge
         const float side = static_cast<float>(face.getWidth()) / scale;
         juce::Graphics::ScopedSaveState saved(g);
         g.setImageResamplingQuality(juce::Graphics::lowResamplingQuality);
-        g.drawImageTransformed(face, juce::AffineTransform::scale(1.0f / scale)
-                                         .translated(cx - side * 0.5f, cy - side * 0.5f));
+        g.drawImageTransformed(
+            face, juce::AffineTransform::scale(1.0f / scale).translated(cx - side * 0.5f, cy - side * 0.5f));
     }
     else
     {
@@ -194,9 +197,11 @@ void KnobLookAndFeel::drawRotary(juce::Graphics& g, const ui::RotaryGeometry& ge
     if (std::abs(angle - originAngle) > 0.005f)
     {
         arc.clear();
-        arc.addCentredArc(cx, cy, r, r, 0, juce::jmin(angle, originAngle), juce::jmax(angle, originAngle), true);
+        arc.addCentredArc(cx, cy, r, r, 0, juce::jmin(angle, originAngle), juce::jmax(angle, originAngle),
+                          true);
         g.setColour(valueColour);
-        g.strokePath(arc, juce::PathStrokeType(t, juce::PathStrokeType::curved, juce::PathStrokeType::rounded));
+        g.strokePath(arc,
+                     juce::PathStrokeType(t, juce::PathStrokeType::curved, juce::PathStrokeType::rounded));
     }
 
     const float sine = std::sin(angle), cosine = std::cos(angle);
@@ -209,9 +214,9 @@ void KnobLookAndFeel::drawRotary(juce::Graphics& g, const ui::RotaryGeometry& ge
     g.drawLine({inner, outer}, juce::jmax(k / 27.0f * 2.2f, 1.2f));
 }
 
-void KnobLookAndFeel::drawLinearSlider(juce::Graphics& g, int x, int y, int width, int height, float sliderPos,
-                                       float minSliderPos, float maxSliderPos, juce::Slider::SliderStyle sliderStyle,
-                                       juce::Slider& slider)
+void KnobLookAndFeel::drawLinearSlider(juce::Graphics& g, int x, int y, int width, int height,
+                                       float sliderPos, float minSliderPos, float maxSliderPos,
+                                       juce::Slider::SliderStyle sliderStyle, juce::Slider& slider)
 {
     const bool horizontal = sliderStyle == juce::Slider::LinearHorizontal;
     if (!horizontal && sliderStyle != juce::Slider::LinearVertical)
@@ -277,7 +282,8 @@ void KnobLookAndFeel::drawLabel(juce::Graphics& g, juce::Label& label)
         textColour = ui::towardsWhite(accent, 0.25f);
     }
     if (!label.isEnabled())
-        textColour = textColour.withAlpha(static_cast<juce::uint8>(juce::jmin(255, juce::roundToInt(textColour.getAlpha() * 0.5f))));
+        textColour = textColour.withAlpha(
+            static_cast<juce::uint8>(juce::jmin(255, juce::roundToInt(textColour.getAlpha() * 0.5f))));
 
     g.setColour(textColour);
     g.setFont(getLabelFont(label));
@@ -285,16 +291,16 @@ void KnobLookAndFeel::drawLabel(juce::Graphics& g, juce::Label& label)
                      label.getJustificationType(), 1, label.getMinimumHorizontalScale());
 }
 
-void KnobLookAndFeel::drawComboBox(juce::Graphics& g, int width, int height, bool isButtonDown, int, int, int, int,
-                                   juce::ComboBox& box)
+void KnobLookAndFeel::drawComboBox(juce::Graphics& g, int width, int height, bool isButtonDown, int, int, int,
+                                   int, juce::ComboBox& box)
 {
     const float fw = static_cast<float>(width), fh = static_cast<float>(height);
     const float wr = juce::jmax(fw - 1, 0.0f), hr = juce::jmax(fh - 1, 0.0f);
     const bool hover = box.isEnabled() && box.isMouseOver(true);
 
     const auto background = box.findColour(juce::ComboBox::backgroundColourId);
-    g.setGradientFill(juce::ColourGradient(ui::towardsWhite(background, hover ? 0.07f : 0.035f), 0, 0.5f, background,
-                                           0, hr + 0.5f, false));
+    g.setGradientFill(juce::ColourGradient(ui::towardsWhite(background, hover ? 0.07f : 0.035f), 0, 0.5f,
+                                           background, 0, hr + 0.5f, false));
     g.fillRoundedRectangle(0.5f, 0.5f, wr, hr, 4);
 
     g.setColour(ui::alpha(juce::Colours::white, 0x0d));
@@ -311,7 +317,8 @@ void KnobLookAndFeel::drawComboBox(juce::Graphics& g, int width, int height, boo
     shape.lineTo(fw - 11.0f, fh * 0.5f + 1.75f);
     shape.lineTo(fw - 7.5f, fh * 0.5f - 1.75f);
     g.setColour(ui::alpha(box.findColour(juce::ComboBox::arrowColourId), box.isEnabled() ? 0xe6 : 0x4c));
-    g.strokePath(shape, juce::PathStrokeType(1.5f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded));
+    g.strokePath(shape,
+                 juce::PathStrokeType(1.5f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded));
 }
 
 void KnobLookAndFeel::drawButtonBackground(juce::Graphics& g, juce::Button& button,
@@ -344,6 +351,9 @@ void KnobLookAndFeel::drawButtonBackground(juce::Graphics& g, juce::Button& butt
         g.fillRect(inLeft + 0.5f, 1.0f, wr - inLeft - inRight, 1.0f);
     }
 
-    g.setColour(on ? ui::towardsBlack(c, 0.35f) : highlighted ? ui::towardsWhite(ui::panelEdge, 0.12f) : ui::panelEdge);
-    g.strokePath(shape, juce::PathStrokeType(1.0f, juce::PathStrokeType::mitered, juce::PathStrokeType::butt));
+    g.setColour(on            ? ui::towardsBlack(c, 0.35f)
+                : highlighted ? ui::towardsWhite(ui::panelEdge, 0.12f)
+                              : ui::panelEdge);
+    g.strokePath(shape,
+                 juce::PathStrokeType(1.0f, juce::PathStrokeType::mitered, juce::PathStrokeType::butt));
 }

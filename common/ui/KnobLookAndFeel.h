@@ -58,8 +58,8 @@ public:
     juce::Label* createSliderTextBox(juce::Slider&) override;
 
     // The knob itself, for a given look; drawRotarySlider calls it with the slider's state.
-    void drawRotary(juce::Graphics&, const ui::RotaryGeometry&, float position, float startAngle, float endAngle,
-                    float originAngle, const ui::RotaryLook&);
+    void drawRotary(juce::Graphics&, const ui::RotaryGeometry&, float position, float startAngle,
+                    float endAngle, float originAngle, const ui::RotaryLook&);
 
     juce::SharedResourcePointer<ui::Style> style;
 

@@ -16,7 +16,8 @@ void LevelMeter::paint(juce::Graphics& g)
     g.drawRoundedRectangle(0.5f, 0.5f, juce::jmax(w - 1, 0.0f), juce::jmax(h - 1, 0.0f), 2, 1);
 
     const float t = yFor(level, h), amberFrom = yFor(-18, h), redFrom = yFor(-6, h);
-    const auto segment = [&](juce::Colour colour, float bottom, float top) {
+    const auto segment = [&](juce::Colour colour, float bottom, float top)
+    {
         g.setColour(colour);
         g.fillRect(1.0f, top, w - 2, bottom - top);
     };

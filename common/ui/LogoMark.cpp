@@ -30,13 +30,15 @@ juce::Image LogoMark::render(int pixelHeight)
     picture = picture.convertedToFormat(juce::Image::ARGB);
 
     // The picture's blues become the house logo blue.
-    const auto pixels = detail::premultiplied(picture, [](juce::Colour c) {
-        const bool bluish = c.getAlpha() > 0 && c.getBlue() > 0 && c.getBlue() / 2.0f > c.getGreen();
-        return bluish ? juce::Colour(0xff5462c4u) : c;
-    });
-    const int width = juce::jmax(juce::roundToInt(static_cast<double>(pixelHeight) * picture.getWidth()
-                                                  / picture.getHeight()),
-                                 1);
+    const auto pixels = detail::premultiplied(picture,
+                                              [](juce::Colour c)
+                                              {
+                                                  const bool bluish = c.getAlpha() > 0 && c.getBlue() > 0 &&
+                                                                      c.getBlue() / 2.0f > c.getGreen();
+                                                  return bluish ? juce::Colour(0xff5462c4u) : c;
+                                              });
+    const int width = juce::jmax(
+        juce::roundToInt(static_cast<double>(pixelHeight) * picture.getWidth() / picture.getHeight()), 1);
     auto logo = detail::fromPremultiplied(
         detail::areaResample(pixels, picture.getWidth(), picture.getHeight(), width, pixelHeight), width,
         pixelHeight);

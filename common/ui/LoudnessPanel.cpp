@@ -31,9 +31,10 @@ constexpr float noReading = -99.0f;
 
 LoudnessPanel::LoudnessPanel(const juce::String& captionText)
     : caption(captionText), titleFont(juce::FontOptions(14.0f, juce::Font::bold)),
-      captionFont(juce::FontOptions(10.5f, juce::Font::plain)), scaleFont(juce::FontOptions(10.0f, juce::Font::plain)),
-      smallFont(juce::FontOptions(11.0f, juce::Font::plain)), bigFont(juce::FontOptions(30.0f, juce::Font::bold)),
-      rowFont(juce::FontOptions(18.0f, juce::Font::bold))
+      captionFont(juce::FontOptions(10.5f, juce::Font::plain)),
+      scaleFont(juce::FontOptions(10.0f, juce::Font::plain)),
+      smallFont(juce::FontOptions(11.0f, juce::Font::plain)),
+      bigFont(juce::FontOptions(30.0f, juce::Font::bold)), rowFont(juce::FontOptions(18.0f, juce::Font::bold))
 {
     resetButton.setButtonText("RESET");
     resetButton.setColour(juce::TextButton::buttonColourId, ui::slot);
@@ -133,7 +134,8 @@ void LoudnessPanel::paint(juce::Graphics& g)
     // The readouts, from the top of the column down.
     const int gx = juce::jmin(iw - cw, 14);
     juce::Rectangle<int> column(cw + gx + 8, y0, iw - cw - gx, rest);
-    const auto take = [&column](int height) { return column.removeFromTop(juce::jmin(column.getHeight(), height)); };
+    const auto take = [&column](int height)
+    { return column.removeFromTop(juce::jmin(column.getHeight(), height)); };
 
     g.setColour(ui::dim);
     g.setFont(smallFont);
@@ -143,12 +145,13 @@ void LoudnessPanel::paint(juce::Graphics& g)
     g.drawText(shortTermText.of(shortTerm), take(36), juce::Justification::centred, false);
     take(8);
 
-    const auto row = [&](const juce::String& name, const juce::String& value) {
+    const auto row = [&](const juce::String& name, const juce::String& value)
+    {
         auto area = take(24);
         g.setColour(ui::dim);
         g.setFont(smallFont);
-        g.drawText(name, area.removeFromLeft(juce::jmin(area.getWidth(), 20)), juce::Justification::centredLeft,
-                   false);
+        g.drawText(name, area.removeFromLeft(juce::jmin(area.getWidth(), 20)),
+                   juce::Justification::centredLeft, false);
         g.setColour(ui::text);
         g.setFont(rowFont);
         g.drawText(value, area, juce::Justification::centredRight, false);

@@ -32,7 +32,8 @@ juce::File SizeButton::settingsFile()
         home = juce::File(juce::CharPointer_UTF8(configured));
     else
         home = juce::File("~/.config");
-    return home.getChildFile(options.folderName).getChildFile(options.applicationName + options.filenameSuffix);
+    return home.getChildFile(options.folderName)
+        .getChildFile(options.applicationName + options.filenameSuffix);
 #else
     return options.getDefaultFile();
 #endif
@@ -79,7 +80,8 @@ void SizeButton::apply(int percent, bool save)
     }
 
     if (editor != nullptr)
-        editor->setSize(juce::roundToInt(percent * baseWidth / 100.0), juce::roundToInt(percent * baseHeight / 100.0));
+        editor->setSize(juce::roundToInt(percent * baseWidth / 100.0),
+                        juce::roundToInt(percent * baseHeight / 100.0));
 }
 
 juce::PopupMenu SizeButton::menu() const
@@ -93,7 +95,8 @@ juce::PopupMenu SizeButton::menu() const
 
 std::function<void(int)> SizeButton::menuCallback()
 {
-    return [safe = juce::Component::SafePointer<SizeButton>(this)](int result) {
+    return [safe = juce::Component::SafePointer<SizeButton>(this)](int result)
+    {
         if (safe != nullptr && result > 0)
             safe->apply(result, true);
     };

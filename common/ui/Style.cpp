@@ -111,8 +111,8 @@ Style::~Style()
 juce::Typeface::Ptr Style::getTypefaceForFont(const juce::Font& f)
 {
     const auto name = f.getTypefaceName();
-    if (name != juce::Font::getDefaultSansSerifFontName() && name != "Inter KA"
-        && name != juce::Font::getDefaultMonospacedFontName())
+    if (name != juce::Font::getDefaultSansSerifFontName() && name != "Inter KA" &&
+        name != juce::Font::getDefaultMonospacedFontName())
         return juce::LookAndFeel_V4::getTypefaceForFont(f);
 
     const auto style = f.getTypefaceStyle();

@@ -24,30 +24,40 @@ juce::Image makeTile(const Style& style, juce::Colour base, float amount, int fa
 {
     const int n = style.grainSize;
     const int size = n * factor;
+    // Where each pixel column (and row) samples the texture: two texels and the weight of the second.
+    struct Tap
+    {
+        int first, second;
+        float weight;
+    };
+    std::vector<Tap> taps(static_cast<size_t>(size));
+    for (int i = 0; i < size; ++i)
+    {
+        const float u = (static_cast<float>(i) + 0.5f) / static_cast<float>(factor) - 0.5f;
+        const float whole = std::floor(u);
+        const int k = static_cast<int>(whole);
+        taps[static_cast<size_t>(i)] = {((k % n) + n) % n, (((k + 1) % n) + n) % n, u - whole};
+    }
+
     juce::Image tile(juce::Image::ARGB, size, size, false);
     juce::Image::BitmapData data(tile, juce::Image::BitmapData::writeOnly);
-    const auto wrap = [n](int k) { return ((k % n) + n) % n; };
-    const auto texel = [&](int x, int y) {
-        return static_cast<float>(style.grain[static_cast<size_t>(wrap(y) * n + wrap(x))]);
-    };
+    const auto* grain = style.grain.data();
     const int r = base.getRed(), g = base.getGreen(), b = base.getBlue();
     for (int j = 0; j < size; ++j)
     {
-        const float v = (static_cast<float>(j) + 0.5f) / static_cast<float>(factor) - 0.5f;
-        const float fv = std::floor(v);
-        const float wy = v - fv;
-        const int y0 = static_cast<int>(fv);
+        const auto& row = taps[static_cast<size_t>(j)];
+        const auto* above = grain + static_cast<ptrdiff_t>(row.first) * n;
+        const auto* below = grain + static_cast<ptrdiff_t>(row.second) * n;
+        auto* out = reinterpret_cast<juce::PixelARGB*>(data.getLinePointer(j));
         for (int i = 0; i < size; ++i)
         {
-            const float u = (static_cast<float>(i) + 0.5f) / static_cast<float>(factor) - 0.5f;
-            const float fu = std::floor(u);
-            const float wx = u - fu;
-            const int x0 = static_cast<int>(fu);
-            const float value = (texel(x0, y0) * (1 - wx) + texel(x0 + 1, y0) * wx) * (1 - wy)
-                                + (texel(x0, y0 + 1) * (1 - wx) + texel(x0 + 1, y0 + 1) * wx) * wy;
-            const float d = amount * (value - 128.0f);
-            reinterpret_cast<juce::PixelARGB*>(data.getPixelPointer(i, j))
-                ->setARGB(255, channel(r, 0.85f * d), channel(g, 0.95f * d), channel(b, 1.15f * d));
+            const auto& column = taps[static_cast<size_t>(i)];
+            const float top =
+                above[column.first] + (above[column.second] - above[column.first]) * column.weight;
+            const float bottom =
+                below[column.first] + (below[column.second] - below[column.first]) * column.weight;
+            const float d = amount * (top + (bottom - top) * row.weight - 128.0f);
+            out[i].setARGB(255, channel(r, 0.85f * d), channel(g, 0.95f * d), channel(b, 1.15f * d));
         }
     }
     return tile;
@@ -56,7 +66,8 @@ juce::Image makeTile(const Style& style, juce::Colour base, float amount, int fa
 const juce::Image& tileFor(Style& style, juce::Colour base, float amount, int factor)
 {
     for (const auto& tile : style.tiles)
-        if (tile.colour == base.getARGB() && std::abs(tile.amount - amount) < 0.0001f && tile.factor == factor)
+        if (tile.colour == base.getARGB() && std::abs(tile.amount - amount) < 0.0001f &&
+            tile.factor == factor)
             return tile.image;
     if (style.tiles.size() >= maxTiles)
         style.tiles.clear();
@@ -106,9 +117,9 @@ void fillGrain(juce::Graphics& g, juce::Rectangle<float> area, juce::Colour base
     const int r1 = static_cast<int>(std::ceil((visible.getBottom() - anchorY) / span)) - 1;
     for (int row = r0; row <= r1; ++row)
         for (int column = c0; column <= c1; ++column)
-            g.drawImageTransformed(tile, juce::AffineTransform::scale(1.0f / s)
-                                             .translated(anchorX + static_cast<float>(column) * span,
-                                                         anchorY + static_cast<float>(row) * span));
+            g.drawImageTransformed(tile, juce::AffineTransform::scale(1.0f / s).translated(
+                                             anchorX + static_cast<float>(column) * span,
+                                             anchorY + static_cast<float>(row) * span));
 }
 
 void drawPanelSurface(juce::Graphics& g, juce::Rectangle<float> r, float cornerRadius,
@@ -120,20 +131,23 @@ void drawPanelSurface(juce::Graphics& g, juce::Rectangle<float> r, float cornerR
     juce::Path band;
     const float sheen = juce::jmin(h * 0.4f, 28.0f);
     band.addRoundedRectangle(x, y, w, sheen, cornerRadius, cornerRadius, true, true, false, false);
-    g.setGradientFill(juce::ColourGradient::vertical(juce::Colours::white.withAlpha(static_cast<juce::uint8>(0x09)),
-                                                     y, juce::Colours::transparentWhite, y + sheen));
+    g.setGradientFill(
+        juce::ColourGradient::vertical(juce::Colours::white.withAlpha(static_cast<juce::uint8>(0x09)), y,
+                                       juce::Colours::transparentWhite, y + sheen));
     g.fillPath(band);
 
     const float shade = juce::jmin(h * 0.2f, 10.0f);
     band.clear();
-    band.addRoundedRectangle(x, y + h - shade, w, shade, cornerRadius, cornerRadius, false, false, true, true);
-    g.setGradientFill(juce::ColourGradient::vertical(juce::Colours::transparentBlack, y + h - shade,
-                                                     juce::Colours::black.withAlpha(static_cast<juce::uint8>(0x1a)),
-                                                     y + h));
+    band.addRoundedRectangle(x, y + h - shade, w, shade, cornerRadius, cornerRadius, false, false, true,
+                             true);
+    g.setGradientFill(juce::ColourGradient::vertical(
+        juce::Colours::transparentBlack, y + h - shade,
+        juce::Colours::black.withAlpha(static_cast<juce::uint8>(0x1a)), y + h));
     g.fillPath(band);
 
     g.setColour(panelEdge);
-    g.drawRoundedRectangle(x + 0.5f, y + 0.5f, juce::jmax(w - 1, 0.0f), juce::jmax(h - 1, 0.0f), cornerRadius, 1.0f);
+    g.drawRoundedRectangle(x + 0.5f, y + 0.5f, juce::jmax(w - 1, 0.0f), juce::jmax(h - 1, 0.0f), cornerRadius,
+                           1.0f);
 
     g.setColour(juce::Colours::white.withAlpha(static_cast<juce::uint8>(0x12)));
     g.fillRect(x + 6, y + 1, w - 12, 1.0f);
@@ -216,10 +230,11 @@ void fillDisplay(juce::Graphics& g, juce::Rectangle<float> r, float radius)
     g.setColour(bottom);
     g.fillRoundedRectangle(x, capTop, w, juce::jmax(y + h - capTop, 0.0f), radius);
 
-    g.setGradientFill(juce::ColourGradient::vertical(juce::Colours::black.withAlpha(static_cast<juce::uint8>(0x8c)), y,
-                                                     juce::Colours::black.withAlpha(static_cast<juce::uint8>(0x40)),
-                                                     y + h));
-    g.drawRoundedRectangle(x + 0.5f, y + 0.5f, juce::jmax(w - 1, 0.0f), juce::jmax(h - 1, 0.0f), radius, 1.0f);
+    g.setGradientFill(juce::ColourGradient::vertical(
+        juce::Colours::black.withAlpha(static_cast<juce::uint8>(0x8c)), y,
+        juce::Colours::black.withAlpha(static_cast<juce::uint8>(0x40)), y + h));
+    g.drawRoundedRectangle(x + 0.5f, y + 0.5f, juce::jmax(w - 1, 0.0f), juce::jmax(h - 1, 0.0f), radius,
+                           1.0f);
 }
 
 Display::Display()

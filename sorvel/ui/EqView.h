@@ -53,12 +53,13 @@ public:
     float guideOffset = -40.0f; // dB between the measured spectrum and the guide
     bool guideFresh = false;
 
+    // Rendered again when the view's size, scale or place changes.
+    svui::BackgroundCache background; // the grain, the well, the grid, the labels, the guide band
+
 private:
     void spectrumCurve(juce::Path& path, int tap, juce::Rectangle<float> plot) const;
     void paintBackground(juce::Graphics& g);
     void paintLegend(juce::Graphics& g, juce::Rectangle<float> plot);
-
-    svui::BackgroundCache background; // the grain, the well, the grid, the labels, the guide band
 
     juce::Path before, after, guideBand, response, corners;
     juce::Font font{juce::FontOptions(10.0f, juce::Font::plain)};

@@ -66,12 +66,13 @@ public:
         float peak = 0.0f, level = 0.0f;
     } smoothedGr;
 
+    // Rendered again when the view's size, scale or place changes.
+    svui::BackgroundCache background; // the well, the grid, the labels and the legend
+
 private:
     bool cutShown(const Column& c) const { return c.deessOn > 0.5f && c.deessCut >= 0.3f; }
     void paintBackground(juce::Graphics& g);
     void paintLegend(juce::Graphics& g, float width, float headerHeight);
-
-    svui::BackgroundCache background; // the well, the grid, the labels and the legend
 
     juce::Path input, outputPeak, outputLevel, levelReduction, peakReduction, deessCuts;
     juce::Font font{juce::FontOptions(10.0f, juce::Font::plain)};

@@ -39,7 +39,8 @@ TEST(ImageOps, fromPremultipliedGivesTheExactPixels)
     const auto image = fromPremultiplied(pixels, 3, 1);
     ASSERT_EQ(image.getFormat(), juce::Image::ARGB);
     const juce::Image::BitmapData data(image, juce::Image::BitmapData::readOnly);
-    const auto raw = [&](int x) { return *reinterpret_cast<const juce::PixelARGB*>(data.getPixelPointer(x, 0)); };
+    const auto raw = [&](int x)
+    { return *reinterpret_cast<const juce::PixelARGB*>(data.getPixelPointer(x, 0)); };
 
     EXPECT_EQ(raw(0).getAlpha(), 128);
     EXPECT_EQ(raw(0).getRed(), (255 * 128 + 127) >> 8);
@@ -54,7 +55,9 @@ TEST(ImageOps, fromPremultipliedGivesTheExactPixels)
 TEST(ImageOps, premultipliedReadsEveryFormatAsPlainColours)
 {
     juce::Image argb(juce::Image::ARGB, 2, 1, true);
-    argb.setPixelAt(0, 0, juce::Colour(static_cast<juce::uint8>(200), static_cast<juce::uint8>(100), static_cast<juce::uint8>(0), static_cast<juce::uint8>(128)));
+    argb.setPixelAt(0, 0,
+                    juce::Colour(static_cast<juce::uint8>(200), static_cast<juce::uint8>(100),
+                                 static_cast<juce::uint8>(0), static_cast<juce::uint8>(128)));
     const auto p = premultiplied(argb);
     ASSERT_EQ(p.size(), 8u);
     EXPECT_NEAR(p[0], 200 / 255.0f * 128 / 255.0f, 2.0f / 255);
@@ -63,7 +66,9 @@ TEST(ImageOps, premultipliedReadsEveryFormatAsPlainColours)
 
     juce::Image rgb(juce::Image::RGB, 1, 1, true);
     rgb.setPixelAt(0, 0, juce::Colour(51, 102, 255));
-    const auto q = premultiplied(rgb, [](juce::Colour c) { return juce::Colour(static_cast<juce::uint8>(0), c.getGreen(), c.getBlue(), c.getAlpha()); });
+    const auto q = premultiplied(
+        rgb, [](juce::Colour c)
+        { return juce::Colour(static_cast<juce::uint8>(0), c.getGreen(), c.getBlue(), c.getAlpha()); });
     EXPECT_FLOAT_EQ(q[0], 0.0f); // the map ran first
     EXPECT_FLOAT_EQ(q[1], 0.4f);
     EXPECT_FLOAT_EQ(q[3], 1.0f);

@@ -21,6 +21,11 @@ TEST(JuceCompat, fontOptionsDescribeTheFontTheyBecome)
     EXPECT_EQ(styled.getTypefaceStyle(), "Bold");
     EXPECT_FLOAT_EQ(styled.getHeight(), 11.5f);
 
+    const juce::Font spaced =
+        juce::FontOptions(11.5f, juce::Font::plain).withStyle("SemiBold").withKerningFactor(0.04f);
+    EXPECT_EQ(spaced.getTypefaceStyle(), "SemiBold");
+    EXPECT_FLOAT_EQ(spaced.getExtraKerningFactor(), 0.04f);
+
     // Labels take the options where they take a font.
     juce::Label label;
     label.setFont(juce::FontOptions(26.0f, juce::Font::bold));

@@ -39,8 +39,9 @@ inline juce::Colour at(const juce::Image& image, int x, int y)
 // Plainly the colour c: each channel within `tolerance`.
 inline bool near(juce::Colour a, juce::Colour b, int tolerance = 12)
 {
-    return std::abs(a.getRed() - b.getRed()) <= tolerance && std::abs(a.getGreen() - b.getGreen()) <= tolerance
-           && std::abs(a.getBlue() - b.getBlue()) <= tolerance;
+    return std::abs(a.getRed() - b.getRed()) <= tolerance &&
+           std::abs(a.getGreen() - b.getGreen()) <= tolerance &&
+           std::abs(a.getBlue() - b.getBlue()) <= tolerance;
 }
 
 inline ::testing::AssertionResult hasColour(const juce::Image& image, int x, int y, juce::Colour expected,

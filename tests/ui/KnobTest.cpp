@@ -31,8 +31,9 @@ TEST(KnobLayout, captionOnTopSliderBelow)
         int w, h;
         juce::Rectangle<int> caption, slider;
     };
-    for (const auto& c : {Case{100, 100, {0, 0, 100, 15}, {0, 15, 100, 77}}, Case{100, 50, {0, 0, 100, 15}, {0, 15, 100, 35}},
-                          Case{112, 129, {0, 0, 112, 15}, {0, 15, 112, 106}}, Case{30, 10, {0, 0, 30, 10}, {0, 10, 30, 0}}})
+    for (const auto& c :
+         {Case{100, 100, {0, 0, 100, 15}, {0, 15, 100, 77}}, Case{100, 50, {0, 0, 100, 15}, {0, 15, 100, 35}},
+          Case{112, 129, {0, 0, 112, 15}, {0, 15, 112, 106}}, Case{30, 10, {0, 0, 30, 10}, {0, 10, 30, 0}}})
     {
         const auto layout = Knob::layoutFor(c.w, c.h);
         EXPECT_EQ(layout.caption, c.caption) << c.w << " x " << c.h;
@@ -41,7 +42,7 @@ TEST(KnobLayout, captionOnTopSliderBelow)
 
     KnobLookAndFeel look;
     gallery::StubProcessor processor;
-    Knob knob(processor.tree, "gain1", "GAIN", ui::blue);
+    Knob knob(processor.apvts, "gain1", "GAIN", ui::blue);
     knob.setSize(100, 100);
     EXPECT_EQ(knob.caption.getBounds(), juce::Rectangle<int>(0, 0, 100, 15));
     EXPECT_EQ(knob.slider.getBounds(), juce::Rectangle<int>(0, 15, 100, 77));
@@ -71,7 +72,8 @@ juce::Image drawKnob(KnobLookAndFeel& look, double minimum, double maximum, doub
 juce::Colour onArc(const juce::Image& image, float proportion)
 {
     const auto params = juce::Slider().getRotaryParameters();
-    const float angle = params.startAngleRadians + proportion * (params.endAngleRadians - params.startAngleRadians);
+    const float angle =
+        params.startAngleRadians + proportion * (params.endAngleRadians - params.startAngleRadians);
     const float x = 40 + 23.75f * std::sin(angle), y = 30 - 23.75f * std::cos(angle);
     return image.getPixelAt(juce::roundToInt(x * 2), juce::roundToInt(y * 2));
 }
@@ -156,7 +158,7 @@ TEST_F(KitTest, theFaceIsTheShrunkPictureOverASoftShadow)
     const int m = juce::roundToInt(60 * 0.17);
     ASSERT_EQ(face.getWidth(), 60 + 2 * m);
     EXPECT_EQ(face.getPixelAt(face.getWidth() / 2, face.getHeight() / 2).getAlpha(), 255); // the face
-    EXPECT_EQ(face.getPixelAt(0, 0).getAlpha(), 0);                                         // clear corners
+    EXPECT_EQ(face.getPixelAt(0, 0).getAlpha(), 0);                                        // clear corners
     // The shadow is pushed down: more of it below the face than above.
     const int mid = face.getWidth() / 2;
     EXPECT_GT(face.getPixelAt(mid, face.getHeight() - 4).getAlpha(), face.getPixelAt(mid, 3).getAlpha());
@@ -184,26 +186,29 @@ TEST_F(KitTest, doubleClickAndAltClickReturnToTheDefault)
     // time is skewed: its default comes through the parameter's range, in real units.
     for (const auto& c : {Case{"gain1", 0.0, 7.5}, Case{"amount1", 0.5, 0.9}, Case{"time1", 40.0, 300.0}})
     {
-        Knob knob(processor.tree, c.id, "CAPTION", ui::amber);
+        Knob knob(processor.apvts, c.id, "CAPTION", ui::amber);
         knob.setBounds(0, 0, 112, 129);
         auto& slider = knob.slider;
         EXPECT_TRUE(slider.isDoubleClickReturnEnabled());
         EXPECT_NEAR(slider.getDoubleClickReturnValue(), c.defaultValue, 1e-4) << c.id;
 
         const auto source = juce::Desktop::getInstance().getMainMouseSource();
-        const auto event = [&](juce::ModifierKeys mods, int clicks) {
+        const auto event = [&](juce::ModifierKeys mods, int clicks)
+        {
             const juce::Point<float> centre(56, 40);
-            return juce::MouseEvent(source, centre, mods, 1.0f, 0, 0, 0, 0, &slider, &slider, juce::Time::getCurrentTime(),
-                                    centre, juce::Time::getCurrentTime(), clicks, false);
+            return juce::MouseEvent(source, centre, mods, 1.0f, 0, 0, 0, 0, &slider, &slider,
+                                    juce::Time::getCurrentTime(), centre, juce::Time::getCurrentTime(),
+                                    clicks, false);
         };
 
         slider.setValue(c.moved, juce::sendNotificationSync);
         slider.mouseDoubleClick(event(juce::ModifierKeys::leftButtonModifier, 2));
         EXPECT_NEAR(slider.getValue(), c.defaultValue, 1e-4) << c.id << ": double-click";
-        EXPECT_NEAR(processor.tree.getRawParameterValue(c.id)->load(), c.defaultValue, 1e-3) << c.id;
+        EXPECT_NEAR(processor.apvts.getRawParameterValue(c.id)->load(), c.defaultValue, 1e-3) << c.id;
 
         slider.setValue(c.moved, juce::sendNotificationSync);
-        slider.mouseDown(event(juce::ModifierKeys(juce::ModifierKeys::leftButtonModifier | juce::ModifierKeys::altModifier), 1));
+        slider.mouseDown(event(
+            juce::ModifierKeys(juce::ModifierKeys::leftButtonModifier | juce::ModifierKeys::altModifier), 1));
         EXPECT_NEAR(slider.getValue(), c.defaultValue, 1e-4) << c.id << ": alt-click";
     }
 }

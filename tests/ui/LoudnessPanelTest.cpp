@@ -86,7 +86,8 @@ TEST_F(KitTest, loudnessBarColoursAndTexts)
     EXPECT_EQ(LoudnessPanel::valueText(-8.96f), "-9.0");
 
     // The short-term number is red above -9 (unrounded): -8.96 reads "-9.0" in red.
-    const auto redPixels = [&](float shortTerm) {
+    const auto redPixels = [&](float shortTerm)
+    {
         panel.shortTerm = shortTerm;
         const auto image = paint(panel);
         int count = 0;

@@ -46,8 +46,9 @@ void expectMatchesReference(const juce::Image& actual, const juce::String& name)
         for (int x = 0; x < actual.getWidth(); ++x)
         {
             const auto a = actual.getPixelAt(x, y), e = expected.getPixelAt(x, y);
-            const int d = juce::jmax(std::abs(a.getRed() - e.getRed()), std::abs(a.getGreen() - e.getGreen()),
-                                     std::abs(a.getBlue() - e.getBlue()), std::abs(a.getAlpha() - e.getAlpha()));
+            const int d =
+                juce::jmax(std::abs(a.getRed() - e.getRed()), std::abs(a.getGreen() - e.getGreen()),
+                           std::abs(a.getBlue() - e.getBlue()), std::abs(a.getAlpha() - e.getAlpha()));
             worst = juce::jmax(worst, d);
             off += d > 3 ? 1 : 0;
         }
@@ -84,7 +85,8 @@ struct ControlStrip : juce::Component
             b.setButtonText(names[i]);
             b.setColour(juce::TextButton::buttonOnColourId, ui::blue);
             b.setToggleState(i == 2, juce::dontSendNotification);
-            b.setConnectedEdges((i > 0 ? juce::Button::ConnectedOnLeft : 0) | (i < 2 ? juce::Button::ConnectedOnRight : 0));
+            b.setConnectedEdges((i > 0 ? juce::Button::ConnectedOnLeft : 0) |
+                                (i < 2 ? juce::Button::ConnectedOnRight : 0));
             add(b, {10 + i * 62, 50, 62, 26});
         }
         linear.setSliderStyle(juce::Slider::LinearHorizontal);
@@ -127,7 +129,7 @@ TEST_F(KitTest, referenceRenders)
         gallery::StubProcessor processor;
         juce::Component parent;
         parent.setLookAndFeel(&look);
-        Knob knob(processor.tree, "gain1", "GAIN", ui::blue);
+        Knob knob(processor.apvts, "gain1", "GAIN", ui::blue);
         parent.addAndMakeVisible(knob);
         knob.setBounds(0, 0, 112, 129);
         knob.slider.setValue(6.0, juce::sendNotificationSync);

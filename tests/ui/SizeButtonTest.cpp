@@ -118,7 +118,8 @@ TEST_F(SizeButtonTest, aStoredValueThatIsNoChoiceOpensAt100AndIsNotWrittenBack)
 TEST_F(SizeButtonTest, aCorruptOrUnreadableFileReadsAsEmpty)
 {
     ASSERT_TRUE(SizeButton::settingsFile().getParentDirectory().createDirectory());
-    ASSERT_TRUE(SizeButton::settingsFile().replaceWithText("<PROPERTIES><VALUE name=\"scale.Mirrel\" val=\"150\""));
+    ASSERT_TRUE(
+        SizeButton::settingsFile().replaceWithText("<PROPERTIES><VALUE name=\"scale.Mirrel\" val=\"150\""));
     EXPECT_EQ(stored("scale.Mirrel"), 0);
     {
         Editor e(processor);

@@ -44,7 +44,8 @@ TEST_F(KitTest, fontsResolveToTheInterKAFaceOfTheirWeight)
         {juce::Font(juce::FontOptions(14).withStyle("Italic")), s.regular.get(), "style Italic"},
         {juce::Font(juce::FontOptions(14, juce::Font::plain)), s.regular.get(), "plain"},
         {juce::Font(juce::FontOptions("Inter KA", 14, juce::Font::bold)), s.semiBold.get(), "named Inter KA"},
-        {juce::Font(juce::Font::getDefaultMonospacedFontName(), 14, juce::Font::plain), s.regular.get(), "monospaced"},
+        {juce::Font(juce::Font::getDefaultMonospacedFontName(), 14, juce::Font::plain), s.regular.get(),
+         "monospaced"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.font.getTypefacePtr().get(), c.face) << c.what;

@@ -100,7 +100,8 @@ TEST_F(KitTest, theTenthTileCombinationEmptiesTheCache)
     style().tiles.clear();
     Canvas canvas(8, 8);
     for (int i = 0; i < 9; ++i)
-        ui::fillGrain(canvas.g, {0, 0, 8, 8}, ui::panel.withRotatedHue(0.05f * static_cast<float>(i)), 0.1f, 0, {});
+        ui::fillGrain(canvas.g, {0, 0, 8, 8}, ui::panel.withRotatedHue(0.05f * static_cast<float>(i)), 0.1f,
+                      0, {});
     EXPECT_EQ(style().tiles.size(), 9u);
     ui::fillGrain(canvas.g, {0, 0, 8, 8}, ui::panel, 0.1f, 0, {}); // the first again: a hit
     EXPECT_EQ(style().tiles.size(), 9u);
@@ -216,8 +217,8 @@ TEST_F(KitTest, theBackdropIsNotDrawnUnderOpaqueChildren)
         juce::Graphics g(image);
         window.paintEntireComponent(g, false);
     }
-    EXPECT_TRUE(image.getPixelAt(75, 60).isTransparent()); // under the child
-    EXPECT_TRUE(image.getPixelAt(31, 31).isTransparent()); // just inside its inset edge
+    EXPECT_TRUE(image.getPixelAt(75, 60).isTransparent());  // under the child
+    EXPECT_TRUE(image.getPixelAt(31, 31).isTransparent());  // just inside its inset edge
     EXPECT_FALSE(image.getPixelAt(30, 30).isTransparent()); // its outermost ring keeps the background
     EXPECT_FALSE(image.getPixelAt(119, 60).isTransparent());
     EXPECT_FALSE(image.getPixelAt(20, 20).isTransparent());
@@ -229,10 +230,7 @@ TEST_F(KitTest, fillBehindShowsTheEditorsCachedBackground)
     PanelWindow window(processor);
     struct Well : ui::Display
     {
-        void paint(juce::Graphics& g) override
-        {
-            ui::fillBehind(g, *this, getLocalBounds().toFloat());
-        }
+        void paint(juce::Graphics& g) override { ui::fillBehind(g, *this, getLocalBounds().toFloat()); }
     } well;
     window.addAndMakeVisible(well);
     well.setBounds(37, 111, 60, 50);
@@ -280,6 +278,7 @@ TEST_F(KitTest, theLogoKeepsItsAspectAndIsCachedPerHeight)
     bool foundBlue = false;
     for (int y = 0; y < 52 && !foundBlue; ++y)
         for (int x = 0; x < 53 && !foundBlue; ++x)
-            foundBlue = logo.getPixelAt(x, y).getAlpha() == 255 && kittest::near(logo.getPixelAt(x, y), juce::Colour(0xff5462c4u), 1);
+            foundBlue = logo.getPixelAt(x, y).getAlpha() == 255 &&
+                        kittest::near(logo.getPixelAt(x, y), juce::Colour(0xff5462c4u), 1);
     EXPECT_TRUE(foundBlue);
 }

@@ -38,7 +38,7 @@ public:
         int x = 24;
         for (const auto& c : row)
         {
-            auto& knob = add(std::make_unique<Knob>(p.tree, c.id, c.caption, c.colour), {x, 60, 112, 129});
+            auto& knob = add(std::make_unique<Knob>(p.apvts, c.id, c.caption, c.colour), {x, 60, 112, 129});
             knob.slider.setValue(c.value, juce::sendNotificationSync);
             note({x, 192, 112, 14}, c.text);
             if (juce::String(c.text) == "hovered")
@@ -60,7 +60,7 @@ public:
         for (const auto& s : sizes)
         {
             const auto id = "time" + juce::String(n);
-            auto& knob = add(std::make_unique<Knob>(p.tree, id, "TIME", s.colour), {x, 226, s.w, s.h});
+            auto& knob = add(std::make_unique<Knob>(p.apvts, id, "TIME", s.colour), {x, 226, s.w, s.h});
             knob.slider.setValue(10.0 + 70.0 * n, juce::sendNotificationSync);
             note({x, 226 + s.h, s.w, 12}, juce::String(s.w) + " x " + juce::String(s.h));
             x += s.w + 24;

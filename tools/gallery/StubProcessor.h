@@ -3,14 +3,14 @@
 // plug-in. Message thread only.
 #pragma once
 
-#include <juce_audio_processors/juce_audio_processors.h>
+#include "common/plugin/EffectProcessor.h"
 
 namespace gallery
 {
-class StubProcessor : public juce::AudioProcessor
+class StubProcessor : public plugin::EffectProcessor
 {
 public:
-    StubProcessor() : tree(*this, nullptr, "PARAMS", layout()) {}
+    StubProcessor() : EffectProcessor(layout()) {}
 
     // Eight copies of each kind, "amount1" ... "amount8" and so on, so that every knob shown can
     // hold its own value: amount 0 to 1 (default 0.5), gain -12 to +12 dB (0), mix 0 to 100 %
@@ -48,23 +48,10 @@ public:
 
     const juce::String getName() const override { return "Stub"; }
     void prepareToPlay(double, int) override {}
-    void releaseResources() override {}
     void processBlock(juce::AudioBuffer<float>&, juce::MidiBuffer&) override {}
     using juce::AudioProcessor::processBlock;
     double getTailLengthSeconds() const override { return 0; }
-    bool acceptsMidi() const override { return false; }
-    bool producesMidi() const override { return false; }
-    juce::AudioProcessorEditor* createEditor() override { return nullptr; }
-    bool hasEditor() const override { return false; }
-    int getNumPrograms() override { return 1; }
-    int getCurrentProgram() override { return 0; }
-    void setCurrentProgram(int) override {}
-    const juce::String getProgramName(int) override { return {}; }
-    void changeProgramName(int, const juce::String&) override {}
-    void getStateInformation(juce::MemoryBlock&) override {}
-    void setStateInformation(const void*, int) override {}
-
-    juce::AudioProcessorValueTreeState tree;
+    juce::AudioProcessorEditor* createEditor() override;
 };
 
 // A bare editor for a stub processor: the window kit components find through their parents.
@@ -73,4 +60,9 @@ class StubEditor : public juce::AudioProcessorEditor
 public:
     explicit StubEditor(juce::AudioProcessor& p) : juce::AudioProcessorEditor(p) {}
 };
+
+inline juce::AudioProcessorEditor* StubProcessor::createEditor()
+{
+    return new StubEditor(*this);
+}
 } // namespace gallery
