@@ -209,18 +209,20 @@ struct SorvelViews
 
         eq.setSize(396, 166);
         eq.spectrum.prepare(48000.0);
+        highPass.spectrum.prepare(48000.0);
         TapFeed feed;
         for (int i = 0; i < 9; ++i)
         {
             feed.tick();
             eq.pullSpectrum(*feed.fifo);
+            highPass.spectrum.levels = eq.spectrum.levels;
         }
         const float values[2]{6.0f, -4.0f};
         const int indices[2]{0, 2};
         eq.setCurve(values, indices);
         highPass.setSize(396, 166);
         highPass.hpfMode = true;
-        highPass.spectrum = eq.spectrum;
+        highPass.spectrum.analysed = eq.spectrum.analysed;
         const float corner[2]{130.0f, 0.0f};
         highPass.setCurve(corner, indices);
 
