@@ -120,6 +120,14 @@ void EqView::updateGuideLevel()
     repaint();
 }
 
+void EqView::showFresh(sv2::TapFifo& fifo)
+{
+    TapSpectrum::drain(fifo);
+    spectrum.reset();
+    guideFresh = true;
+    repaint();
+}
+
 bool EqView::pullSpectrum(sv2::TapFifo& fifo)
 {
     if (!spectrum.pullAndAnalyse(fifo, shownTaps()))

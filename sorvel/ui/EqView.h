@@ -29,6 +29,10 @@ public:
     // Stores the selected block's curve data; repaints and returns true when it changed.
     bool setCurve(const float values[2], const int indices[2]);
 
+    // When the view is shown again: forgets the taps waiting in the FIFO and every spectrum, so
+    // nothing stale appears, and lets the first analysis set the guide level at once.
+    void showFresh(sv2::TapFifo& fifo);
+
     // Moves the guide level towards the after-tap's level around 1 kHz (at once when fresh).
     void updateGuideLevel();
 

@@ -126,6 +126,19 @@ TEST(EqView, guideOffsetJumpsWhenFreshThenEases)
     const double second = levelAgainstGuide(view);
     EXPECT_LT(second, first - 1.0);
     EXPECT_NEAR(view.guideOffset, first + 0.15 * (second - first), 1e-3);
+
+    // Shown again: stale taps and spectra go, the offset stays until the next analysis sets it.
+    const float kept = view.guideOffset;
+    auto stale = sineTaps(0.3, 3000);
+    view.showFresh(*stale);
+    EXPECT_EQ(stale->pop([](const sv2::TapFifo::Entry&) {}), 0u);
+    EXPECT_TRUE(view.guideFresh);
+    EXPECT_TRUE(view.showsHint());
+    EXPECT_FALSE(view.spectrum.analysed[1]);
+    EXPECT_FLOAT_EQ(view.guideOffset, kept);
+    auto again = sineTaps(0.1);
+    ASSERT_TRUE(view.pullSpectrum(*again));
+    EXPECT_NEAR(view.guideOffset, levelAgainstGuide(view), 1e-3);
 }
 
 TEST(EqView, curveDataRepaintsOnlyWhenItChanges)

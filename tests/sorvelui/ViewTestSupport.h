@@ -14,35 +14,31 @@ inline juce::Image render(juce::Component& c, float scale = 1.0f)
     return gallery::render(c, scale);
 }
 
-// The first and last row in column x, between rows `from` and `to`, whose pixel satisfies the
-// predicate; (-1, -1) when none does.
-inline std::pair<int, int> rowRun(const juce::Image& image, int x, int from, int to,
-                                  const std::function<bool(juce::Colour)>& predicate)
+// The first and last i in [from, to) for which test(i) holds; (-1, -1) when it never does.
+template <typename Test> std::pair<int, int> run(int from, int to, Test test)
 {
     int first = -1, last = -1;
-    for (int y = from; y < to; ++y)
-        if (predicate(image.getPixelAt(x, y)))
+    for (int i = from; i < to; ++i)
+        if (test(i))
         {
-            if (first < 0)
-                first = y;
-            last = y;
+            first = first < 0 ? i : first;
+            last = i;
         }
     return {first, last};
 }
 
-// The same along row y.
+// The rows of column x whose pixel satisfies the predicate.
+inline std::pair<int, int> rowRun(const juce::Image& image, int x, int from, int to,
+                                  const std::function<bool(juce::Colour)>& predicate)
+{
+    return run(from, to, [&](int y) { return predicate(image.getPixelAt(x, y)); });
+}
+
+// The columns of row y whose pixel satisfies the predicate.
 inline std::pair<int, int> columnRun(const juce::Image& image, int y, int from, int to,
                                      const std::function<bool(juce::Colour)>& predicate)
 {
-    int first = -1, last = -1;
-    for (int x = from; x < to; ++x)
-        if (predicate(image.getPixelAt(x, y)))
-        {
-            if (first < 0)
-                first = x;
-            last = x;
-        }
-    return {first, last};
+    return run(from, to, [&](int x) { return predicate(image.getPixelAt(x, y)); });
 }
 
 // The largest channel difference of two colours.
@@ -52,31 +48,17 @@ inline int difference(juce::Colour a, juce::Colour b)
                       std::abs(a.getBlue() - b.getBlue()));
 }
 
-// The rows of column x (between `from` and `to`) where two renders differ by more than 3.
+// The rows of column x where two renders differ by more than 3.
 inline std::pair<int, int> differingRows(const juce::Image& a, const juce::Image& b, int x, int from, int to)
 {
-    int first = -1, last = -1;
-    for (int y = from; y < to; ++y)
-        if (difference(a.getPixelAt(x, y), b.getPixelAt(x, y)) > 3)
-        {
-            first = first < 0 ? y : first;
-            last = y;
-        }
-    return {first, last};
+    return run(from, to, [&](int y) { return difference(a.getPixelAt(x, y), b.getPixelAt(x, y)) > 3; });
 }
 
-// The same along row y.
+// The columns of row y where two renders differ by more than 3.
 inline std::pair<int, int> differingColumns(const juce::Image& a, const juce::Image& b, int y, int from,
                                             int to)
 {
-    int first = -1, last = -1;
-    for (int x = from; x < to; ++x)
-        if (difference(a.getPixelAt(x, y), b.getPixelAt(x, y)) > 3)
-        {
-            first = first < 0 ? x : first;
-            last = x;
-        }
-    return {first, last};
+    return run(from, to, [&](int x) { return difference(a.getPixelAt(x, y), b.getPixelAt(x, y)) > 3; });
 }
 
 // A left-button event at p on the component.
