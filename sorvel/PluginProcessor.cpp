@@ -8,20 +8,77 @@
 
 namespace
 {
-// The snapshot's reading order (the order of the Params fields, not the host order).
-constexpr std::array<const char*, Sorvel2Processor::numParameters> pullOrder{
-    sv::id::input,          sv::id::output,        sv::id::hpf,
-    sv::id::deess,          sv::id::deessChar,     sv::id::deessFreq,
-    sv::id::bass,           sv::id::treble,        sv::id::bassChar,
-    sv::id::trebleChar,     sv::id::comp,          sv::id::compChar,
-    sv::id::compMix,        sv::id::shimmer,       sv::id::shimmerChar,
-    sv::id::reverb,         sv::id::reverbChar,    sv::id::reverbDecay,
-    sv::id::reverbPredelay, sv::id::delay,         sv::id::delayChar,
-    sv::id::delayFeedback,  sv::id::delayPingPong, sv::id::width,
-    sv::id::widthChar,      sv::id::duck,          sv::id::listen,
-    sv::id::bypass,         sv::id::hpfOn,         sv::id::deessOn,
-    sv::id::eqOn,           sv::id::compOn,        sv::id::shimmerOn,
-    sv::id::reverbOn,       sv::id::delayOn,       sv::id::widthOn};
+using Params = sv2::Params;
+namespace id = sv::id;
+
+// How one parameter's raw value becomes its field of the snapshot.
+struct Binding
+{
+    const char* id;
+    void (*store)(Params&, float raw) noexcept;
+};
+
+template <float Params::*Field> void asRead(Params& p, float raw) noexcept
+{
+    p.*Field = raw;
+}
+
+template <int Params::*Field> void rounded(Params& p, float raw) noexcept
+{
+    p.*Field = static_cast<int>(std::lround(raw));
+}
+
+template <bool Params::*Field> void switched(Params& p, float raw) noexcept
+{
+    p.*Field = raw > 0.5f;
+}
+
+// "Auto" (every value below 2950 Hz) is 0 in the snapshot.
+void essFrequency(Params& p, float raw) noexcept
+{
+    p.deessFreq = raw < id::deessAutoBelowHz ? 0.0f : raw;
+}
+
+// Every parameter, its field and its conversion, in the order the snapshot reads them (the
+// order of the Params fields, not the host order).
+constexpr std::array<Binding, Sorvel2Processor::numParameters> bindings{{
+    {id::input, asRead<&Params::input>},
+    {id::output, asRead<&Params::output>},
+    {id::hpf, rounded<&Params::hpf>},
+    {id::deess, asRead<&Params::deess>},
+    {id::deessChar, rounded<&Params::deessChar>},
+    {id::deessFreq, essFrequency},
+    {id::bass, asRead<&Params::bass>},
+    {id::treble, asRead<&Params::treble>},
+    {id::bassChar, rounded<&Params::bassChar>},
+    {id::trebleChar, rounded<&Params::trebleChar>},
+    {id::comp, asRead<&Params::comp>},
+    {id::compChar, rounded<&Params::compChar>},
+    {id::compMix, asRead<&Params::compMix>},
+    {id::shimmer, asRead<&Params::shimmer>},
+    {id::shimmerChar, rounded<&Params::shimmerChar>},
+    {id::reverb, asRead<&Params::reverb>},
+    {id::reverbChar, rounded<&Params::reverbChar>},
+    {id::reverbDecay, asRead<&Params::reverbDecay>},
+    {id::reverbPredelay, asRead<&Params::reverbPredelay>},
+    {id::delay, asRead<&Params::delay>},
+    {id::delayChar, rounded<&Params::delayChar>},
+    {id::delayFeedback, asRead<&Params::delayFeedback>},
+    {id::delayPingPong, switched<&Params::delayPingPong>},
+    {id::width, asRead<&Params::width>},
+    {id::widthChar, rounded<&Params::widthChar>},
+    {id::duck, asRead<&Params::duck>},
+    {id::listen, rounded<&Params::listen>},
+    {id::bypass, switched<&Params::bypass>},
+    {id::hpfOn, switched<&Params::hpfOn>},
+    {id::deessOn, switched<&Params::deessOn>},
+    {id::eqOn, switched<&Params::eqOn>},
+    {id::compOn, switched<&Params::compOn>},
+    {id::shimmerOn, switched<&Params::shimmerOn>},
+    {id::reverbOn, switched<&Params::reverbOn>},
+    {id::delayOn, switched<&Params::delayOn>},
+    {id::widthOn, switched<&Params::widthOn>},
+}};
 
 bool validTempo(double bpm) noexcept
 {
@@ -32,9 +89,9 @@ bool validTempo(double bpm) noexcept
 
 Sorvel2Processor::Sorvel2Processor() : EffectProcessor(createLayout())
 {
-    for (size_t i = 0; i < pullOrder.size(); ++i)
+    for (size_t i = 0; i < bindings.size(); ++i)
     {
-        raw[i] = apvts.getRawParameterValue(pullOrder[i]);
+        raw[i] = apvts.getRawParameterValue(bindings[i].id);
         jassert(raw[i] != nullptr);
     }
 }
@@ -48,50 +105,9 @@ void Sorvel2Processor::prepareToPlay(double sampleRate, int maximumExpectedSampl
 
 void Sorvel2Processor::pullParams() noexcept
 {
-    auto load = [this](size_t i) { return raw[i]->load(); };
-    auto toInt = [](float v) { return static_cast<int>(std::lround(v)); };
-    auto toBool = [](float v) { return v > 0.5f; };
-
     Params p;
-    size_t i = 0;
-    p.input = load(i++);
-    p.output = load(i++);
-    p.hpf = toInt(load(i++));
-    p.deess = load(i++);
-    p.deessChar = toInt(load(i++));
-    const float freq = load(i++);
-    p.deessFreq = freq < sv::id::deessAutoBelowHz ? 0.0f : freq;
-    p.bass = load(i++);
-    p.treble = load(i++);
-    p.bassChar = toInt(load(i++));
-    p.trebleChar = toInt(load(i++));
-    p.comp = load(i++);
-    p.compChar = toInt(load(i++));
-    p.compMix = load(i++);
-    p.shimmer = load(i++);
-    p.shimmerChar = toInt(load(i++));
-    p.reverb = load(i++);
-    p.reverbChar = toInt(load(i++));
-    p.reverbDecay = load(i++);
-    p.reverbPredelay = load(i++);
-    p.delay = load(i++);
-    p.delayChar = toInt(load(i++));
-    p.delayFeedback = load(i++);
-    p.delayPingPong = toBool(load(i++));
-    p.width = load(i++);
-    p.widthChar = toInt(load(i++));
-    p.duck = load(i++);
-    p.listen = toInt(load(i++));
-    p.bypass = toBool(load(i++));
-    p.hpfOn = toBool(load(i++));
-    p.deessOn = toBool(load(i++));
-    p.eqOn = toBool(load(i++));
-    p.compOn = toBool(load(i++));
-    p.shimmerOn = toBool(load(i++));
-    p.reverbOn = toBool(load(i++));
-    p.delayOn = toBool(load(i++));
-    p.widthOn = toBool(load(i++));
-    jassert(i == raw.size());
+    for (size_t i = 0; i < bindings.size(); ++i)
+        bindings[i].store(p, raw[i]->load());
     p.tempo = hostTempo;
     params = p;
     chain.applyParams(params);

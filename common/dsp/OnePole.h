@@ -5,24 +5,18 @@
 namespace sv
 {
 
-// Coefficient of a one-pole follower with time constant `seconds`: y = x + a (y - x).
-inline double onePoleCoefficient(double seconds, double sampleRate) noexcept
+// Coefficient a of a one-pole follower y = x + a (y - x) that covers `timeConstants` time
+// constants in `samples` (1: it gets to 1/e of the way left; 2.3026: to a tenth); 0 for no
+// samples. The one spelling of exp(-1 / (time x rate)) for every follower, smoother and glide.
+inline double onePoleCoefficientForSamples(double samples, double timeConstants = 1.0) noexcept
 {
-    const double samples = seconds * sampleRate;
-    return samples > 0.0 ? std::exp(-1.0 / samples) : 0.0;
+    return samples > 0.0 ? std::exp(-timeConstants / samples) : 0.0;
 }
 
-// One-pole smoother / envelope follower, the one every module uses.
-template <typename T> struct OnePole
+// The same for a time in seconds at a rate (samples = seconds x rate).
+inline double onePoleCoefficient(double seconds, double sampleRate, double timeConstants = 1.0) noexcept
 {
-    T coeff = 0;
-    T state = 0;
-
-    void setTime(double seconds, double sampleRate) noexcept
-    {
-        coeff = static_cast<T>(onePoleCoefficient(seconds, sampleRate));
-    }
-    T process(T x) noexcept { return state = x + coeff * (state - x); }
-};
+    return onePoleCoefficientForSamples(seconds * sampleRate, timeConstants);
+}
 
 } // namespace sv

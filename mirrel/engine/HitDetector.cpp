@@ -1,5 +1,7 @@
 #include "HitDetector.h"
 
+#include "common/dsp/OnePole.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -18,8 +20,8 @@ void HitDetector::prepare(double sampleRate)
     highPass2.clear();
     lowPass.clear();
 
-    fastCoeff = static_cast<float>(std::exp(-1.0 / (0.001 * sampleRate)));
-    slowCoeff = static_cast<float>(std::exp(-1.0 / (0.05 * sampleRate)));
+    fastCoeff = static_cast<float>(sv::onePoleCoefficient(0.001, sampleRate));
+    slowCoeff = static_cast<float>(sv::onePoleCoefficient(0.05, sampleRate));
     hold = static_cast<int>(std::lround(0.04 * sampleRate));
     fast = slow = 0.0f;
     holdCounter = 0;

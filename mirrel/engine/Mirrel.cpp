@@ -1,5 +1,7 @@
 #include "Mirrel.h"
 
+#include "common/dsp/ClampSetting.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,10 +10,10 @@ namespace mr
 
 float Mirrel::draw(Random& random) noexcept
 {
-    const float w = std::clamp(settings.width, 0.0f, 100.0f) / 100.0f;
-    const float h = std::clamp(settings.hole, 0.0f, 100.0f) / 100.0f;
-    const float c = std::clamp(settings.bias, 0.0f, 100.0f) / 100.0f;
-    const float j = std::clamp(settings.minJump, 0.0f, 100.0f) / 100.0f;
+    const float w = sv::clampSetting(settings.width, 0.0f, 100.0f) / 100.0f;
+    const float h = sv::clampSetting(settings.hole, 0.0f, 100.0f) / 100.0f;
+    const float c = sv::clampSetting(settings.bias, 0.0f, 100.0f) / 100.0f;
+    const float j = sv::clampSetting(settings.minJump, 0.0f, 100.0f) / 100.0f;
     const float exponent = 1.0f / (1.0f + 5.0f * c);
 
     float position = 0.0f;

@@ -1,9 +1,10 @@
-#include "Chain.h"
+#include "sorvel/engine/Chain.h"
 
-#include "Latency.h"
-
+#include "sorvel/engine/Latency.h"
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/FastMath.h"
 #include "common/dsp/NonFinite.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,16 +21,11 @@ int samplesFor(double seconds, double sampleRate)
     return std::max(1, static_cast<int>(std::lround(seconds * sampleRate)));
 }
 
-float finiteOr(float value, float fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
-
-// The gain of the input and output parameters: -24 dB and below is the floor.
+// The gain of the input and output parameters, up to +24 dB; below -24 dB is the floor.
 float gainFromDb(float db)
 {
-    db = finiteOr(db, 0.0f);
-    return db < -24.0f ? 0.0630957f : static_cast<float>(std::pow(10.0, std::min(db, 24.0f) * 0.05));
+    db = sv::clampSetting(db, -100.0f, 24.0f, 0.0f);
+    return db < -24.0f ? 0.0630957f : static_cast<float>(std::pow(10.0, db * 0.05));
 }
 
 void copy(const float* from, float* to, int n) noexcept
@@ -70,9 +66,9 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
 
     sectionDelay = eng::vocal::sectionDelaySamples(sampleRate);
     latency = eng::vocal::deEssLookaheadSamples(sampleRate) + sectionDelay;
-    dryDelay.prepare(channels, maxPiece, latency);
-    sectionBypass.prepare(channels, maxPiece, sectionDelay);
-    deessListenDelay.prepare(channels, maxPiece, sectionDelay);
+    dryDelay.prepare(channels, latency, maxPiece);
+    sectionBypass.prepare(channels, sectionDelay, maxPiece);
+    deessListenDelay.prepare(channels, sectionDelay, maxPiece);
 
     inputMeter.prepare(sampleRate);
     outputMeter.prepare(sampleRate);
@@ -95,10 +91,10 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
     matchGain.setLength(samplesFor(0.025, sampleRate));
     matchGain.jumpTo(1.0f);
 
-    duckAttack = static_cast<float>(std::exp(-1.0 / (0.001 * sampleRate)));
-    duckRelease = static_cast<float>(std::exp(-1.0 / (0.040 * sampleRate)));
-    duckDeepen = static_cast<float>(std::exp(-2.302585093 / (0.010 * sampleRate)));
-    duckRecover = static_cast<float>(std::exp(-2.995732 / (0.250 * sampleRate)));
+    duckAttack = static_cast<float>(sv::onePoleCoefficient(0.001, sampleRate));
+    duckRelease = static_cast<float>(sv::onePoleCoefficient(0.040, sampleRate));
+    duckDeepen = static_cast<float>(sv::onePoleCoefficient(0.010, sampleRate, 2.302585093)); // to 10 %
+    duckRecover = static_cast<float>(sv::onePoleCoefficient(0.250, sampleRate, 2.995732));   // to 5 %
     duckEnvelope = -120.0f;
     duckDepth = 0.0f;
 
@@ -112,8 +108,7 @@ void Chain::prepare(double newSampleRate, int numChannels, int maxBlock)
     feed.matchOffsetDb.store(0.0f);
     feed.deessFreqHz.store(6500.0f);
 
-    listenFrom = listenTo = 0;
-    listenPending = -1;
+    listen.reset(normal);
     neededLastPiece.fill(false);
     initialised = false;
     previousBypass = false;
@@ -145,33 +140,53 @@ void Chain::applyParams(const Params& p) noexcept
     inputGain.setTarget(gainFromDb(p.input));
     outputGain.setTarget(gainFromDb(p.output));
 
-    highPass.setChoice(std::clamp(p.hpf, 0, 4));
+    // Each module clamps its own settings; a module that is switched off gets the amount 0.
+    highPass.set({p.hpf});
 
-    deesser.set(p.deessOn ? std::clamp(finiteOr(p.deess, 0.0f), 0.0f, 10.0f) : 0.0f,
-                std::clamp(p.deessChar, 0, 2), finiteOr(p.deessFreq, 0.0f));
+    eng::vocal::DeEsser::Settings deess;
+    deess.amount = p.deessOn ? p.deess : 0.0f;
+    deess.character = p.deessChar;
+    deess.freqHz = p.deessFreq;
+    deesser.set(deess);
 
-    toneEq.set(finiteOr(p.bass, 0.0f), std::clamp(p.bassChar, 0, 2), finiteOr(p.treble, 0.0f),
-               std::clamp(p.trebleChar, 0, 2));
+    eng::vocal::ToneEq::Settings eq;
+    eq.bass = {p.bass, p.bassChar};
+    eq.treble = {p.treble, p.trebleChar};
+    toneEq.set(eq);
 
     // The amount stays while the mix fades out, so switching off fades rather than stops.
-    const float mix = p.compOn ? std::clamp(finiteOr(p.compMix, 100.0f), 0.0f, 100.0f) / 100.0f : 0.0f;
+    eng::vocal::Compressor::Settings comp;
     const bool compSounding = p.compOn || compressor.getMix() > 0.0f || compressor.isMixMoving();
-    compressor.setSettings(compSounding ? std::clamp(finiteOr(p.comp, 0.0f), 0.0f, 10.0f) : 0.0f,
-                           std::clamp(p.compChar, 0, 2), mix);
+    comp.amount = compSounding ? p.comp : 0.0f;
+    comp.character = p.compChar;
+    comp.mix = p.compOn ? p.compMix / 100.0f : 0.0f;
+    compressor.set(comp);
 
-    shimmer.set(std::clamp(finiteOr(p.shimmer, 0.0f), -10.0f, 10.0f), std::clamp(p.shimmerChar, 0, 2),
-                p.shimmerOn);
+    eng::vocal::Shimmer::Settings shine;
+    shine.amount = p.shimmer;
+    shine.character = p.shimmerChar;
+    shine.on = p.shimmerOn;
+    shimmer.set(shine);
 
-    reverb.set(p.reverbOn ? std::clamp(finiteOr(p.reverb, 0.0f), 0.0f, 10.0f) : 0.0f,
-               std::clamp(p.reverbChar, 0, 2), std::clamp(finiteOr(p.reverbDecay, 1.6f), 0.3f, 6.0f),
-               std::clamp(finiteOr(p.reverbPredelay, 30.0f), 0.0f, 120.0f));
+    eng::vocal::Reverb::Settings space;
+    space.amount = p.reverbOn ? p.reverb : 0.0f;
+    space.character = p.reverbChar;
+    space.decaySeconds = p.reverbDecay;
+    space.preDelayMs = p.reverbPredelay;
+    reverb.set(space);
 
-    tempoDelay.set(std::clamp(p.delayChar, 0, 3),
-                   p.delayOn ? std::clamp(finiteOr(p.delay, 0.0f), 0.0f, 10.0f) : 0.0f,
-                   std::clamp(finiteOr(p.delayFeedback, 25.0f), 0.0f, 80.0f), p.delayPingPong, p.tempo);
+    eng::vocal::TempoDelay::Settings echo;
+    echo.amount = p.delayOn ? p.delay : 0.0f;
+    echo.character = p.delayChar;
+    echo.feedbackPercent = p.delayFeedback;
+    echo.pingPong = p.delayPingPong;
+    echo.tempoBpm = p.tempo;
+    tempoDelay.set(echo);
 
-    width.set(std::clamp(p.widthChar, 0, 2),
-              p.widthOn ? std::clamp(finiteOr(p.width, 0.0f), 0.0f, 10.0f) : 0.0f);
+    eng::vocal::Width::Settings doubles;
+    doubles.amount = p.widthOn ? p.width : 0.0f;
+    doubles.character = p.widthChar;
+    width.set(doubles);
 
     highPassOn.setTarget(p.hpfOn ? 1.0f : 0.0f);
     eqOn.setTarget(p.eqOn ? 1.0f : 0.0f);
@@ -180,32 +195,16 @@ void Chain::applyParams(const Params& p) noexcept
     for (int k = 0; k < numSources; ++k)
         sourceGain[static_cast<size_t>(k)].setTarget(sourceOn[k] ? 1.0f : 0.0f);
 
-    duckDb = std::clamp(finiteOr(p.duck, 0.0f), 0.0f, 12.0f);
+    duckDb = sv::clampSetting(p.duck, 0.0f, 12.0f);
 
-    const int index = std::clamp(p.listen, 0, numSources - 1);
+    const int index = sv::clampChoice(p.listen, numSources);
     if (first)
     {
-        listenFrom = listenTo = index;
-        listenPending = -1;
+        listen.reset(index);
         listenFade.jumpTo(1.0f);
     }
-    else if (index != listenTo)
-    {
-        if (!listenFade.isMoving())
-        {
-            listenFrom = listenTo;
-            listenTo = index;
-            listenFade.restart(0.0f, 1.0f);
-        }
-        else
-        {
-            listenPending = index;
-        }
-    }
-    else if (listenFade.isMoving())
-    {
-        listenPending = -1;
-    }
+    else if (listen.request(index))
+        listenFade.restart(0.0f, 1.0f);
 
     // A project that opens with bypass on is not level-matched until bypass is engaged again.
     if (!first && p.bypass && !previousBypass)
@@ -284,7 +283,8 @@ void Chain::processBlock(float* left, float* right, int numSamples, int inputCha
 
 bool Chain::sourceNeeded(int source) const noexcept
 {
-    return (listenFade.isMoving() || listenTo != normal) && (source == listenFrom || source == listenTo);
+    return (listenFade.isMoving() || listen.currentValue() != normal) &&
+           (source == listen.previousValue() || source == listen.currentValue());
 }
 
 void Chain::runWrapped(eng::vocal::Ramp& ramp, int n, bool isHighPass) noexcept
@@ -331,8 +331,7 @@ void Chain::runSection(int n, bool needComp, bool needShimmer) noexcept
 
     float* mainPtrs[2] = {main.l(), main.r()};
     float* delayedPtrs[2] = {delayed.l(), delayed.r()};
-    for (int c = 0; c < channels; ++c)
-        sectionBypass.process(c, mainPtrs[c], delayedPtrs[c], n);
+    sectionBypass.process(mainPtrs, delayedPtrs, n);
 
     float* compDown[2] = {compListen.l(), compListen.r()};
     float* shimmerDown[2] = {shimmerListen.l(), shimmerListen.r()};
@@ -469,6 +468,7 @@ void Chain::listenMix(float* const* out, int n) noexcept
     for (int i = 0; i < n; ++i)
     {
         const float r = listenFade.isMoving() ? listenFade.next() : listenFade.getValue();
+        const int listenFrom = listen.previousValue(), listenTo = listen.currentValue();
         const float gFrom = gains[static_cast<size_t>(listenFrom)][i];
         const float gTo = gains[static_cast<size_t>(listenTo)][i];
         for (int c = 0; c < 2; ++c)
@@ -479,15 +479,11 @@ void Chain::listenMix(float* const* out, int n) noexcept
             const float b = to != nullptr ? to[i] * gTo : 0.0f;
             out[c][i] = a + r * (b - a);
         }
-        if (!listenFade.isMoving() && listenPending >= 0)
+        if (listen.isFading() && !listenFade.isMoving())
         {
-            if (listenPending != listenTo)
-            {
-                listenFrom = listenTo;
-                listenTo = listenPending;
+            listen.finish();
+            if (listen.takeUpWaiting())
                 listenFade.restart(0.0f, 1.0f);
-            }
-            listenPending = -1;
         }
     }
 }
@@ -521,7 +517,7 @@ void Chain::mix(float* const* out, int n) noexcept
         }
     }
 
-    if (listenTo != normal || listenFade.isMoving())
+    if (listen.currentValue() != normal || listenFade.isMoving())
         listenMix(out, n);
     else
         for (auto& r : sourceGain)
@@ -641,8 +637,8 @@ void Chain::writeRecord() noexcept
 void Chain::processPiece(const float* const* in, float* const* out, int n) noexcept
 {
     // 1. The dry input, delayed to line up with the processed signal (the bypass uses it).
-    for (int c = 0; c < channels; ++c)
-        dryDelay.process(c, in[c], c == 0 ? dry.l() : dry.r(), n);
+    float* dryPtrs[2] = {dry.l(), dry.r()};
+    dryDelay.process(in, dryPtrs, n);
 
     // 2. Input loudness and levels, from the raw input.
     if (!idle)
@@ -719,8 +715,7 @@ void Chain::processPiece(const float* const* in, float* const* out, int n) noexc
     float* deessListenPtrs[2] = {deessListen.l(), deessListen.r()};
     deesser.process(mainPtrs, n, trace.data(), computed[deessSource] ? deessListenPtrs : nullptr);
     if (computed[deessSource])
-        for (int c = 0; c < channels; ++c)
-            deessListenDelay.process(c, deessListenPtrs[c], deessListenPtrs[c], n);
+        deessListenDelay.process(deessListenPtrs, deessListenPtrs, n);
     tap(tapB);
 
     // 8. EQ under its on ramp.

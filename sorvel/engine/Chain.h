@@ -1,18 +1,19 @@
 #pragma once
 
-#include "BlockDelay.h"
-#include "Compressor.h"
-#include "DeEsser.h"
-#include "EditorFeed.h"
-#include "HighPass.h"
-#include "Oversampler2x.h"
-#include "Params.h"
-#include "Ramp.h"
-#include "Reverb.h"
-#include "Shimmer.h"
-#include "TempoDelay.h"
-#include "ToneEq.h"
-#include "Width.h"
+#include "sorvel/engine/Compressor.h"
+#include "sorvel/engine/DeEsser.h"
+#include "sorvel/engine/EditorFeed.h"
+#include "sorvel/engine/HighPass.h"
+#include "sorvel/engine/primitives/FixedDelay.h"
+#include "sorvel/engine/primitives/Oversampler2x.h"
+#include "sorvel/engine/Params.h"
+#include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/primitives/SlotSwitch.h"
+#include "sorvel/engine/reverb/Reverb.h"
+#include "sorvel/engine/Shimmer.h"
+#include "sorvel/engine/TempoDelay.h"
+#include "sorvel/engine/ToneEq.h"
+#include "sorvel/engine/Width.h"
 
 #include "common/dsp/LoudnessMeter.h"
 
@@ -27,6 +28,11 @@ namespace sv2
 // the level-matched bypass, delay compensation, silence detection and the metering that feeds
 // the editor. Plain C++; the processor reads the parameters and calls it. prepare on the host's
 // preparing thread; everything else on the audio thread.
+//
+// Spans of samples have one word each throughout the engine: the host's block (processBlock),
+// the chain's piece (the part of a block within one 10 ms metering interval, at most the
+// prepared size, that every module is handed at once) and a module's chunk (its own inner span,
+// such as the samples up to its next control update).
 class Chain
 {
 public:
@@ -38,9 +44,6 @@ public:
 
     // The look-ahead the host must compensate: de-esser, compressor and oversampler.
     int getLatencySamples() const noexcept { return latency; }
-    int getSectionDelaySamples() const noexcept { return sectionDelay; }
-    int getMaxPieceSamples() const noexcept { return maxPiece; }
-    int getNumChannels() const noexcept { return channels; }
 
     // Once per block: the snapshot becomes module settings and ramp targets.
     void applyParams(const Params& p) noexcept;
@@ -52,31 +55,20 @@ public:
     void processBlock(float* left, float* right, int numSamples, int inputChannels, bool inputMarkedClear,
                       bool playing) noexcept;
 
-    // One piece, n <= getMaxPieceSamples(). in[1] equals in[0] for a mono chain; in and out may
-    // be the same memory.
-    void processPiece(const float* const* in, float* const* out, int n) noexcept;
-
-    const Params& getParams() const noexcept { return params; }
-    bool isIdle() const noexcept { return idle; }
-    int getListenFrom() const noexcept { return listenFrom; }
-    int getListenTo() const noexcept { return listenTo; }
-    int getListenPending() const noexcept { return listenPending; }
+    int getListenFrom() const noexcept { return listen.previousValue(); }
+    int getListenTo() const noexcept { return listen.currentValue(); }
+    int getListenPending() const noexcept { return listen.getWaiting(); }
     bool isListenCrossfading() const noexcept { return listenFade.isMoving(); }
     float getInputGain() const noexcept { return inputGain.getValue(); }
     float getOutputGain() const noexcept { return outputGain.getValue(); }
-    float getMatchGain() const noexcept { return matchGain.getValue(); }
-    float getBypassAmount() const noexcept { return bypassRamp.getValue(); }
-    float getSectionOn() const noexcept { return sectionOn.getValue(); }
     float getDuckDepthDb() const noexcept { return duckDepth; }
     double getTempo() const noexcept { return tempo; }
 
-    // The modules, for tests and the editor feed.
-    const eng::vocal::DeEsser& getDeEsser() const noexcept { return deesser; }
-    const eng::vocal::Compressor& getCompressor() const noexcept { return compressor; }
-    const eng::vocal::Shimmer& getShimmer() const noexcept { return shimmer; }
-    const eng::vocal::Reverb& getReverb() const noexcept { return reverb; }
-
 private:
+    // One piece (within a metering interval), n <= the prepared piece size. in[1] equals in[0] for
+    // a mono chain; in and out may be the same memory.
+    void processPiece(const float* const* in, float* const* out, int n) noexcept;
+
     enum Source
     {
         normal,
@@ -146,12 +138,14 @@ private:
     // The chain's own ramps.
     eng::vocal::Ramp inputGain, outputGain, sectionOn, listenFade, bypassRamp, matchGain, highPassOn, eqOn;
     std::array<eng::vocal::Ramp, numSources> sourceGain;
-    int listenFrom = 0, listenTo = 0, listenPending = -1;
+    // Listen: "to" is the current source, "from" the previous one; a change during a crossfade
+    // waits, and a request for the source fading in cancels it.
+    eng::vocal::SlotSwitch listen{eng::vocal::WhileFading::cancelsEarlier};
     std::array<bool, numSources> neededLastPiece{};
     std::array<bool, numSources> computed{}; // listen signals made in this piece
 
     // Delay compensation.
-    sv::BlockDelay dryDelay, sectionBypass, deessListenDelay;
+    sv::FixedDelay dryDelay, sectionBypass, deessListenDelay;
 
     // Work buffers: host rate (P) and doubled rate (2P).
     Stereo main, dry, scratch, delayed, deessListen, compListen, shimmerListen, reverbOut, delayOut, widthOut;

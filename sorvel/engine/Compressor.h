@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Ramp.h"
-#include "Tune.h"
+#include "sorvel/engine/primitives/FixedDelay.h"
+#include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/Tune.h"
 
 #include <array>
 #include <cstddef>
 #include <type_traits>
-#include <vector>
 
 namespace eng::vocal
 {
@@ -31,10 +31,16 @@ public:
     // hostSampleRate is the chain's rate; the module itself runs at twice that. Clears all state.
     void prepare(double hostSampleRate, int numChannels);
 
-    // Once per piece, before process. amount 0..10 (0 once the module is off and its mix has
-    // faded), character 0..2 ("Smooth", "Push", "Hard"), mix 0..1 (0 while the module is off).
-    // The first call after prepare sets everything directly; later ones glide.
-    void setSettings(float amount, int character, float mix) noexcept;
+    struct Settings
+    {
+        float amount = 4.0f; // 0..10; 0 once the module is off and its mix has faded
+        int character = 1;   // 0 "Smooth", 1 "Push", 2 "Hard"
+        float mix = 1.0f;    // 0..1; 0 while the module is off
+    };
+
+    // Once per piece, before process. The first call after prepare sets everything directly;
+    // later ones glide.
+    void set(const Settings& settings) noexcept;
 
     // In place on the prepared number of doubled-rate channels, n oversampled samples. listen may
     // be null; otherwise its channels receive "what compress changes": output minus the delayed
@@ -63,12 +69,12 @@ public:
 
 private:
     static constexpr int maxChannels = 2;
-    static constexpr std::size_t stretchCount = 3; // stretches in flight in the pipeline
+    static constexpr std::size_t chunksInFlight = 3; // chunks in flight in the pipeline
     using Work = std::array<float, controlInterval>;
 
-    // One stretch of audio (at most a control interval, within one control period) on its way
+    // One chunk of audio (at most a control interval, within one control period) on its way
     // through the three passes of process: the control values it runs with and its work arrays.
-    struct Stretch
+    struct Chunk
     {
         int offset = 0, count = 0;
         bool afterControl = false; // a control update came just before it
@@ -82,29 +88,28 @@ private:
     };
 
     void controlGlide() noexcept;
-    void controlStatistics(const Stretch& s) noexcept;
+    void controlStatistics(const Chunk& s) noexcept;
     void deriveFromRow() noexcept;
-    void estimateMakeup(const Stretch& s) noexcept;
+    void estimateMakeup(const Chunk& s) noexcept;
     void passThrough(float* const* channels, float* const* listen, int offset, int n) noexcept;
     void lookaheadDelay(const float* const* in, int offset, int n,
                         std::array<Work, maxChannels>& out) noexcept;
-    // Length: int, or Whole for stretches of a full control interval, whose loops then have a
+    // Length: int, or Whole for chunks of a full control interval, whose loops then have a
     // trip count known when compiling.
     using Whole = std::integral_constant<int, controlInterval>;
-    template <typename Length> static std::size_t lengthOf(const Stretch& s) noexcept
+    template <typename Length> static std::size_t lengthOf(const Chunk& s) noexcept
     {
         return static_cast<std::size_t>(std::is_same_v<Length, Whole> ? Whole::value : s.count);
     }
     template <typename Length>
-    void beginStretch(Stretch& s, const float* const* channels, int offset, Length n,
-                      bool afterControl) noexcept;
+    void beginChunk(Chunk& s, const float* const* channels, int offset, Length n, bool afterControl) noexcept;
     template <typename Length>
-    void runPass(Stretch* first, Stretch* second, Stretch* third, float* const* channels,
+    void runPass(Chunk* first, Chunk* second, Chunk* third, float* const* channels,
                  float* const* listen) noexcept;
-    void runRecursions(Stretch* first, Stretch* second, Stretch* third) noexcept;
-    template <typename Length> void addStatistics(const Stretch& s, const float* gain2) noexcept;
+    void runRecursions(Chunk* first, Chunk* second, Chunk* third) noexcept;
+    template <typename Length> void addStatistics(const Chunk& s, const float* gain2) noexcept;
     template <typename Length>
-    void finishStretch(Stretch& s, const float* gain2, float* const* channels, float* const* listen) noexcept;
+    void finishChunk(Chunk& s, const float* gain2, float* const* channels, float* const* listen) noexcept;
 
     // This module's copy of its tuning rows.
     std::array<tune::CompRow, 3> rows = tune::compChars;
@@ -114,10 +119,7 @@ private:
     int lookahead = 2;
     bool initialised = false;
 
-    // Look-ahead lines: a power-of-two ring per channel, long enough for a whole segment as well.
-    std::array<std::vector<float>, maxChannels> lines;
-    unsigned lineMask = 0;
-    unsigned writeIndex = 0;
+    sv::FixedDelay lookaheadLine; // per channel, for spans of up to a control interval
 
     // Control rate.
     int controlCountdown = 0;
@@ -160,9 +162,9 @@ private:
     Ramp mixRamp;
     StagePeaks peaks;
 
-    // The stretches in flight, used in turn.
-    std::array<Stretch, stretchCount> stretches{};
-    std::size_t nextStretch = 0;
+    // The chunks in flight, used in turn.
+    std::array<Chunk, chunksInFlight> chunks{};
+    std::size_t nextChunk = 0;
 };
 
 } // namespace eng::vocal

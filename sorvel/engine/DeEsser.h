@@ -1,11 +1,11 @@
 #pragma once
 
 #include "common/dsp/Biquad.h"
-#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/primitives/FixedDelay.h"
+#include "sorvel/engine/primitives/Ramp.h"
 #include "sorvel/engine/Tune.h"
 
 #include <array>
-#include <vector>
 
 namespace eng::vocal
 {
@@ -35,11 +35,17 @@ public:
     // all state: ess frequency 6500 Hz, no split designed, character "Mid", switched off.
     void prepare(double sampleRate, int numChannels);
 
-    // Once per piece from the chain. amount 0..10 (0 while the module is switched off), character
-    // 0..2, frequency in Hz or anything below 2950 for Auto (hand-set values are clamped to
-    // 3000..12000 Hz). The first call after prepare takes everything at once; later calls ramp the
-    // module in or out over 20 ms, clearing filters and followers when it comes in from fully off.
-    void set(float amount, int character, float freqHz) noexcept;
+    struct Settings
+    {
+        float amount = 3.0f; // 0..10, 1.2 dB of reduction per unit; 0 while switched off
+        int character = 1;   // 0 "Soft", 1 "Mid", 2 "Hard"
+        float freqHz = 0.0f; // the ess frequency, 3000..12000 Hz; anything below 2950 is Auto
+    };
+
+    // Once per piece from the chain. The first call after prepare takes everything at once; later
+    // calls ramp the module in or out over 20 ms, clearing filters and followers when it comes in
+    // from fully off.
+    void set(const Settings& settings) noexcept;
 
     // Redesigns the crossover and the sidechain at 0.65 x the current ess frequency when forced or
     // when the split moved by 0.3 % or more since the last design. Filter states carry on.
@@ -125,10 +131,7 @@ private:
     int numChannels = 1;
     int lookahead = 1;
 
-    // Look-ahead lines: power-of-two rings, one per channel, sharing one write position.
-    std::array<std::vector<float>, 2> lines;
-    int lineMask = 0;
-    int writePos = 0;
+    sv::FixedDelay lookaheadLine; // per channel, for spans of up to a control interval
 
     FilterLanes filters;
     float lastSplitHz = -1.0f;

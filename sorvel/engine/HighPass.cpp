@@ -1,6 +1,7 @@
-#include "HighPass.h"
+#include "sorvel/engine/HighPass.h"
 
-#include "SlotCrossfade.h"
+#include "sorvel/engine/primitives/SlotCrossfade.h"
+#include "common/dsp/ClampSetting.h"
 
 #include <algorithm>
 
@@ -14,69 +15,53 @@ void HighPass::prepare(double rate, int channels) noexcept
     cornersHz = tune::hpfHz;
     fade.setLength(detail::crossfadeSamples(rate));
     fade.jumpTo(0.0f);
-    for (auto& slot : slots)
-    {
-        slot.choice = 0;
-        for (auto& cascade : slot.channels)
+    for (auto& s : slots)
+        for (auto& cascade : s)
         {
             cascade.count = 0;
             cascade.clearState();
         }
-    }
-    active = 0;
-    pending = -1;
-    fading = false;
+    choices.reset(0);
     initialised = false;
 }
 
-void HighPass::configure(Slot& slot, int choice) noexcept
+void HighPass::configure(Slot& s, int choice) noexcept
 {
-    slot.choice = std::clamp(choice, 0, 4);
     md::Design d;
-    if (slot.choice > 0)
-        md::design(d, md::highPass, slopeIndex, sampleRate, cornersHz[static_cast<size_t>(slot.choice - 1)],
-                   0.0, butterworthQ);
-    for (auto& cascade : slot.channels)
+    if (choice > 0)
+        md::design(d, md::highPass, slopeIndex, sampleRate, cornersHz[static_cast<size_t>(choice - 1)], 0.0,
+                   butterworthQ);
+    for (auto& cascade : s)
     {
         cascade.setDesign(d);
         cascade.clearState();
     }
 }
 
-void HighPass::setChoice(int choice) noexcept
+void HighPass::set(const Settings& settings) noexcept
 {
-    choice = std::clamp(choice, 0, 4);
+    const int choice = sv::clampChoice(settings.choice, 5);
     if (!initialised)
     {
-        configure(slots[static_cast<size_t>(active)], choice);
+        configure(slot(choices.current()), choice);
+        choices.setCurrent(choice);
         initialised = true;
     }
-    else if (fading)
-        pending = choice;
-    else if (choice != getActiveChoice())
-    {
-        configure(slots[static_cast<size_t>(1 - active)], choice);
+    else if (choices.request(choice))
         startFade();
-        pending = -1;
-    }
 }
 
 void HighPass::startFade() noexcept
 {
+    configure(slot(choices.current()), choices.currentValue());
     fade.restart(0.0f, 1.0f);
-    fading = true;
 }
 
 void HighPass::finishFade() noexcept
 {
-    active = 1 - active;
-    fading = false;
-    if (pending >= 0 && pending != getActiveChoice())
-    {
-        configure(slots[static_cast<size_t>(1 - active)], pending);
+    choices.finish();
+    if (choices.takeUpWaiting())
         startFade();
-    }
-    pending = -1;
 }
 
 void HighPass::process(float* const* channels, int n) noexcept
@@ -84,22 +69,20 @@ void HighPass::process(float* const* channels, int n) noexcept
     int done = 0;
     while (done < n)
     {
-        if (!fading)
+        if (!choices.isFading())
         {
-            Slot& slot = slots[static_cast<size_t>(active)];
-            if (slot.choice == 0)
+            if (choices.currentValue() == 0)
                 return;
+            Slot& s = slot(choices.current());
             if (numChannels == 2)
-                md::processTwoChannels(slot.channels[0], slot.channels[1], channels[0] + done,
-                                       channels[1] + done, n - done);
+                md::processTwoChannels(s[0], s[1], channels[0] + done, channels[1] + done, n - done);
             else
-                slot.channels[0].process(channels[0] + done, n - done);
+                s[0].process(channels[0] + done, n - done);
             return;
         }
         const int len = std::min(n - done, fade.getRemaining());
-        detail::crossfadeRun(slots[static_cast<size_t>(active)].channels,
-                             slots[static_cast<size_t>(1 - active)].channels, fade, channels, numChannels,
-                             done, len);
+        detail::crossfadeChunk(slot(choices.previous()), slot(choices.current()), fade, channels, numChannels,
+                               done, len);
         done += len;
         if (fade.getRemaining() == 0)
             finishFade();

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "FilterDesign.h"
-#include "Ramp.h"
-#include "Tune.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/primitives/SlotSwitch.h"
+#include "sorvel/engine/Tune.h"
 
 #include <array>
 
@@ -16,33 +17,35 @@ namespace eng::vocal
 class HighPass
 {
 public:
-    // One complete filter set: the choice (0 "Off", 1..4 the corners of tune::hpfHz) and, per
-    // channel, a biquad and a first-order section.
-    struct Slot
+    // One complete filter set: per channel, a biquad and a first-order section (none for "Off").
+    using Slot = std::array<md::Cascade<2>, 2>;
+
+    struct Settings
     {
-        int choice = 0;
-        std::array<md::Cascade<2>, 2> channels{};
+        int choice = 2; // 0 "Off", 1..4 the corners of tune::hpfHz; clamped to 0..4
     };
 
-    // Clears everything; the first setChoice afterwards designs directly, without a crossfade.
+    // Clears everything; the first set afterwards designs directly, without a crossfade.
     void prepare(double sampleRate, int numChannels) noexcept;
 
-    // Called by the chain once per piece with the current choice (clamped to 0..4).
-    void setChoice(int choice) noexcept;
+    // Called by the chain once per piece.
+    void set(const Settings& settings) noexcept;
 
-    // Stores the choice in the slot and designs its cascades ("Off": none); clears their state.
+    // Designs the slot's cascades for the choice ("Off": none) and clears their state.
     void configure(Slot& slot, int choice) noexcept;
 
     // In place on the first numChannels channels.
     void process(float* const* channels, int n) noexcept;
 
-    int getActiveChoice() const noexcept { return slots[static_cast<size_t>(active)].choice; }
-    int getPendingChoice() const noexcept { return pending; }
-    bool isFading() const noexcept { return fading; }
+    // The choice heard (the one fading out while a fade runs) and the one waiting for it (-1: none).
+    int getActiveChoice() const noexcept { return choices.valueOf(choices.sounding()); }
+    int getPendingChoice() const noexcept { return choices.getWaiting(); }
+    bool isFading() const noexcept { return choices.isFading(); }
 
 private:
     void startFade() noexcept;
     void finishFade() noexcept;
+    Slot& slot(int index) noexcept { return slots[static_cast<size_t>(index)]; }
 
     static constexpr double butterworthQ = 0.70710678;
     static constexpr int slopeIndex = 2; // 18 dB per octave
@@ -52,9 +55,7 @@ private:
     std::array<float, 4> cornersHz = tune::hpfHz;
 
     std::array<Slot, 2> slots{};
-    int active = 0;
-    int pending = -1;
-    bool fading = false;
+    SlotSwitch choices{WhileFading::latestWins};
     bool initialised = false;
     Ramp fade;
 };

@@ -26,9 +26,4 @@ inline int sectionDelaySamples(double sampleRate) noexcept
     return compLookaheadSamples(sampleRate) + oversamplerRoundTripSamples;
 }
 
-inline int chainLatencySamples(double sampleRate) noexcept
-{
-    return deEssLookaheadSamples(sampleRate) + sectionDelaySamples(sampleRate);
-}
-
 } // namespace eng::vocal

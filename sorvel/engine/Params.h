@@ -4,7 +4,9 @@ namespace sv2
 {
 
 // The per-block snapshot of Sorvel's 36 parameters and the host tempo, in the units the chain
-// uses. Filled by the processor once per block; the chain keeps a copy. Audio thread only.
+// uses. Filled by the processor once per block from its table of bindings (one per parameter);
+// the chain keeps a copy. The defaults are the parameters' own (a processor test holds them to
+// it), so a default snapshot is the plug-in at its defaults. Audio thread only.
 struct Params
 {
     float input = 0.0f, output = 0.0f; // dB

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "sorvel/engine/FilterDesign.h"
-#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/primitives/SlotSwitch.h"
 #include "sorvel/engine/Tune.h"
 
 #include <array>
@@ -163,11 +164,17 @@ public:
     // the next set() is taken as the first setting.
     void prepare(double doubledRate, int channels) noexcept;
 
-    // Once per piece. Amount clamped to -10..+10, character to 0..2, `on` is the fade target. The
-    // first setting after prepare is direct (core configured, fade at its target); later
-    // character changes configure the idle core and crossfade over 20 ms, and a fade that starts
-    // from fully off clears every filter and follower first.
-    void set(float amount, int character, bool on) noexcept;
+    struct Settings
+    {
+        float amount = 1.0f; // -10..+10: plus lifts the air, minus tames harshness
+        int character = 0;   // 0 "Silk", 1 "Air", 2 "Glass"
+        bool on = true;      // the target of the module's fade
+    };
+
+    // Once per piece. The first setting after prepare is direct (core configured, fade at its
+    // target); later character changes configure the idle core and crossfade over 20 ms, and a
+    // fade that starts from fully off clears every filter and follower first.
+    void set(const Settings& settings) noexcept;
 
     // In place on the doubled-rate channels. `listen` (null when not needed) receives output
     // minus input per channel. `deessTrace` (may be null) holds numSamples / 2 values, one per
@@ -181,29 +188,34 @@ public:
 
     float getAmount() const noexcept { return amount; }
     float getFade() const noexcept { return fade.getValue(); }
-    bool isCrossfading() const noexcept { return crossfading; }
+    bool isCrossfading() const noexcept { return characters.isFading(); }
     // The character heard (the active core's), and the one the incoming core fades to.
-    int getCharacter() const noexcept { return cores[static_cast<size_t>(active)].getCharacter(); }
+    int getCharacter() const noexcept { return activeCore().getCharacter(); }
     int getIncomingCharacter() const noexcept
     {
-        return cores[static_cast<size_t>(1 - active)].getCharacter();
+        return cores[static_cast<size_t>(1 - characters.sounding())].getCharacter();
     }
-    const ShimmerCore& getActiveCore() const noexcept { return cores[static_cast<size_t>(active)]; }
+    const ShimmerCore& getActiveCore() const noexcept { return activeCore(); }
 
     // Display sums since the last take; taking clears them.
     ShimmerMeter takeMeter() noexcept;
     void clearMeter() noexcept { meter = {}; }
 
 private:
-    void startCrossfade(int newCharacter) noexcept;
+    void startCrossfade() noexcept;
     void finishCrossfade() noexcept;
 
     static constexpr int chunk = ShimmerCore::controlInterval;
 
+    // The core heard (the one fading out while a crossfade runs).
+    ShimmerCore& activeCore() noexcept { return cores[static_cast<size_t>(characters.sounding())]; }
+    const ShimmerCore& activeCore() const noexcept
+    {
+        return cores[static_cast<size_t>(characters.sounding())];
+    }
+
     std::array<ShimmerCore, 2> cores{};
-    int active = 0;
-    int pending = -1;
-    bool crossfading = false;
+    SlotSwitch characters{WhileFading::cancelsEarlier};
     bool initialised = false;
     int channelCount = 1;
     float amount = 0.0f;

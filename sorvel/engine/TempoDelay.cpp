@@ -1,9 +1,10 @@
-#include "TempoDelay.h"
+#include "sorvel/engine/TempoDelay.h"
 
-#include "sorvel/engine/Tanh7.h"
 #include "sorvel/engine/Tune.h"
-
+#include "sorvel/engine/primitives/Tanh7.h"
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/Lanes.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,7 +51,7 @@ void TempoDelay::prepare(double sampleRate)
 
     shortestDelay = 2.0;
     longestDelay = longestSeconds * rate - 8.0;
-    glideCoeff = std::exp(-1.0 / (0.08 * rate));
+    glideCoeff = sv::onePoleCoefficient(0.08, rate);
     tailSamples = static_cast<std::int64_t>(longestDelay) + 4;
 
     const int rampLength = static_cast<int>(std::lround(0.020 * rate));
@@ -89,14 +90,13 @@ void TempoDelay::clear() noexcept
     quietWrites = 0;
 }
 
-void TempoDelay::set(int newCharacter, float amount, float feedbackPercent, bool pingPong,
-                     double tempoBpm) noexcept
+void TempoDelay::set(const Settings& settings) noexcept
 {
-    const int k = std::clamp(newCharacter, 0, static_cast<int>(tune::delayBeats.size()) - 1);
-    const double samples = std::clamp(noteSeconds(k, tempoBpm) * rate, shortestDelay, longestDelay);
-    const float sendLevel = 0.75f * (std::clamp(amount, 0.0f, 10.0f) / 10.0f);
-    const float feedbackGain = std::clamp(feedbackPercent, 0.0f, maxFeedbackPercent) / 100.0f;
-    const float pingPongTarget = pingPong ? 1.0f : 0.0f;
+    const int k = sv::clampChoice(settings.character, static_cast<int>(tune::delayBeats.size()));
+    const double samples = std::clamp(noteSeconds(k, settings.tempoBpm) * rate, shortestDelay, longestDelay);
+    const float sendLevel = 0.75f * (sv::clampSetting(settings.amount, 0.0f, 10.0f) / 10.0f);
+    const float feedbackGain = sv::clampSetting(settings.feedbackPercent, 0.0f, maxFeedbackPercent) / 100.0f;
+    const float pingPongTarget = settings.pingPong ? 1.0f : 0.0f;
 
     if (!initialised)
     {

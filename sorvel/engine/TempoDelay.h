@@ -1,8 +1,8 @@
 #pragma once
 
-#include "sorvel/engine/DelayLine.h"
-#include "sorvel/engine/FilterDesign.h"
-#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/primitives/DelayLine.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
 
 #include <array>
 #include <cstdint>
@@ -29,11 +29,18 @@ public:
 
     void prepare(double sampleRate);
 
-    // Once per piece. character 0..3 ("Slap", "Eighth", "Dotted", "Quarter"), amount 0..10 (the
-    // chain passes 0 while the module is off), feedback in percent, the host tempo in bpm.
-    // The first call after prepare() sets everything directly; later a tempo change glides the
-    // time, a character change crossfades the reading position over 20 ms.
-    void set(int character, float amount, float feedbackPercent, bool pingPong, double tempoBpm) noexcept;
+    struct Settings
+    {
+        float amount = 1.0f;           // 0..10; 0 while the module is off
+        int character = 1;             // 0 "Slap", 1 "Eighth", 2 "Dotted", 3 "Quarter"
+        float feedbackPercent = 25.0f; // 0..80
+        bool pingPong = false;
+        double tempoBpm = 120.0; // the host's; outside 20..400 bpm counts as 120
+    };
+
+    // Once per piece. The first call after prepare() sets everything directly; later a tempo
+    // change glides the time, a character change crossfades the reading position over 20 ms.
+    void set(const Settings& settings) noexcept;
 
     // Mono send in, the two returns out (overwritten). While not running the outputs are
     // silent and nothing else happens.

@@ -1,6 +1,8 @@
-#include "ToneEq.h"
+#include "sorvel/engine/ToneEq.h"
 
-#include "SlotCrossfade.h"
+#include "sorvel/engine/primitives/SlotCrossfade.h"
+#include "common/dsp/ClampSetting.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,10 +16,9 @@ void EqBand::prepare(double rate, int channels) noexcept
     numChannels = std::clamp(channels, 1, 2);
     fade.setLength(detail::crossfadeSamples(rate));
     fade.jumpTo(0.0f);
-    glideCoefficient = static_cast<float>(std::exp(-1.0 / (0.025 * rate / controlInterval)));
+    glideCoefficient = static_cast<float>(sv::onePoleCoefficient(0.025, rate / controlInterval));
     for (auto& slot : slots)
     {
-        slot.character = 0;
         slot.designedGainDb = 0.0f;
         for (auto& cascade : slot.channels)
         {
@@ -25,17 +26,16 @@ void EqBand::prepare(double rate, int channels) noexcept
             cascade.clearState();
         }
     }
-    active = 0;
-    pending = -1;
-    fading = false;
+    characters.reset(0);
     initialised = false;
     targetGainDb = currentGainDb = 0.0f;
     samplesToUpdate = 0;
 }
 
-void EqBand::redesign(Slot& slot) noexcept
+void EqBand::redesign(int index) noexcept
 {
-    const tune::Band& band = bands[static_cast<size_t>(slot.character)];
+    Slot& slot = slots[static_cast<size_t>(index)];
+    const tune::Band& band = bands[static_cast<size_t>(characters.valueOf(index))];
     const int kind = band.kind == 1 ? md::lowShelf : band.kind == 2 ? md::highShelf : md::bell;
     md::Design d;
     // A gain of exactly 0 designs nothing: count 0, a unity band.
@@ -50,55 +50,46 @@ void EqBand::redesign(Slot& slot) noexcept
     slot.designedGainDb = currentGainDb;
 }
 
-void EqBand::startCharacter(Slot& slot, int character) noexcept
+void EqBand::startFade() noexcept
 {
-    slot.character = character;
-    for (auto& cascade : slot.channels)
+    for (auto& cascade : slots[static_cast<size_t>(characters.current())].channels)
     {
         cascade.count = 0;
         cascade.clearState();
     }
-    redesign(slot);
+    redesign(characters.current());
     fade.restart(0.0f, 1.0f);
-    fading = true;
 }
 
-void EqBand::set(float amount, int character) noexcept
+void EqBand::set(const Settings& settings) noexcept
 {
     // A NaN amount would stick in the glide for good; it counts as 0.
-    targetGainDb = std::isnan(amount) ? 0.0f : std::clamp(amount, -10.0f, 10.0f) * amountScaleDb;
-    character = std::clamp(character, 0, 2);
+    targetGainDb = sv::clampSetting(settings.amount, -10.0f, 10.0f, 0.0f) * amountScaleDb;
+    const int character = sv::clampChoice(settings.character, 3);
 
     if (!initialised)
     {
         currentGainDb = targetGainDb;
-        Slot& slot = slots[static_cast<size_t>(active)];
-        slot.character = character;
-        redesign(slot);
+        characters.setCurrent(character);
+        redesign(characters.current());
         initialised = true;
     }
-    else if (fading)
-    {
-        // A request for the character already fading in leaves an earlier pending one in place.
-        if (character != slots[static_cast<size_t>(1 - active)].character)
-            pending = character;
-    }
-    else if (character != getActiveCharacter())
-    {
-        startCharacter(slots[static_cast<size_t>(1 - active)], character);
-        pending = -1;
-    }
+    // During a fade the character waits; a request for the one fading in leaves an earlier one
+    // waiting (it is faded to after this fade, and the next setting fades back).
+    else if (characters.request(character))
+        startFade();
 }
 
-void EqBand::redesignIfMoved(Slot& slot) noexcept
+void EqBand::redesignIfMoved(int index) noexcept
 {
+    const Slot& slot = slots[static_cast<size_t>(index)];
     const bool moved = std::abs(slot.designedGainDb - currentGainDb) > 0.004f;
     const bool backToFlat = currentGainDb == 0.0f && slot.designedGainDb != 0.0f;
     // When the glide has arrived the band lands exactly on its gain, so a steady setting never
     // keeps a filter up to 0.004 dB short of it (and the result does not depend on the path).
     const bool arrived = currentGainDb == targetGainDb && slot.designedGainDb != currentGainDb;
     if (moved || backToFlat || arrived)
-        redesign(slot);
+        redesign(index);
 }
 
 void EqBand::controlUpdate() noexcept
@@ -109,19 +100,17 @@ void EqBand::controlUpdate() noexcept
         if (std::abs(currentGainDb - targetGainDb) < 0.002f)
             currentGainDb = targetGainDb;
     }
-    redesignIfMoved(slots[static_cast<size_t>(active)]);
-    if (fading)
-        redesignIfMoved(slots[static_cast<size_t>(1 - active)]);
+    redesignIfMoved(characters.sounding());
+    if (characters.isFading())
+        redesignIfMoved(characters.current());
     samplesToUpdate = controlInterval;
 }
 
 void EqBand::finishFade() noexcept
 {
-    active = 1 - active;
-    fading = false;
-    if (pending >= 0 && pending != getActiveCharacter())
-        startCharacter(slots[static_cast<size_t>(1 - active)], pending);
-    pending = -1;
+    characters.finish();
+    if (characters.takeUpWaiting())
+        startFade();
 }
 
 void EqBand::process(float* const* channels, int n) noexcept
@@ -132,18 +121,18 @@ void EqBand::process(float* const* channels, int n) noexcept
         if (samplesToUpdate == 0)
             controlUpdate();
         int len = std::min(n - done, samplesToUpdate);
-        if (fading)
+        if (characters.isFading())
         {
             len = std::min(len, fade.getRemaining());
-            detail::crossfadeRun(slots[static_cast<size_t>(active)].channels,
-                                 slots[static_cast<size_t>(1 - active)].channels, fade, channels, numChannels,
-                                 done, len);
+            detail::crossfadeChunk(slots[static_cast<size_t>(characters.previous())].channels,
+                                   slots[static_cast<size_t>(characters.current())].channels, fade, channels,
+                                   numChannels, done, len);
         }
         else
         {
-            auto& slot = slots[static_cast<size_t>(active)];
+            auto& slot = slots[static_cast<size_t>(characters.current())];
             // Steady (the gain has arrived and the slot is designed for it): the control updates
-            // inside the rest of the piece would change nothing, so it runs in one stretch.
+            // inside the rest of the piece would change nothing, so it runs in one chunk.
             if (currentGainDb == targetGainDb && slot.designedGainDb == currentGainDb)
                 len = n - done;
             if (numChannels == 2)
@@ -161,7 +150,7 @@ void EqBand::process(float* const* channels, int n) noexcept
             const int sinceLast = (len - samplesToUpdate) % controlInterval;
             samplesToUpdate = sinceLast == 0 ? 0 : controlInterval - sinceLast;
         }
-        if (fading && fade.getRemaining() == 0)
+        if (characters.isFading() && fade.getRemaining() == 0)
             finishFade();
     }
 }

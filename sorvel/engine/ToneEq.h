@@ -1,8 +1,9 @@
 #pragma once
 
-#include "FilterDesign.h"
-#include "Ramp.h"
-#include "Tune.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
+#include "sorvel/engine/primitives/SlotSwitch.h"
+#include "sorvel/engine/Tune.h"
 
 #include <array>
 
@@ -16,13 +17,18 @@ namespace eng::vocal
 class EqBand
 {
 public:
-    // One complete filter set: the character, the gain it was last designed for and, per
-    // channel, one section (count 0 while the gain is 0 dB).
+    // One complete filter set: the gain it was last designed for and, per channel, one section
+    // (count 0 while the gain is 0 dB).
     struct Slot
     {
-        int character = 0;
         float designedGainDb = 0.0f;
         std::array<md::Cascade<1>, 2> channels{};
+    };
+
+    struct Settings
+    {
+        float amount = 0.0f; // -10..+10, 0.6 dB per unit
+        int character = 0;   // the row of the band's table, 0..2
     };
 
     explicit EqBand(const std::array<tune::Band, 3>& bandTable) noexcept : bands(bandTable) {}
@@ -30,30 +36,31 @@ public:
     // Clears everything; the first set() afterwards designs directly, without glide or crossfade.
     void prepare(double sampleRate, int numChannels) noexcept;
 
-    // Called by the chain once per piece: amount clamped to -10..10, character to 0..2.
-    void set(float amount, int character) noexcept;
+    // Called by the chain once per piece.
+    void set(const Settings& settings) noexcept;
 
-    // Designs the slot's section for the current gain. A slot that already had a section keeps
-    // its state words (the coefficients change under running state).
-    void redesign(Slot& slot) noexcept;
+    // Designs the slot's section for its character and the current gain. A slot that already had
+    // a section keeps its state words (the coefficients change under running state).
+    void redesign(int slot) noexcept;
 
     // In place on the first numChannels channels.
     void process(float* const* channels, int n) noexcept;
 
     float getTargetGainDb() const noexcept { return targetGainDb; }
     float getCurrentGainDb() const noexcept { return currentGainDb; }
-    int getActiveCharacter() const noexcept { return slots[static_cast<size_t>(active)].character; }
-    int getPendingCharacter() const noexcept { return pending; }
-    bool isFading() const noexcept { return fading; }
-    const Slot& getActiveSlot() const noexcept { return slots[static_cast<size_t>(active)]; }
+    // The character heard (the one fading out while a fade runs) and the one waiting (-1: none).
+    int getActiveCharacter() const noexcept { return characters.valueOf(characters.sounding()); }
+    int getPendingCharacter() const noexcept { return characters.getWaiting(); }
+    bool isFading() const noexcept { return characters.isFading(); }
+    const Slot& getActiveSlot() const noexcept { return slots[static_cast<size_t>(characters.sounding())]; }
 
     static constexpr int controlInterval = 32;
     static constexpr float amountScaleDb = 0.6f;
 
 private:
     void controlUpdate() noexcept;
-    void redesignIfMoved(Slot& slot) noexcept;
-    void startCharacter(Slot& slot, int character) noexcept;
+    void redesignIfMoved(int slot) noexcept;
+    void startFade() noexcept;
     void finishFade() noexcept;
 
     double sampleRate = 48000.0;
@@ -61,9 +68,7 @@ private:
     std::array<tune::Band, 3> bands;
 
     std::array<Slot, 2> slots{};
-    int active = 0;
-    int pending = -1;
-    bool fading = false;
+    SlotSwitch characters{WhileFading::keepsEarlier};
     bool initialised = false;
     Ramp fade;
 
@@ -78,6 +83,12 @@ private:
 class ToneEq
 {
 public:
+    struct Settings
+    {
+        EqBand::Settings bass{0.0f, 1};   // "Lower"
+        EqBand::Settings treble{2.0f, 0}; // "Bite"
+    };
+
     ToneEq() noexcept : bass(tune::bassBands), treble(tune::trebleBands) {}
 
     void prepare(double sampleRate, int numChannels) noexcept
@@ -86,10 +97,10 @@ public:
         treble.prepare(sampleRate, numChannels);
     }
 
-    void set(float bassAmount, int bassCharacter, float trebleAmount, int trebleCharacter) noexcept
+    void set(const Settings& settings) noexcept
     {
-        bass.set(bassAmount, bassCharacter);
-        treble.set(trebleAmount, trebleCharacter);
+        bass.set(settings.bass);
+        treble.set(settings.treble);
     }
 
     void process(float* const* channels, int n) noexcept

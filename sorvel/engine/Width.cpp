@@ -1,6 +1,8 @@
-#include "Width.h"
+#include "sorvel/engine/Width.h"
 
+#include "common/dsp/ClampSetting.h"
 #include "common/dsp/Lanes.h"
+#include "common/dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +24,7 @@ constexpr float quietestReference = 1.0e-10f;
 constexpr float levelSettled = 1.0e-7f;
 
 // One step of a glide: the delay on the raised cosine, then the phasor turns by pi / length.
-// Both the sample-by-sample and the stretch-wise paths use it, so they agree to the bit.
+// Both the sample-by-sample and the chunk-wise paths use it, so they agree to the bit.
 // Lane masks of a pair of floats (md::FloatPair).
 using PairMask = sv::Int2;
 
@@ -42,7 +44,7 @@ struct GlideStepper
 
 float follower(double seconds, double rate)
 {
-    return static_cast<float>(std::exp(-1.0 / (seconds * rate)));
+    return static_cast<float>(sv::onePoleCoefficient(seconds, rate));
 }
 } // namespace
 
@@ -100,14 +102,14 @@ void Width::clearState() noexcept
     triggered = false;
 }
 
-void Width::set(int character, float amount) noexcept
+void Width::set(const Settings& settings) noexcept
 {
-    const int k = std::clamp(character, 0, static_cast<int>(tune::widthChars.size()) - 1);
+    const int k = sv::clampChoice(settings.character, static_cast<int>(tune::widthChars.size()));
     row = tune::widthChars[static_cast<size_t>(k)];
     shortest = static_cast<double>(row[0]) * 0.001 * rate;
     longest = static_cast<double>(row[1]) * 0.001 * rate;
 
-    const float x = std::clamp(amount, 0.0f, 10.0f) / 10.0f;
+    const float x = sv::clampSetting(settings.amount, 0.0f, 10.0f) / 10.0f;
     const float sendTarget = x > 0.0f ? 0.63f * std::pow(x, 0.75f) : 0.0f;
     // Separation pulls the other side down, cross-feed adds to it (or inverts it).
     const float otherSide = 1.0f - row[4] + row[5];
@@ -534,14 +536,14 @@ void Width::run(const float* in, float* outLeft, float* outRight, int n) noexcep
         float* const y = reads[d].data();
         ring.readPath(first, delays[d].data(), y, n);
         int countdown = 0;
-        for (int segment = 0; segment < 2; ++segment)
+        for (int part = 0; part < 2; ++part)
         {
-            const int from = segment == 0 ? 0 : split;
-            const int to = segment == 0 ? split : n;
+            const int from = part == 0 ? 0 : split;
+            const int to = part == 0 ? split : n;
             if (from >= to)
                 continue;
-            const double oldRead = std::clamp(segment == 0 ? carriedRead[d] : v.previousRead, 2.0, readLimit);
-            countdown = segment == 0 ? carriedJump[d] : jumpLength;
+            const double oldRead = std::clamp(part == 0 ? carriedRead[d] : v.previousRead, 2.0, readLimit);
+            countdown = part == 0 ? carriedJump[d] : jumpLength;
             for (int k = from; k < to && countdown > 0; ++k, --countdown)
             {
                 const float old = ring.read(first + static_cast<std::uint32_t>(k), oldRead);
@@ -591,11 +593,11 @@ void Width::mixDoubles(float* outLeft, float* outRight, int n, int split,
     // is re-expressed against the new target.
     Pair offset = {voices[0].levelOffset, voices[1].levelOffset};
     Pair target = {carriedTarget[0], carriedTarget[1]};
-    for (int segment = 0; segment < 2; ++segment)
+    for (int part = 0; part < 2; ++part)
     {
-        const int from = segment == 0 ? 0 : split;
-        const int to = segment == 0 ? split : n;
-        if (segment == 1 && from < to)
+        const int from = part == 0 ? 0 : split;
+        const int to = part == 0 ? split : n;
+        if (part == 1 && from < to)
         {
             const Pair newTarget = {voices[0].levelTarget, voices[1].levelTarget};
             offset = (target + offset) - newTarget;

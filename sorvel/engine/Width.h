@@ -1,8 +1,8 @@
 #pragma once
 
-#include "sorvel/engine/DelayLine.h"
-#include "sorvel/engine/FilterDesign.h"
-#include "sorvel/engine/Ramp.h"
+#include "sorvel/engine/primitives/DelayLine.h"
+#include "sorvel/engine/primitives/FilterDesign.h"
+#include "sorvel/engine/primitives/Ramp.h"
 #include "sorvel/engine/Tune.h"
 #include "common/dsp/XorShift32.h"
 
@@ -24,10 +24,15 @@ public:
 
     void prepare(double sampleRate);
 
-    // Once per piece. character 0..2 ("Stereo", "Wide", "Spreader"), amount 0..10 (the chain
-    // passes 0 while the module is off). The first call after prepare() sets everything directly
-    // and places the doubles at 30 % and 70 % of the character's delay range.
-    void set(int character, float amount) noexcept;
+    struct Settings
+    {
+        float amount = 2.0f; // 0..10; 0 while the module is off
+        int character = 0;   // 0 "Stereo", 1 "Wide", 2 "Spreader"
+    };
+
+    // Once per piece. The first call after prepare() sets everything directly and places the
+    // doubles at 30 % and 70 % of the character's delay range.
+    void set(const Settings& settings) noexcept;
 
     // Mono send in, the left and right sums of the doubles out (overwritten). While not running
     // the outputs are silent and nothing else happens.

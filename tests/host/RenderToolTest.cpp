@@ -171,7 +171,7 @@ TEST(RenderTool, savedStateRestoresTheSettingsAndAutomationLandsOnTime)
 
     // Bypass automated at 2 s on a mono drum loop: from then on (after the 10 ms glide) both
     // sides are equal.
-    auto monoDrums = testsupport::readWav(drums);
+    auto monoDrums = testsupport::readDemo("drums.wav");
     monoDrums.copyFrom(1, 0, monoDrums, 0, 0, monoDrums.getNumSamples());
     const auto monoIn = temp / "mono-drums.wav";
     testsupport::writeWav(monoIn, monoDrums, 48000.0);

@@ -1,5 +1,6 @@
 #include "mirrel/PluginProcessor.h"
 #include "support/AllocationCounter.h"
+#include "support/ParameterAccess.h"
 #include "support/ProcessorChecks.h"
 #include "support/RenderRun.h"
 
@@ -9,15 +10,9 @@
 
 namespace
 {
-juce::RangedAudioParameter& param(MirrelProcessor& p, const char* id)
-{
-    return *p.apvts.getParameter(id);
-}
-
 void set(MirrelProcessor& p, const char* id, float plain)
 {
-    auto& prm = param(p, id);
-    prm.setValueNotifyingHost(prm.convertTo0to1(plain));
+    testsupport::setPlain(p.apvts, id, plain);
 }
 
 // A play head that reports a fixed transport and advances its position block by block.

@@ -2,6 +2,7 @@
 // processor driven directly; and placements that follow the song position.
 #include "mirrel/PluginProcessor.h"
 #include "support/DirectRender.h"
+#include "support/ParameterAccess.h"
 #include "support/RenderRun.h"
 
 #include <gtest/gtest.h>
@@ -72,7 +73,7 @@ TEST_P(MirrelRender, equalsTheProcessorDrivenDirectly)
 {
     testsupport::TempDir temp;
     double rate = 0;
-    const auto input = testsupport::readWav(drums, &rate);
+    const auto input = testsupport::readDemo("drums.wav", &rate);
     ASSERT_GT(input.getNumSamples(), 0);
 
     struct Case
@@ -118,8 +119,7 @@ TEST_P(MirrelRender, equalsTheProcessorDrivenDirectly)
             {
                 for (const auto& [id, v] :
                      {std::pair{"width", 80.0f}, std::pair{"seed", 5.0f}, std::pair{"hole", 10.0f}})
-                    direct.apvts.getParameter(id)->setValueNotifyingHost(
-                        direct.apvts.getParameter(id)->convertTo0to1(v));
+                    testsupport::setPlain(direct.apvts, id, v);
             },
             juce::String(GetParam()) == "VST3" ? testsupport::HostSequence::vst3
                                                : testsupport::HostSequence::lv2);

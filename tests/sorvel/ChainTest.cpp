@@ -26,7 +26,7 @@ juce::AudioBuffer<float> noise(int channels, int samples, unsigned seed, float a
 
 juce::AudioBuffer<float> phrase(double* rate = nullptr)
 {
-    return testsupport::readWav(juce::File(MOSSLIGHT_DEMO_DIR).getChildFile("phrase.wav"), rate);
+    return testsupport::readDemo("phrase.wav", rate);
 }
 
 double rms(const juce::AudioBuffer<float>& y, int channel, int from, int to)

@@ -1,5 +1,6 @@
 #include "sorvel/PluginProcessor.h"
 #include "support/AllocationCounter.h"
+#include "support/ParameterAccess.h"
 #include "support/ProcessorChecks.h"
 #include "support/RenderRun.h"
 
@@ -127,7 +128,7 @@ TEST(SorvelLifecycle, metersReadInputAndOutputLoudness)
     // Every module off: the output is the input, later.
     for (const char* id :
          {"hpfOn", "deessOn", "eqOn", "compOn", "shimmerOn", "reverbOn", "delayOn", "widthOn"})
-        p.apvts.getParameter(id)->setValueNotifyingHost(0.0f);
+        testsupport::setPlain(p.apvts, id, 0.0f);
     p.prepareToPlay(rate, 480);
     juce::AudioBuffer<float> buffer(2, 480);
     juce::MidiBuffer midi;

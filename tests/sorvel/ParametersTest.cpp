@@ -1,8 +1,10 @@
 #include "sorvel/PluginProcessor.h"
+#include "support/ParameterAccess.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace
@@ -239,4 +241,138 @@ TEST(SorvelParameters, textToValue)
 
     // Typed 2940 stays 2940 and still shows Auto.
     EXPECT_EQ(textFor(p, "deessFreq", valueFor(p, "deessFreq", "2940")), "Auto");
+}
+
+namespace
+{
+using Params = sv2::Params;
+
+// Every field of the snapshot by its name (the parameter's ID), as a number.
+const std::vector<std::pair<const char*, std::function<double(const Params&)>>>& snapshotFields()
+{
+    // clang-format off
+    static const std::vector<std::pair<const char*, std::function<double(const Params&)>>> fields{
+        {"input", [](const Params& p) { return p.input; }},
+        {"output", [](const Params& p) { return p.output; }},
+        {"hpf", [](const Params& p) { return p.hpf; }},
+        {"deess", [](const Params& p) { return p.deess; }},
+        {"deessChar", [](const Params& p) { return p.deessChar; }},
+        {"deessFreq", [](const Params& p) { return p.deessFreq; }},
+        {"bass", [](const Params& p) { return p.bass; }},
+        {"treble", [](const Params& p) { return p.treble; }},
+        {"bassChar", [](const Params& p) { return p.bassChar; }},
+        {"trebleChar", [](const Params& p) { return p.trebleChar; }},
+        {"comp", [](const Params& p) { return p.comp; }},
+        {"compChar", [](const Params& p) { return p.compChar; }},
+        {"compMix", [](const Params& p) { return p.compMix; }},
+        {"shimmer", [](const Params& p) { return p.shimmer; }},
+        {"shimmerChar", [](const Params& p) { return p.shimmerChar; }},
+        {"reverb", [](const Params& p) { return p.reverb; }},
+        {"reverbChar", [](const Params& p) { return p.reverbChar; }},
+        {"reverbDecay", [](const Params& p) { return p.reverbDecay; }},
+        {"reverbPredelay", [](const Params& p) { return p.reverbPredelay; }},
+        {"delay", [](const Params& p) { return p.delay; }},
+        {"delayChar", [](const Params& p) { return p.delayChar; }},
+        {"delayFeedback", [](const Params& p) { return p.delayFeedback; }},
+        {"delayPingPong", [](const Params& p) { return p.delayPingPong; }},
+        {"width", [](const Params& p) { return p.width; }},
+        {"widthChar", [](const Params& p) { return p.widthChar; }},
+        {"duck", [](const Params& p) { return p.duck; }},
+        {"listen", [](const Params& p) { return p.listen; }},
+        {"bypass", [](const Params& p) { return p.bypass; }},
+        {"hpfOn", [](const Params& p) { return p.hpfOn; }},
+        {"deessOn", [](const Params& p) { return p.deessOn; }},
+        {"eqOn", [](const Params& p) { return p.eqOn; }},
+        {"compOn", [](const Params& p) { return p.compOn; }},
+        {"shimmerOn", [](const Params& p) { return p.shimmerOn; }},
+        {"reverbOn", [](const Params& p) { return p.reverbOn; }},
+        {"delayOn", [](const Params& p) { return p.delayOn; }},
+        {"widthOn", [](const Params& p) { return p.widthOn; }},
+        {"tempo", [](const Params& p) { return p.tempo; }},
+    };
+    // clang-format on
+    return fields;
+}
+
+const Params& pulledSnapshot(Sorvel2Processor& p)
+{
+    p.prepareToPlay(48000.0, 512); // pulls the parameters once
+    return p.getParams();
+}
+} // namespace
+
+// The same value to within the last bit of a float (a skewed range's round trip may round it).
+bool sameValue(double a, double b)
+{
+    return std::abs(a - b) <= 2e-7 * std::max(1.0, std::abs(b));
+}
+
+// The engine's defaults (what the benchmark, the golden renders and the engine tests start from)
+// are the parameter layout's defaults.
+TEST(SorvelParameters, snapshotDefaultsAreTheLayoutsDefaults)
+{
+    Sorvel2Processor p;
+    const Params& pulled = pulledSnapshot(p);
+    const Params defaults;
+    for (const auto& [name, field] : snapshotFields())
+        EXPECT_TRUE(sameValue(field(pulled), field(defaults)))
+            << name << ": pulled " << field(pulled) << ", engine default " << field(defaults);
+}
+
+// Each parameter, moved away from its default, lands in its own field of the snapshot, converted
+// (choices rounded, switches above one half, "Auto" as 0), and in no other field.
+TEST(SorvelParameters, eachParameterReachesItsOwnSnapshotField)
+{
+    struct Move
+    {
+        const char* id;
+        float plain;
+        double expected;
+    };
+    // clang-format off
+    const std::vector<Move> moves{
+        {"input", -7.5f, -7.5},        {"hpf", 4, 4},                 {"deess", 6.5f, 6.5},
+        {"deessChar", 2, 2},           {"deessFreq", 7000, 7000},     {"bass", -3, -3},
+        {"bassChar", 2, 2},            {"treble", -4, -4},            {"trebleChar", 1, 1},
+        {"comp", 7, 7},                {"compChar", 0, 0},            {"compMix", 40, 40},
+        {"shimmer", -5, -5},           {"shimmerChar", 2, 2},         {"reverb", 6, 6},
+        {"reverbChar", 1, 1},          {"reverbDecay", 3.3f, 3.3},    {"reverbPredelay", 80, 80},
+        {"delay", 4, 4},               {"delayChar", 3, 3},           {"delayFeedback", 60, 60},
+        {"delayPingPong", 1, 1},       {"width", 7, 7},               {"widthChar", 2, 2},
+        {"duck", 9, 9},                {"output", 5.5f, 5.5},         {"listen", 5, 5},
+        {"bypass", 1, 1},              {"hpfOn", 0, 0},               {"deessOn", 0, 0},
+        {"eqOn", 0, 0},                {"compOn", 0, 0},              {"shimmerOn", 0, 0},
+        {"reverbOn", 0, 0},            {"delayOn", 0, 0},             {"widthOn", 0, 0},
+    };
+    // clang-format on
+    ASSERT_EQ(moves.size(), 36u);
+
+    const Params defaults;
+    for (const auto& move : moves)
+    {
+        SCOPED_TRACE(move.id);
+        Sorvel2Processor p;
+        testsupport::setPlain(p.apvts, move.id, move.plain);
+        const Params& pulled = pulledSnapshot(p);
+        bool found = false;
+        for (const auto& [name, field] : snapshotFields())
+        {
+            if (juce::String(name) == move.id)
+            {
+                found = true;
+                EXPECT_NEAR(field(pulled), move.expected, 1e-4 * std::max(1.0, std::abs(move.expected)));
+            }
+            else
+                EXPECT_TRUE(sameValue(field(pulled), field(defaults))) << name << " moved as well";
+        }
+        EXPECT_TRUE(found) << "no snapshot field for the parameter";
+    }
+
+    // "Auto" below 2950 Hz: the snapshot holds 0 there, the frequency from 2950 Hz on.
+    for (const auto& [plain, expected] : {std::pair{2940.0f, 0.0}, std::pair{2950.0f, 2950.0}})
+    {
+        Sorvel2Processor p;
+        testsupport::setPlain(p.apvts, "deessFreq", plain);
+        EXPECT_NEAR(pulledSnapshot(p).deessFreq, expected, 0.01) << plain;
+    }
 }

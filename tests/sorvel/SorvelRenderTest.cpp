@@ -2,6 +2,7 @@
 // directly, the same blocks and settings.
 #include "sorvel/PluginProcessor.h"
 #include "support/DirectRender.h"
+#include "support/ParameterAccess.h"
 #include "support/RenderRun.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,7 @@ const juce::File phrase = juce::File(MOSSLIGHT_DEMO_DIR).getChildFile("phrase.wa
 
 void set(Sorvel2Processor& p, const char* id, float plain)
 {
-    auto* prm = p.apvts.getParameter(id);
-    prm->setValueNotifyingHost(prm->convertTo0to1(plain));
+    testsupport::setPlain(p.apvts, id, plain);
 }
 } // namespace
 
@@ -25,7 +25,7 @@ TEST_P(SorvelRender, equalsTheProcessorDrivenDirectly)
 {
     testsupport::TempDir temp;
     double rate = 0;
-    const auto input = testsupport::readWav(phrase, &rate);
+    const auto input = testsupport::readDemo("phrase.wav", &rate);
     ASSERT_GT(input.getNumSamples(), 0);
     const bool vst3 = juce::String(GetParam()) == "VST3";
 
@@ -92,7 +92,7 @@ TEST(SorvelRender, everyModuleOffIsThePureLatencyDelayThroughTheVst3)
 {
     testsupport::TempDir temp;
     double rate = 0;
-    const auto input = testsupport::readWav(phrase, &rate);
+    const auto input = testsupport::readDemo("phrase.wav", &rate);
     const auto out = temp / "out.wav";
     juce::StringArray args{
         SORVEL_VST3, phrase.getFullPathName(), out.getFullPathName(), "--bits", "32", "--block", "1-999"};

@@ -4,6 +4,7 @@
 // for heap use.
 #include "sorvel/PluginProcessor.h"
 #include "support/AllocationCounter.h"
+#include "support/ParameterAccess.h"
 
 #include <functional>
 
@@ -34,11 +35,7 @@ struct SorvelRig
 
     SorvelRig() { p.setPlayHead(&head); }
 
-    void set(const char* id, float plain)
-    {
-        auto* prm = p.apvts.getParameter(id);
-        prm->setValueNotifyingHost(prm->convertTo0to1(plain));
-    }
+    void set(const char* id, float plain) { setPlain(p.apvts, id, plain); }
 
     void allModulesOff()
     {

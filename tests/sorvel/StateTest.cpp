@@ -1,4 +1,5 @@
 #include "sorvel/PluginProcessor.h"
+#include "support/ParameterAccess.h"
 #include "support/ProcessorChecks.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,7 @@ using testsupport::stateOf;
 
 float plain(Sorvel2Processor& p, const char* id)
 {
-    auto* prm = p.apvts.getParameter(id);
-    return prm->convertFrom0to1(prm->getValue());
+    return testsupport::plainValue(p.apvts, id);
 }
 } // namespace
 
@@ -73,8 +73,7 @@ TEST(SorvelState, badBlobsAreIgnored)
 TEST(SorvelState, nonFiniteValuesInAStateNeverReachTheParameters)
 {
     Sorvel2Processor p;
-    p.apvts.getParameter("output")->setValueNotifyingHost(
-        p.apvts.getParameter("output")->convertTo0to1(-3.0f));
+    testsupport::setPlain(p.apvts, "output", -3.0f);
     const auto blob = blobFromXml(R"(<PARAMS><PARAM id="output" value="nan"/><PARAM id="input" value="inf"/>)"
                                   R"(<PARAM id="comp" value="6"/></PARAMS>)");
     p.setStateInformation(blob.getData(), static_cast<int>(blob.getSize()));

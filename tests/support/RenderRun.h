@@ -4,6 +4,8 @@
 // takes. RENDER_TOOL is the built executable.
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 
 namespace testsupport
@@ -64,11 +66,22 @@ inline void writeWav(const juce::File& file, const juce::AudioBuffer<float>& buf
     writer->writeFromAudioSampleBuffer(buffer, 0, buffer.getNumSamples());
 }
 
+// A file of the demo material the build makes ("phrase.wav", "drums.wav"). Every test that reads
+// a missing or broken one fails (and gets an empty buffer).
+inline juce::AudioBuffer<float> readDemo(const char* name, double* sampleRate = nullptr)
+{
+    const auto file = juce::File(MOSSLIGHT_DEMO_DIR).getChildFile(name);
+    auto buffer = readWav(file, sampleRate);
+    if (buffer.getNumSamples() == 0)
+        ADD_FAILURE() << "demo material missing or unreadable: " << file.getFullPathName();
+    return buffer;
+}
+
 // `length` samples of a file of the demo material from sample `from`, on two channels (a mono
 // file on both).
 inline juce::AudioBuffer<float> demoExcerpt(const char* name, int from, int length)
 {
-    const auto all = readWav(juce::File(MOSSLIGHT_DEMO_DIR).getChildFile(name));
+    const auto all = readDemo(name);
     juce::AudioBuffer<float> x(2, length);
     x.clear();
     if (all.getNumChannels() == 0)

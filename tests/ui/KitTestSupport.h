@@ -3,7 +3,7 @@
 
 #include "common/ui/KnobLookAndFeel.h"
 #include "gallery/Sheets.h"
-#include "support/Pictures.h"
+#include "support/Pixels.h"
 
 #include <gtest/gtest.h>
 

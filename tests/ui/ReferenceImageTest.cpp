@@ -1,6 +1,8 @@
-// Whole-component renders compared with reference pictures kept in tests/ui/reference (see
-// support/Pictures.h for rewriting them).
+// Whole-component renders compared with reference pictures kept in tests/ui/reference. When a
+// change of look is intended, rewrite them with MOSSLIGHT_REWRITE_REFERENCES=1 and look at the
+// new pictures before committing them.
 #include "KitTestSupport.h"
+#include "support/ReferenceImages.h"
 
 #include "common/ui/Knob.h"
 #include "common/ui/LevelMeter.h"

@@ -153,7 +153,7 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     {
         eng::vocal::HighPass m;
         m.prepare(rate, 2);
-        m.setChoice(2);
+        m.set({2});
         report("High-Pass (90 Hz)", measure(input, rate, block,
                                             [&](float* l, float* r, int n)
                                             {
@@ -164,7 +164,7 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     {
         eng::vocal::DeEsser m;
         m.prepare(rate, 2);
-        m.set(3.0f, 1, 0.0f);
+        m.set({3.0f, 1, 0.0f});
         report("De-ess (3, Mid, Auto)", measure(input, rate, block,
                                                 [&](float* l, float* r, int n)
                                                 {
@@ -175,7 +175,7 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     {
         eng::vocal::ToneEq m;
         m.prepare(rate, 2);
-        m.set(0.0f, 1, 2.0f, 0);
+        m.set({{0.0f, 1}, {2.0f, 0}});
         report("EQ (bass 0, treble +2)", measure(input, rate, block,
                                                  [&](float* l, float* r, int n)
                                                  {
@@ -218,7 +218,7 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     {
         eng::vocal::Compressor m;
         m.prepare(rate, 2);
-        m.setSettings(4.0f, 1, 1.0f);
+        m.set({4.0f, 1, 1.0f});
         report("Compress (4, Push) at 2x",
                measure(input, rate, block,
                        atTwiceTheRate([&](float** ch, int n) { m.process(ch, nullptr, 2 * n); })));
@@ -226,7 +226,7 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     {
         eng::vocal::Shimmer m;
         m.prepare(2.0 * rate, 2);
-        m.set(1.0f, 0, true);
+        m.set({1.0f, 0, true});
         report(
             "Shimmer (+1, Silk) at 2x",
             measure(input, rate, block,
@@ -235,7 +235,7 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     {
         eng::vocal::Reverb m;
         m.prepare(rate, block);
-        m.set(2.0f, 0, 1.6f, 30.0f);
+        m.set({2.0f, 0, 1.6f, 30.0f});
         report("Reverb (2, Plate)",
                measure(input, rate, block,
                        [&](float* l, float*, int n) { m.process(l, outL.data(), outR.data(), n); }));
@@ -243,7 +243,7 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     {
         eng::vocal::TempoDelay m;
         m.prepare(rate);
-        m.set(1, 1.0f, 25.0f, false, 120.0);
+        m.set({1.0f, 1, 25.0f, false, 120.0});
         report("Delay (1, Eighth)",
                measure(input, rate, block,
                        [&](float* l, float*, int n) { m.process(l, outL.data(), outR.data(), n); }));
@@ -251,7 +251,7 @@ void moduleCosts(const std::vector<std::vector<float>>& input)
     {
         eng::vocal::Width m;
         m.prepare(rate);
-        m.set(0, 2.0f);
+        m.set({2.0f, 0});
         report("Width (2, Stereo)",
                measure(input, rate, block,
                        [&](float* l, float*, int n) { m.process(l, outL.data(), outR.data(), n); }));

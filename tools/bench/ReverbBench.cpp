@@ -2,7 +2,7 @@
 // time per block of silence after a loud burst, which would rise if states decayed into denormals.
 // Flush-to-zero is deliberately left off here, unlike in the plug-in, so that the module is shown
 // to stay fast on its own.
-#include "sorvel/engine/Reverb.h"
+#include "sorvel/engine/reverb/Reverb.h"
 
 #include <algorithm>
 #include <ctime>
@@ -41,7 +41,7 @@ double costPerSecond(double rate, int character, bool crossfading)
     constexpr int block = 512;
     eng::vocal::Reverb reverb;
     reverb.prepare(rate, block);
-    reverb.set(10.0f, character, 6.0f, 30.0f);
+    reverb.set({10.0f, character, 6.0f, 30.0f});
     std::vector<float> in(block), left(block), right(block);
     std::mt19937 rng(1);
     std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
@@ -53,7 +53,7 @@ double costPerSecond(double rate, int character, bool crossfading)
             x = noise(rng);
         // Keep a crossfade going: change the character whenever the last one has settled.
         if (crossfading && !reverb.isCrossfading())
-            reverb.set(10.0f, (reverb.getActiveCharacter() + 1) % 3, 6.0f, 30.0f);
+            reverb.set({10.0f, (reverb.getActiveCharacter() + 1) % 3, 6.0f, 30.0f});
         const auto t0 = Clock::now();
         reverb.process(in.data(), left.data(), right.data(), block);
         busy += seconds(t0, Clock::now());
@@ -85,7 +85,7 @@ int main()
     {
         eng::vocal::Reverb reverb;
         reverb.prepare(rate, block);
-        reverb.set(10.0f, character, 20.0f, 0.0f);
+        reverb.set({10.0f, character, 20.0f, 0.0f});
         std::vector<float> in(block), left(block), right(block);
         std::mt19937 rng(2);
         std::uniform_real_distribution<float> noise(-1.0f, 1.0f);

@@ -1,7 +1,8 @@
-// mosslight-ui-bench: the time to paint each interface-kit component, headless, at 100 % and
-// 200 %: cold (the first paint with the kit's caches empty: knob faces, grain tiles, backdrops,
-// logos) and warm (a repaint). CPU time of this thread, in microseconds. A cold figure of an item
-// that needs its window's background includes painting that window once.
+// mosslight-ui-bench: the time to paint each interface-kit component and each of Sorvel's views,
+// headless, at 100 % and 200 %: cold (the first paint with the caches empty: knob faces, grain
+// tiles, backdrops, logos, the views' backgrounds) and warm (a repaint). CPU time of this thread,
+// in microseconds. A cold figure of an item that needs its window's background includes painting
+// that window once. Then the spectrum analysis of one refresh tick.
 //
 // Usage: mosslight-ui-bench
 #include "common/ui/Backdrop.h"
@@ -12,7 +13,12 @@
 #include "common/ui/SizeButton.h"
 #include "common/ui/Surfaces.h"
 #include "gallery/StubProcessor.h"
+#include "sorvel/ui/BlockFeed.h"
+#include "sorvel/ui/EqView.h"
+#include "sorvel/ui/WaveDisplay.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -111,8 +117,9 @@ void emptyCaches(juce::Component& c)
 struct Item
 {
     const char* name;
-    juce::Component* component; // painted as a whole
-    juce::Component* window;    // painted once first, when the item needs its window's backdrop
+    juce::Component* component;        // painted as a whole
+    juce::Component* window;           // painted once first, when the item needs its window's backdrop
+    std::function<void()> forget = {}; // empties the item's own caches
 };
 
 struct Timing
@@ -138,6 +145,8 @@ Timing measure(const Item& item, float scale)
     };
 
     emptyCaches(item.window != nullptr ? *item.window : c);
+    if (item.forget)
+        item.forget();
     double start = cpuSeconds();
     if (item.window != nullptr)
         paintOnce(*item.window, windowImage);
@@ -156,6 +165,110 @@ Timing measure(const Item& item, float scale)
     }
     return {cold * 1e6, elapsed * 1e6 / count};
 }
+// Three taps of noise-like material, 1024 frames a tick (about what 21 ms bring at 48 kHz).
+struct TapFeed
+{
+    std::unique_ptr<sv2::TapFifo> fifo = std::make_unique<sv2::TapFifo>();
+    std::vector<float> a, b, c;
+    TapFeed() : a(1024), b(1024), c(1024)
+    {
+        std::uint32_t x = 1;
+        for (size_t i = 0; i < a.size(); ++i)
+        {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            a[i] = static_cast<float>((x >> 8) * (1.0 / 16777216.0) - 0.5);
+            b[i] = 0.7f * a[i];
+            c[i] = 0.5f * a[i];
+        }
+    }
+    void tick() { fifo->push(a.data(), b.data(), c.data(), 1024); }
+};
+
+// Sorvel's views in busy states: a full wave history, the EQ view with both spectra and a curve,
+// the chain row with bars, a listen badge and duck marks.
+struct SorvelViews
+{
+    SorvelViews()
+    {
+        wave.setSize(1012, 236);
+        for (int i = 0; i < WaveDisplay::numColumns; ++i)
+        {
+            WaveDisplay::Column c;
+            const float v = std::abs(std::sin(static_cast<float>(i) * 0.07f));
+            c.inDb = -40.0f + 36.0f * v;
+            c.outPeakDb = -38.0f + 34.0f * v;
+            c.outDb = -44.0f + 30.0f * v;
+            c.levelGr = 4.0f * v;
+            c.peakGr = 3.0f * v * v;
+            c.deessCut = i % 60 > 50 ? 6.0f : 0.0f;
+            c.deessOn = c.deessCut > 0.0f ? 1.0f : 0.0f;
+            wave.append(c);
+        }
+
+        eq.setSize(396, 166);
+        eq.spectrum.prepare(48000.0);
+        highPass.spectrum.prepare(48000.0);
+        TapFeed feed;
+        for (int i = 0; i < 9; ++i)
+        {
+            feed.tick();
+            eq.pullSpectrum(*feed.fifo);
+            highPass.spectrum.levels = eq.spectrum.levels;
+        }
+        const float values[2]{6.0f, -4.0f};
+        const int indices[2]{0, 2};
+        eq.setCurve(values, indices);
+        highPass.setSize(396, 166);
+        highPass.hpfMode = true;
+        highPass.spectrum.analysed = eq.spectrum.analysed;
+        const float corner[2]{130.0f, 0.0f};
+        highPass.setCurve(corner, indices);
+
+        row.setSize(1012, 74);
+        svui::BlockSources s;
+        s.deess = 5;
+        s.deessCut = 4;
+        s.bass = 4;
+        s.comp = 6;
+        s.compPeak = 3;
+        s.compLevel = 2;
+        s.shimmer = -4;
+        s.tame = 2;
+        s.reverb = 4;
+        s.reverbReturn = -25;
+        s.delay = 3;
+        s.delayReturn = -35;
+        s.width = 3;
+        s.doubles = -30;
+        s.duck = 4;
+        s.listenIndex = 2;
+        svui::fillBlocks(row.blocks, s);
+    }
+
+    WaveDisplay wave;
+    EqView eq, highPass;
+    ChainRow row;
+};
+
+// The median time of one pull and analysis of the taps, each after a tick of new frames.
+double spectrumMicros(const std::array<bool, 3>& taps)
+{
+    TapSpectrum spectrum;
+    spectrum.prepare(48000.0);
+    TapFeed feed;
+    std::vector<double> times;
+    for (int i = 0; i < 201; ++i)
+    {
+        feed.tick();
+        const double start = cpuSeconds();
+        spectrum.pullAndAnalyse(*feed.fifo, taps);
+        times.push_back((cpuSeconds() - start) * 1e6);
+    }
+    std::nth_element(times.begin(), times.begin() + 100, times.end());
+    return times[100];
+}
 } // namespace
 
 int main()
@@ -168,6 +281,8 @@ int main()
     window.setLookAndFeel(&look);
     Window bare(processor, false);
     bare.setLookAndFeel(&look);
+
+    SorvelViews views;
 
     juce::Component host; // plain parent for the lone controls
     host.setLookAndFeel(&look);
@@ -212,6 +327,13 @@ int main()
         {"display well 540 x 270 (cold: with its window)", &window.well, &window},
         {"backdrop with two panels 1060 x 470", &bare, nullptr},
         {"whole window 1060 x 470 (6 knobs, 2 meters, loudness, well)", &window, nullptr},
+        {"Sorvel wave display 1012 x 236, full history", &views.wave, nullptr,
+         [&] { views.wave.background.invalidate(); }},
+        {"Sorvel EQ view 396 x 166, EQ, spectra and curve", &views.eq, nullptr,
+         [&] { views.eq.background.invalidate(); }},
+        {"Sorvel EQ view 396 x 166, high-pass, spectra, curves", &views.highPass, nullptr,
+         [&] { views.highPass.background.invalidate(); }},
+        {"Sorvel chain row 1012 x 74", &views.row, nullptr},
     };
 
     // One pass first, so that what the kit does not cache itself (decoders, JUCE's glyph cache)
@@ -233,6 +355,11 @@ int main()
         std::printf("%-62s %12.0f %12.1f %12.0f %12.1f\n", item.name, one.coldMicros, one.warmMicros,
                     two.coldMicros, two.warmMicros);
     }
+
+    std::printf("\nSorvel's spectrum: one pull and analysis after 1024 new frames, microseconds of CPU "
+                "(median of 200)\n");
+    std::printf("%-62s %12.0f\n", "three taps", spectrumMicros({true, true, true}));
+    std::printf("%-62s %12.0f\n", "the two taps the EQ view shows", spectrumMicros({false, true, true}));
 
     for (auto* c : {static_cast<juce::Component*>(&window), static_cast<juce::Component*>(&bare), &host})
         c->setLookAndFeel(nullptr);

@@ -1,7 +1,8 @@
-// mosslight-gallery: renders every kit component, headless, into PNG files at 100 % and 200 %.
+// mosslight-gallery: renders every kit component and Sorvel's views, headless, into PNG files at 100 % and
+// 200 %.
 //
 // Usage: mosslight-gallery <output folder>
-#include "Sheets.h"
+#include "SorvelSheets.h"
 
 #include <iostream>
 
@@ -20,7 +21,10 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    for (const auto& sheet : gallery::sheets())
+    std::vector<gallery::SheetInfo> all = gallery::sheets();
+    for (const auto& sheet : gallery::sorvelSheets())
+        all.push_back(sheet);
+    for (const auto& sheet : all)
     {
         gallery::StubProcessor processor;
         auto editor = sheet.make(processor);

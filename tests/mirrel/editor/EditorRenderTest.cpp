@@ -2,6 +2,7 @@
 // at the pixels its layout fixes: where the lane's dots and marker are centred, where its shaded
 // zones begin and end, and in which colours.
 #include "EditorRig.h"
+#include "support/ReferenceImages.h"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 // settings file lives in a folder of the test's own, so every editor opens at 100 %.
 #include "mirrel/PluginEditor.h"
 #include "snapshot/Snapshot.h"
-#include "support/Pictures.h"
+#include "support/Pixels.h"
 
 #include <gtest/gtest.h>
 
