@@ -205,7 +205,8 @@ void MirrelEditor::refreshMeters()
     // The readings move every 100 ms, the ticks come every 33.
     const auto& meter = processor.getEngine().loudness();
     const float momentary = meter.momentary(), shortTerm = meter.shortTerm(), integrated = meter.integrated();
-    if (momentary != loudness.momentary || shortTerm != loudness.shortTerm || integrated != loudness.integrated)
+    if (momentary != loudness.momentary || shortTerm != loudness.shortTerm ||
+        integrated != loudness.integrated)
     {
         loudness.momentary = momentary;
         loudness.shortTerm = shortTerm;
