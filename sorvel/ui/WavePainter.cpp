@@ -68,19 +68,19 @@ void WavePainter::paint(juce::Graphics& g, const WavePlot& p, const WaveColumn* 
     const auto column = [&](int i) -> const WaveColumn& { return ring[(first + i) % count]; };
     const float v = p.centre(), bottom = p.bottom();
     const int last = count - 1;
-    const float flat = p.steps ? p.step / 2.0f : 0.0f; // half a column's top, drawn as steps
+    const float flat = p.steps ? p.step : 0.0f; // a column's top, drawn as steps
 
     // Column i's point on a path (or, as steps, its flat top), left to right or back.
     const auto trace = [&](juce::Path& path, int i, float y, bool backwards, bool start)
     {
         const float x = p.x(i);
-        const float a = backwards ? x + flat : x - flat;
+        const float a = backwards ? x + flat : x;
         if (start)
             path.startNewSubPath(a, y);
         else
             path.lineTo(a, y);
         if (p.steps)
-            path.lineTo(backwards ? x - flat : x + flat, y);
+            path.lineTo(backwards ? x : x + flat, y);
     };
 
     const juce::Graphics::ScopedSaveState clipped(g);
@@ -95,7 +95,7 @@ void WavePainter::paint(juce::Graphics& g, const WavePlot& p, const WaveColumn* 
         int end = i;
         while (end + 1 < count && column(end + 1).cutShown())
             ++end;
-        g.fillRect(p.x(i) - p.step / 2.0f, p.top, p.x(end) - p.x(i) + p.step, p.height);
+        g.fillRect(p.x(i) - (p.steps ? 0.0f : p.step / 2.0f), p.top, p.x(end) - p.x(i) + p.step, p.height);
         i = end;
     }
 
@@ -116,7 +116,7 @@ void WavePainter::paint(juce::Graphics& g, const WavePlot& p, const WaveColumn* 
 
     // The leveller's reduction hangs from the top; the peak catcher's hangs below it.
     levelReduction.clear();
-    levelReduction.startNewSubPath(p.x(0) - flat, p.top);
+    levelReduction.startNewSubPath(p.x(0), p.top);
     for (int i = 0; i < count; ++i)
         trace(levelReduction, i, p.reductionY(column(i).levelGr), false, false);
     levelReduction.lineTo(p.x(last) + flat, p.top);
@@ -137,7 +137,7 @@ void WavePainter::paint(juce::Graphics& g, const WavePlot& p, const WaveColumn* 
 
     // De-ess cuts rise from the bottom.
     deessCuts.clear();
-    deessCuts.startNewSubPath(p.x(0) - flat, bottom);
+    deessCuts.startNewSubPath(p.x(0), bottom);
     for (int i = 0; i < count; ++i)
         trace(deessCuts, i, bottom - p.cutHeight(column(i)), false, false);
     deessCuts.lineTo(p.x(last) + flat, bottom);

@@ -26,7 +26,7 @@ struct WavePlot
 {
     float left = 0, top = 0, width = 0, height = 0;
     float step = 0;     // between columns
-    bool steps = false; // each column's value held flat over its width, rather than joined
+    bool steps = false; // column i held flat from x(i) to x(i) + step, rather than joined to the next
 
     float x(int i) const { return left + static_cast<float>(i) * step; }
     float centre() const { return top + height / 2.0f; }
