@@ -46,6 +46,9 @@ snapshot="$build/tools/snapshot"
 "$snapshot/snapshot-mirrel" "$build/demo/drums.wav" "$out" --name mirrel-always --at 6.2 \
     --set alternate=Always --set hole=50 --set width=80 --play --tempo 120
 "$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --at 2
+# Whole takes at a glance: what the chain did over the phrase, where the loop's hits landed.
+"$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --timeline --name phrase-sorvel
+"$snapshot/snapshot-mirrel" "$build/demo/drums.wav" "$out" --timeline --name drums-mirrel --play --tempo 120
 
 echo
 echo "Demo material:  $build/demo/phrase.wav (spoken phrase), $build/demo/drums.wav (drum loop)"

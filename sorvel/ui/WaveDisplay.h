@@ -5,6 +5,7 @@
 #pragma once
 
 #include "BackgroundCache.h"
+#include "WavePainter.h"
 
 #include "sorvel/engine/EditorFeed.h"
 
@@ -18,13 +19,7 @@ class WaveDisplay : public juce::Component
 public:
     static constexpr int numColumns = 500; // five seconds of 10 ms records
 
-    struct Column
-    {
-        float inDb = -60.0f, outPeakDb = -60.0f, outDb = -60.0f; // -60 .. 0
-        float peakGr = 0.0f, levelGr = 0.0f;                     // dB of reduction, positive
-        float deessCut = 0.0f;                                   // dB, positive
-        float deessOn = 0.0f;                                    // 0 or 1
-    };
+    using Column = svui::WaveColumn;
 
     // Where the plot lies in a display of width x height; x(i) of column i (0 the oldest).
     struct Layout
@@ -41,6 +36,8 @@ public:
         float extent(float db) const;
         // The y of a compressor reduction of gr dB, hanging from the top.
         float reductionY(float gr) const;
+        // The plot and its columns, as the painter takes them.
+        svui::WavePlot plot() const { return {plotLeft, plotTop, plotWidth, plotHeight, step}; }
     };
 
     WaveDisplay();
@@ -70,10 +67,8 @@ public:
     svui::BackgroundCache background; // the well, the grid, the labels and the legend
 
 private:
-    bool cutShown(const Column& c) const { return c.deessOn > 0.5f && c.deessCut >= 0.3f; }
     void paintBackground(juce::Graphics& g);
-    void paintLegend(juce::Graphics& g, float width, float headerHeight);
 
-    juce::Path input, outputPeak, outputLevel, levelReduction, peakReduction, deessCuts;
+    svui::WavePainter painter{numColumns};
     juce::Font font{juce::FontOptions(10.0f, juce::Font::plain)};
 };

@@ -90,6 +90,8 @@ juce::String usage(const Plugin& plugin)
         plugin.name.toLowerCase() + ")\n";
     if (plugin.viewOption)
         text += "  --view NAME=VALUE       editor view: " + plugin.viewUsage + "\n";
+    if (plugin.timeline)
+        text += timelineUsage();
     return text + PlaybackOptions::usage();
 }
 
@@ -228,6 +230,8 @@ int run(const Plugin& plugin, int argc, char** argv)
         std::cout << usage(plugin);
         return args.isEmpty() ? 2 : 0;
     }
+    if (args.contains("--timeline"))
+        return runTimeline(plugin, args);
     Options opt;
     if (const auto error = opt.parse(args); error.isNotEmpty())
     {

@@ -1,8 +1,8 @@
 #!/bin/sh
-# Rewrites the picture of Mirrel's editor that README.md shows (docs/mirrel-editor.png): the
-# editor 6.2 s into the demo drum loop, transport playing at 120 bpm, at 100 %, made headless by
-# the snapshot tool from the current sources. Run it after a change to the editor or the kit,
-# look at the picture, and commit it.
+# Rewrites the pictures README.md shows: Mirrel's editor (docs/mirrel-editor.png) 6.2 s into
+# the demo drum loop, transport playing at 120 bpm, at 100 %, and the timeline of the demo phrase
+# through Sorvel (docs/sorvel-timeline.png), made headless by the snapshot tool from the current
+# sources. Run it after a change to the editors or the kit, look at the pictures, and commit them.
 set -eu
 cd "$(dirname "$0")/../.."
 
@@ -16,3 +16,9 @@ trap 'rm -rf "$shots"' EXIT
 mkdir -p docs
 cp "$shots/mirrel-6.20s@100.png" docs/mirrel-editor.png
 echo "wrote $(pwd)/docs/mirrel-editor.png"
+
+# The timeline of the demo phrase through Sorvel at its defaults.
+cmake --build "$build" --parallel 2 --target snapshot-sorvel
+"$build/tools/snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$shots" --timeline >/dev/null
+cp "$shots/sorvel-timeline.png" docs/sorvel-timeline.png
+echo "wrote $(pwd)/docs/sorvel-timeline.png"
