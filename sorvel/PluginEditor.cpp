@@ -90,10 +90,11 @@ Sorvel2Editor::Sorvel2Editor(Sorvel2Processor& p) : juce::AudioProcessorEditor(p
         jassert(value != nullptr);
         return value;
     };
-    raw = {rawOf("hpf"),      rawOf("deess"),      rawOf("deessChar"),  rawOf("deessFreq"), rawOf("bass"),
-           rawOf("bassChar"), rawOf("treble"),     rawOf("trebleChar"), rawOf("comp"),      rawOf("compChar"),
-           rawOf("compMix"),  rawOf("shimmer"),    rawOf("shimmerChar"), rawOf("reverb"),   rawOf("reverbChar"),
-           rawOf("delay"),    rawOf("delayChar"),  rawOf("width"),      rawOf("widthChar"), rawOf("listen")};
+    raw = {rawOf("hpf"),         rawOf("deess"),    rawOf("deessChar"),  rawOf("deessFreq"),
+           rawOf("bass"),        rawOf("bassChar"), rawOf("treble"),     rawOf("trebleChar"),
+           rawOf("comp"),        rawOf("compChar"), rawOf("compMix"),    rawOf("shimmer"),
+           rawOf("shimmerChar"), rawOf("reverb"),   rawOf("reverbChar"), rawOf("delay"),
+           rawOf("delayChar"),   rawOf("width"),    rawOf("widthChar"),  rawOf("listen")};
 
     setUpLabel(titleLabel, 17.0f, true, J::centredLeft, ui::text);
     setUpLabel(descriptionLabel, 11.0f, false, J::topLeft, ui::dim);
@@ -104,16 +105,19 @@ Sorvel2Editor::Sorvel2Editor(Sorvel2Processor& p) : juce::AudioProcessorEditor(p
     setUpLabel(inNote, 11.0f, true, J::centredTop, ui::dim);
     setUpLabel(outNote, 11.0f, true, J::centredTop, ui::dim);
     setUpLabel(bypassNote, 10.5f, false, J::centredRight, ui::dim);
-    for (auto* label : {&titleLabel, &descriptionLabel, &captionLabel, &tipLabel, &readoutCaption, &readoutValue,
-                        &inNote, &outNote, &bypassNote})
+    for (auto* label : {&titleLabel, &descriptionLabel, &captionLabel, &tipLabel, &readoutCaption,
+                        &readoutValue, &inNote, &outNote, &bypassNote})
         content.addAndMakeVisible(label);
 
     using M = svui::Module;
     const int y0 = layout::module.getY();
-    const auto knobAt = [this](int module, std::unique_ptr<Knob>& knob, int x)
-    { moduleControls.push_back({module, knob.get(), {x, 384, 94, 118}}); };
+    const auto knobAt = [this](int module, std::unique_ptr<Knob>& knob, int x) {
+        moduleControls.push_back({module, knob.get(), {x, 384, 94, 118}});
+    };
     const auto choiceAt = [this](int module, std::unique_ptr<SegmentedChoice>& choice, juce::Rectangle<int> r)
-    { moduleControls.push_back({module, choice.get(), r}); };
+    {
+        moduleControls.push_back({module, choice.get(), r});
+    };
 
     deessKnob = makeKnob("deess", "AMOUNT", ui::green);
     deessFreqKnob = makeKnob("deessFreq", "FREQ", ui::green);
@@ -189,14 +193,15 @@ Sorvel2Editor::Sorvel2Editor(Sorvel2Processor& p) : juce::AudioProcessorEditor(p
     pingPongButton.getProperties().set(SorvelLookAndFeel::compact(), true);
     pingPongButton.setColour(juce::TextButton::buttonOnColourId, ui::blue);
     pingPongButton.setColour(juce::TextButton::textColourOnId, juce::Colours::black);
-    pingPongAttachment =
-        std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(tree, "delayPingPong", pingPongButton);
+    pingPongAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(
+        tree, "delayPingPong", pingPongButton);
     content.addChildComponent(pingPongButton);
 
     inputKnob = std::make_unique<Knob>(tree, "input", "INPUT", ui::text);
     duckKnob = std::make_unique<Knob>(tree, "duck", "DUCK", ui::green);
     outputKnob = std::make_unique<Knob>(tree, "output", "OUTPUT", ui::text);
-    duckKnob->slider.setTooltip("how far reverb, delay and width dip while the vocal sings; their blocks show it");
+    duckKnob->slider.setTooltip(
+        "how far reverb, delay and width dip while the vocal sings; their blocks show it");
     for (auto* knob : {inputKnob.get(), duckKnob.get(), outputKnob.get()})
         content.addAndMakeVisible(knob);
 
@@ -204,7 +209,8 @@ Sorvel2Editor::Sorvel2Editor(Sorvel2Processor& p) : juce::AudioProcessorEditor(p
     content.addAndMakeVisible(outMeter);
 
     bypassButton.setClickingTogglesState(true);
-    bypassAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(tree, "bypass", bypassButton);
+    bypassAttachment =
+        std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(tree, "bypass", bypassButton);
     content.addAndMakeVisible(bypassButton);
 
     listenStatusButton.getProperties().set(SorvelLookAndFeel::compact(), true);
@@ -212,8 +218,8 @@ Sorvel2Editor::Sorvel2Editor(Sorvel2Processor& p) : juce::AudioProcessorEditor(p
     listenStatusButton.onClick = [this] { listenStatusClicked(); };
     content.addAndMakeVisible(listenStatusButton);
 
-    listenAttachment = std::make_unique<juce::ParameterAttachment>(
-        *tree.getParameter("listen"), [this](float v) { listenChanged(v); });
+    listenAttachment = std::make_unique<juce::ParameterAttachment>(*tree.getParameter("listen"),
+                                                                   [this](float v) { listenChanged(v); });
 
     content.addAndMakeVisible(loudness);
     loudness.resetButton.onClick = [this] { processor.getFeed().resetLoudness.store(true); };
@@ -245,7 +251,8 @@ std::unique_ptr<Knob> Sorvel2Editor::makeKnob(const char* id, const char* captio
     return knob;
 }
 
-std::unique_ptr<SegmentedChoice> Sorvel2Editor::makeChoice(const char* id, juce::Colour colour, bool bringsDefault)
+std::unique_ptr<SegmentedChoice> Sorvel2Editor::makeChoice(const char* id, juce::Colour colour,
+                                                           bool bringsDefault)
 {
     auto* parameter = processor.apvts.getParameter(id);
     jassert(parameter != nullptr);
@@ -306,14 +313,16 @@ void Sorvel2Editor::listenStatusClicked()
     juce::PopupMenu menu;
     menu.addSectionHeader("listen to one part alone");
     for (int j = 1; j <= 6; ++j)
-        menu.addItem(j, svui::listenNames[static_cast<size_t>(j)] + ": " + svui::listenWhat[static_cast<size_t>(j)],
-                     true, false);
+        menu.addItem(
+            j, svui::listenNames[static_cast<size_t>(j)] + ": " + svui::listenWhat[static_cast<size_t>(j)],
+            true, false);
     juce::Component::SafePointer<Sorvel2Editor> editor(this);
     menu.showMenuAsync(juce::PopupMenu::Options().withTargetComponent(&listenStatusButton),
                        [editor](int result)
                        {
                            if (result > 0 && editor != nullptr)
-                               editor->listenAttachment->setValueAsCompleteGesture(static_cast<float>(result));
+                               editor->listenAttachment->setValueAsCompleteGesture(
+                                   static_cast<float>(result));
                        });
 }
 
@@ -336,7 +345,8 @@ void Sorvel2Editor::updateListenText()
 
     const bool listening = listenIndex >= 1;
     listenStatusButton.setColour(juce::TextButton::buttonColourId, listening ? ui::red : ui::slot);
-    listenStatusButton.setColour(juce::TextButton::textColourOffId, listening ? juce::Colours::black : ui::dim);
+    listenStatusButton.setColour(juce::TextButton::textColourOffId,
+                                 listening ? juce::Colours::black : ui::dim);
     listenStatusButton.setTooltip(listening ? "click to hear the whole chain again"
                                             : "click to listen to one part alone");
     const int tw = juce::roundToInt(ui::stringWidth(statusFont, text));
@@ -449,8 +459,8 @@ void Sorvel2Editor::resized()
 
 void Sorvel2Editor::paint(juce::Graphics& g)
 {
-    static const juce::String title("SORVEL"), tagline("lead sorvel: clean, level, brighten and place the vocal"),
-        in("IN"), out("OUT");
+    static const juce::String title("SORVEL"),
+        tagline("lead sorvel: clean, level, brighten and place the vocal"), in("IN"), out("OUT");
 
     const ui::Backdrop backdrop(g, *this);
     g.addTransform(juce::AffineTransform::scale(static_cast<float>(getWidth()) / designWidth));
@@ -517,7 +527,8 @@ void Sorvel2Editor::refreshMeters()
     // The readings move every 100 ms, the ticks come every 33.
     const auto& meter = processor.getOutputMeter();
     const float momentary = meter.momentary(), shortTerm = meter.shortTerm(), integrated = meter.integrated();
-    if (momentary != loudness.momentary || shortTerm != loudness.shortTerm || integrated != loudness.integrated)
+    if (momentary != loudness.momentary || shortTerm != loudness.shortTerm ||
+        integrated != loudness.integrated)
     {
         loudness.momentary = momentary;
         loudness.shortTerm = shortTerm;
@@ -578,7 +589,8 @@ void Sorvel2Editor::refreshReadout()
     setText(readoutCaption, readout.caption);
     setText(readoutValue, readout.value);
     if (m == svui::shimmer)
-        setText(tipLabel, svui::shimmerTips[static_cast<size_t>(juce::jlimit(0L, 2L, std::lround(p.shimmerChar)))]);
+        setText(tipLabel,
+                svui::shimmerTips[static_cast<size_t>(juce::jlimit(0L, 2L, std::lround(p.shimmerChar)))]);
 }
 
 void Sorvel2Editor::refreshNotes()
@@ -591,7 +603,8 @@ void Sorvel2Editor::refreshNotes()
     setText(outNote, out.text);
     setTextColour(outNote, out.colour);
 
-    const auto bypass = svui::bypassCaption(bypassButton.getToggleState(), processor.getFeed().matchOffsetDb.load());
+    const auto bypass =
+        svui::bypassCaption(bypassButton.getToggleState(), processor.getFeed().matchOffsetDb.load());
     setText(bypassNote, bypass.text);
     setTextColour(bypassNote, bypass.colour);
 }

@@ -70,8 +70,8 @@ public:
     // The module panel's knobs and choices, shown only while their module is selected.
     std::unique_ptr<Knob> deessKnob, deessFreqKnob, bassKnob, trebleKnob, compKnob, compMixKnob, shimmerKnob,
         reverbKnob, reverbDecayKnob, reverbPredelayKnob, delayKnob, delayFeedbackKnob, widthKnob;
-    std::unique_ptr<SegmentedChoice> hpfChoice, deessChoice, bassChoice, trebleChoice, compChoice, shimmerChoice,
-        reverbChoice, delayChoice, widthChoice;
+    std::unique_ptr<SegmentedChoice> hpfChoice, deessChoice, bassChoice, trebleChoice, compChoice,
+        shimmerChoice, reverbChoice, delayChoice, widthChoice;
 
     juce::TextButton listenButton{"LISTEN"};
     juce::TextButton pingPongButton{"PING-PONG"};

@@ -88,7 +88,10 @@ inline RepaintCounter& countRepaints(juce::Component& c)
 // The gestures and changes a host would see from an editor, per parameter index.
 struct HostView : juce::AudioProcessorListener
 {
-    void audioProcessorParameterChanged(juce::AudioProcessor*, int index, float) override { ++changes[index]; }
+    void audioProcessorParameterChanged(juce::AudioProcessor*, int index, float) override
+    {
+        ++changes[index];
+    }
     void audioProcessorChanged(juce::AudioProcessor*, const ChangeDetails&) override {}
     void audioProcessorParameterChangeGestureBegin(juce::AudioProcessor*, int index) override
     {

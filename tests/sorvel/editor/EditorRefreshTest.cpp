@@ -27,8 +27,8 @@ TEST(EditorTexts, reductionsRelativeLevelsAndDelayTimes)
     {
         float character, bpm;
         const char* text;
-    } times[] = {{2, 120, "375 ms"}, {0, 120, "100 ms"}, {0, 60, "100 ms"}, {0, 0, "100 ms"},
-                 {1, 120, "250 ms"}, {3, 90, "667 ms"}, {1, 0, "30000 ms"}, {2, 0.5f, "45000 ms"}};
+    } times[] = {{2, 120, "375 ms"}, {0, 120, "100 ms"}, {0, 60, "100 ms"},  {0, 0, "100 ms"},
+                 {1, 120, "250 ms"}, {3, 90, "667 ms"},  {1, 0, "30000 ms"}, {2, 0.5f, "45000 ms"}};
     for (const auto& t : times)
         EXPECT_EQ(svui::delayTimeText(t.character, t.bpm), t.text) << t.character << " at " << t.bpm;
 }
@@ -75,7 +75,8 @@ TEST_F(SorvelEditorTest, metersFallAndHoldTheirPeaksAndTheNotesFollowTheHeldLeve
         publishBlock(0.0f, 0.0f);
         tick();
         ASSERT_NEAR(e.inMeter.level, juce::jmax(-60.0f, -3.0f - 1.2f * static_cast<float>(k)), 1e-3) << k;
-        const float mark = k < 45 ? -3.0f : juce::jmax(-3.0f - 0.6f * static_cast<float>(k - 44), e.inMeter.level);
+        const float mark =
+            k < 45 ? -3.0f : juce::jmax(-3.0f - 0.6f * static_cast<float>(k - 44), e.inMeter.level);
         ASSERT_NEAR(e.inMeter.peak, mark, 1e-3) << k;
         const float hold = k <= 90 ? -3.0f : -3.0f - 0.5f * static_cast<float>(k - 90);
         ASSERT_NEAR(e.refresh.inHold.db, hold, 1e-3) << k;
@@ -105,8 +106,12 @@ TEST_F(SorvelEditorTest, metersFallAndHoldTheirPeaksAndTheNotesFollowTheHeldLeve
 TEST_F(SorvelEditorTest, recordsBecomeHistoryColumnsWithTheReductionsSmoothedOnTheirWayDown)
 {
     auto& e = open();
-    publishRecords({record({{R::inputPeak, 0.5f}, {R::outputPeak, 0.25f}, {R::outputRms, 0.1f},
-                            {R::compStage1Db, 6.0f}, {R::compStage2Db, 4.0f}, {R::deessReductionDb, 3.0f},
+    publishRecords({record({{R::inputPeak, 0.5f},
+                            {R::outputPeak, 0.25f},
+                            {R::outputRms, 0.1f},
+                            {R::compStage1Db, 6.0f},
+                            {R::compStage2Db, 4.0f},
+                            {R::deessReductionDb, 3.0f},
                             {R::essSounding, 1.0f}}),
                     record({{R::compStage1Db, 0.0f}, {R::compStage2Db, 0.0f}}),
                     record({{R::compStage1Db, 8.0f}, {R::compStage2Db, 1.0f}})});
@@ -124,8 +129,8 @@ TEST_F(SorvelEditorTest, recordsBecomeHistoryColumnsWithTheReductionsSmoothedOnT
     EXPECT_NEAR(middle.peakGr, 6.0f * 0.65f, 1e-5);
     EXPECT_NEAR(middle.levelGr, 4.0f * 0.75f, 1e-5);
     const auto& newest = e.wave.column(499);
-    EXPECT_FLOAT_EQ(newest.peakGr, 8.0f);                     // a rise is taken at once
-    EXPECT_NEAR(newest.levelGr, 3.0f - 0.25f * 2.0f, 1e-5);   // 3 towards 1
+    EXPECT_FLOAT_EQ(newest.peakGr, 8.0f);                   // a rise is taken at once
+    EXPECT_NEAR(newest.levelGr, 3.0f - 0.25f * 2.0f, 1e-5); // 3 towards 1
 
     // The readouts take the tick's maxima (frozen from here on: the processor went idle).
     feed().idle.store(true);

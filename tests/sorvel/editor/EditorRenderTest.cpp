@@ -31,14 +31,18 @@ TEST_F(SorvelEditorTest, aStoredScaleOf130GivesA1560By728WindowDrawnAt1point3)
     EXPECT_EQ(e.getWidth(), 1560);
     EXPECT_EQ(e.getHeight(), 728);
     EXPECT_EQ(e.sizeButton.getButtonText(), "130 %");
-    EXPECT_TRUE(e.content.getTransform().approximatelyEqualTo(juce::AffineTransform::scale(1.3f)));
+    const auto t = e.content.getTransform();
+    EXPECT_FLOAT_EQ(t.mat00, 1.3f);
+    EXPECT_FLOAT_EQ(t.mat11, 1.3f);
+    EXPECT_FLOAT_EQ(t.mat01 + t.mat02 + t.mat10 + t.mat12, 0.0f);
 
     const auto image = e.createComponentSnapshot(e.getLocalBounds(), true, 1.0f);
     ASSERT_EQ(image.getWidth(), 1560);
     // The readout well's edges land at 1.3 times their design places: inside it (design 612 to
     // 718) it is darker than the panel just outside (design 604).
     for (float x : {612.0f, 660.0f, 718.0f})
-        EXPECT_LT(at(image, x, 460, 1.3f).getBrightness() + 0.02f, at(image, 604, 460, 1.3f).getBrightness()) << x;
+        EXPECT_LT(at(image, x, 460, 1.3f).getBrightness() + 0.02f, at(image, 604, 460, 1.3f).getBrightness())
+            << x;
     // At 100 % the same design points: the picture is the same layout, only smaller.
     const auto small = picture(100);
     ASSERT_EQ(small.getWidth(), 1200);
@@ -65,7 +69,8 @@ TEST_F(SorvelEditorTest, theReadoutWellAndTheEqViewAppearWithTheirModules)
         // The panel left of the EQ view (design 316, 460) is the same in both; the readout well
         // (design 660, 460) is darker than the panel beside it (design 604) with COMPRESS.
         EXPECT_TRUE(testsupport::near(at(compress, 316, 460, s), at(eq, 316, 460, s), 6)) << percent;
-        EXPECT_LT(at(compress, 660, 460, s).getBrightness() + 0.02f, at(compress, 604, 460, s).getBrightness());
+        EXPECT_LT(at(compress, 660, 460, s).getBrightness() + 0.02f,
+                  at(compress, 604, 460, s).getBrightness());
         // Where COMPRESS shows bare panel (design 560, 500), EQ shows the EQ view's dark well.
         EXPECT_LT(at(eq, 560, 500, s).getBrightness() + 0.02f, at(compress, 560, 500, s).getBrightness());
     }
@@ -81,6 +86,7 @@ TEST_F(SorvelEditorTest, aSwitchedOffBlockIsDimmed)
     const auto off = picture(100);
     // The REVERB block's colour swatch (design 14 + 5 * 128 + 14, 290 + 13): green while on.
     const float x = 14.0f + 5 * 128.0f + 14.0f, y = 290.0f + 13.0f;
-    EXPECT_TRUE(testsupport::near(at(on, x, y, 1.0f), ui::green, 30)) << at(on, x, y, 1.0f).toDisplayString(true);
+    EXPECT_TRUE(testsupport::near(at(on, x, y, 1.0f), ui::green, 30))
+        << at(on, x, y, 1.0f).toDisplayString(true);
     EXPECT_LT(at(off, x, y, 1.0f).getBrightness(), at(on, x, y, 1.0f).getBrightness() - 0.3f);
 }

@@ -98,5 +98,6 @@ TEST(SorvelEditorStress, openingClosingAndSelectingWhileAudioRunsNeverRacesOrAll
     audio.join();
     processor.setPlayHead(nullptr);
     EXPECT_GT(blocks.load(), 0);
-    EXPECT_EQ(heapOperations.load(), 0) << "heap operations on the audio thread in " << blocks.load() << " blocks";
+    EXPECT_EQ(heapOperations.load(), 0)
+        << "heap operations on the audio thread in " << blocks.load() << " blocks";
 }

@@ -108,7 +108,8 @@ TEST_F(SorvelEditorTest, everyModuleShowsExactlyItsOwnControlsAndTextsAtThePanel
             EXPECT_EQ(choice.buttons[0]->getButtonText(), c.firstSegment);
         }
         for (int j = 0; j < 8; ++j)
-            EXPECT_EQ(e.powerButtons[static_cast<size_t>(j)]->isVisible(), j == m) << "power of " << titles[j];
+            EXPECT_EQ(e.powerButtons[static_cast<size_t>(j)]->isVisible(), j == m)
+                << "power of " << titles[j];
         const bool eqModule = m == 0 || m == 2;
         EXPECT_EQ(e.powerButtons[static_cast<size_t>(m)]->getBounds(), R(eqModule ? 270 : 188, 375, 28, 22));
         EXPECT_EQ(e.pingPongButton.isVisible(), m == 6);
@@ -127,7 +128,9 @@ TEST_F(SorvelEditorTest, everyModuleShowsExactlyItsOwnControlsAndTextsAtThePanel
         for (auto* label : {&e.descriptionLabel, &e.captionLabel, &e.tipLabel})
             EXPECT_EQ(label->isVisible(), m != 2);
         if (m != 4) // SHIMMER's tip follows its character
+        {
             EXPECT_EQ(e.tipLabel.getText(), svui::tips[static_cast<size_t>(m)]);
+        }
     }
 
     EXPECT_EQ(e.titleLabel.getBounds(), R(26, 374, 160, 24));
