@@ -71,8 +71,11 @@ TEST_F(SorvelEditorTest, theReadoutWellAndTheEqViewAppearWithTheirModules)
         EXPECT_TRUE(testsupport::near(at(compress, 316, 460, s), at(eq, 316, 460, s), 6)) << percent;
         EXPECT_LT(at(compress, 660, 460, s).getBrightness() + 0.02f,
                   at(compress, 604, 460, s).getBrightness());
-        // Where COMPRESS shows bare panel (design 560, 500), EQ shows the EQ view's dark well.
-        EXPECT_LT(at(eq, 560, 500, s).getBrightness() + 0.02f, at(compress, 560, 500, s).getBrightness());
+        // Where COMPRESS shows bare panel (design 575, 395), EQ shows the top of the EQ view's
+        // well, near black.
+        EXPECT_LT(at(eq, 575, 395, s).getBrightness() + 0.1f, at(compress, 575, 395, s).getBrightness());
+        EXPECT_TRUE(testsupport::near(at(eq, 575, 395, s), juce::Colour(11, 14, 24), 12))
+            << at(eq, 575, 395, s).toDisplayString(true);
     }
 }
 

@@ -59,8 +59,8 @@ echo "ok: the editor is $ew x $eh"
 shot() { [ -z "$shots" ] || { mkdir -p "$shots" && import -window "$window" "$shots/sorvel-standalone-$1.png"; }; }
 shot compress
 
-# Where COMPRESS shows bare panel (design 560, 500) the EQ view's well lies for EQ.
-panel=$(brightness "$(design_pixel 560 500)")
+# Where COMPRESS shows bare panel (design 575, 395) the EQ view's well lies for EQ.
+panel=$(brightness "$(design_pixel 575 395)")
 
 click_design() { # click_design X Y
     xdotool mousemove --window "$window" "$(wx "$1")" "$(wy "$2")" click 1
@@ -80,20 +80,20 @@ click_until() { # click_until WHAT X Y CHECK...
 
 # HIGH-PASS: the pointer moves under block 0 in the module's light colour.
 click_until "the HIGH-PASS block" $((14 + 40)) 330 pointer_is 0 221 225 232
-well_hp=$(brightness "$(design_pixel 560 500)")
-[ "$well_hp" -lt $((panel - 20)) ] || fail "HIGH-PASS shows no EQ view well at (560, 500): $well_hp against the panel's $panel"
+well_hp=$(brightness "$(design_pixel 575 395)")
+[ "$well_hp" -lt $((panel - 20)) ] || fail "HIGH-PASS shows no EQ view well at (575, 395): $well_hp against the panel's $panel"
 echo "ok: HIGH-PASS selected, the EQ view shows ($well_hp against $panel)"
 shot high-pass
 
 # EQ: the pointer moves under block 2 in blue, the EQ view stays.
 click_until "the EQ block" $((14 + 256 + 40)) 330 pointer_is 2 63 147 234
-well_eq=$(brightness "$(design_pixel 560 500)")
+well_eq=$(brightness "$(design_pixel 575 395)")
 [ "$well_eq" -lt $((panel - 20)) ] || fail "EQ shows no EQ view well: $well_eq against the panel's $panel"
 echo "ok: EQ selected, the EQ view shows"
 
 # Back to COMPRESS: bare panel again where the well was.
 click_until "the COMPRESS block" $((14 + 384 + 40)) 330 pointer_is 3 232 178 60
-back=$(brightness "$(design_pixel 560 500)")
+back=$(brightness "$(design_pixel 575 395)")
 [ "$back" -gt $((well_eq + 20)) ] || fail "COMPRESS still shows the well: $back against $well_eq"
 echo "ok: COMPRESS selected again, the EQ view is gone"
 
