@@ -97,7 +97,9 @@ TEST_F(SorvelEditorTest, metersFallAndHoldTheirPeaksAndTheNotesFollowTheHeldLeve
         const auto note = svui::inputNote(n.db);
         EXPECT_EQ(note.text, n.text) << n.db;
         if (note.text.isNotEmpty())
+        {
             EXPECT_EQ(note.colour, n.colour) << n.db;
+        }
     }
     EXPECT_EQ(svui::outputNote(-0.09f).text, "clipping");
     EXPECT_EQ(svui::outputNote(-0.1f).text, "");
