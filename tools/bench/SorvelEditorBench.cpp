@@ -8,6 +8,39 @@
 
 #include "sorvel/PluginEditor.h"
 
+namespace
+{
+// The tick alone and with its repaint for each module selected, audio flowing.
+void ticksPerModule(const juce::AudioBuffer<float>& phrase, int percent, int count)
+{
+    using namespace editorbench;
+    Sorvel2Processor processor;
+    Feeder<Sorvel2Processor> feeder(processor, phrase, true);
+    Window<Sorvel2Editor> window(processor, percent);
+    std::printf("  per module at %3d %% (tick alone; tick and its repaint, mean and p99):\n", percent);
+    for (int m = 0; m < svui::numModules; ++m)
+    {
+        window.editor->select(m);
+        window.paintAll();
+        Stats tick, tickAndPaint;
+        for (int i = 0; i < count; ++i)
+        {
+            feeder.play33ms(false);
+            double t = cpuSeconds();
+            window.tickAndPaint();
+            tickAndPaint.add(cpuSeconds() - t);
+            feeder.play33ms(false);
+            t = cpuSeconds();
+            window.editor->timerCallback();
+            tick.add(cpuSeconds() - t);
+        }
+        std::printf("    %-10s tick %6.1f us; with its repaint %6.0f us, %6.0f us\n",
+                    svui::blockNames[m].toRawUTF8(), tick.mean(), tickAndPaint.mean(),
+                    tickAndPaint.percentile(0.99));
+    }
+}
+} // namespace
+
 int main(int argc, char** argv)
 {
     if (argc < 2)
@@ -37,6 +70,7 @@ int main(int argc, char** argv)
                                                                 if (i % 25 == 0)
                                                                     editor.select((i / 25) % 8);
                                                             });
+        ticksPerModule(loop, percent, quick ? 20 : 100);
         editorbench::stoppedAndSilent<Sorvel2Processor, Sorvel2Editor>(loop, percent, quick ? 100 : 600);
     }
     return 0;
