@@ -49,9 +49,15 @@ int EditorRefresh::takeRecords(const sv2::RecordRing& ring)
     std::uint32_t first = readIndex;
     if (w - first > maxRecords)
         first = w - maxRecords;
-    const int n = static_cast<int>(w - first);
-    for (int k = 0; k < n; ++k)
-        frames[static_cast<size_t>(k)] = ring.at(first + static_cast<std::uint32_t>(k));
+    int n = static_cast<int>(w - first);
+    // A copy the audio thread overtook (the message thread stalled mid-copy) loses its oldest
+    // records rather than showing torn ones.
+    const auto spoilt = static_cast<int>(ring.readNewest(first, w, frames.data()));
+    if (spoilt > 0)
+    {
+        std::copy(frames.begin() + spoilt, frames.begin() + n, frames.begin());
+        n -= spoilt;
+    }
     readIndex = w;
     return n;
 }

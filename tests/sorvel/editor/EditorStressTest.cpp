@@ -94,6 +94,21 @@ TEST(SorvelEditorStress, openingClosingAndSelectingWhileAudioRunsNeverRacesOrAll
         EXPECT_FALSE(processor.getFeed().tapEnabled.load());
     }
 
+    // One editor left open while the ring wraps round more than once (512 records are 5.12 s of
+    // audio, 1.3 s here), refreshing on its own timer: the refresh keeps reading the newest
+    // records while the audio thread overwrites the oldest.
+    {
+        std::unique_ptr<juce::AudioProcessorEditor> editor(processor.createEditorIfNeeded());
+        ASSERT_NE(editor, nullptr);
+        const auto recordsBefore = processor.getFeed().records.count();
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(3000);
+        EXPECT_GT(processor.getFeed().records.count() - recordsBefore, 2u * sv2::RecordRing::size)
+            << "the audio thread did not wrap the ring round";
+        const auto* sorvel = dynamic_cast<Sorvel2Editor*>(editor.get());
+        ASSERT_NE(sorvel, nullptr);
+        EXPECT_GT(sorvel->refresh.readIndex, recordsBefore);
+    }
+
     stop.store(true);
     audio.join();
     processor.setPlayHead(nullptr);
