@@ -45,7 +45,26 @@ snapshot="$build/tools/snapshot"
 # Hits always alternating sides, kept out of a wider hole, in a narrower field.
 "$snapshot/snapshot-mirrel" "$build/demo/drums.wav" "$out" --name mirrel-always --at 6.2 \
     --set alternate=Always --set hole=50 --set width=80 --play --tempo 120
-"$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --at 2
+# Sorvel on the demo phrase with every module at work: COMPRESS (the editor's first view) at 100
+# and 200 %, DE-ESS, HIGH-PASS and EQ with the phrase's spectrum, REVERB soloed by LISTEN, and the
+# level-matched bypass.
+strong="--set hpf=3 --set deess=6 --set comp=7 --set shimmer=4 --set reverb=5 --set reverbChar=Hall
+    --set reverbDecay=2.6 --set delay=3 --set delayChar=Dotted --set width=5 --play --tempo 96"
+# shellcheck disable=SC2086
+{
+    "$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --name sorvel-compress --at 2.5 \
+        --scale 100 --scale 200 $strong
+    "$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --name sorvel-de-ess --at 2.5 \
+        --view module=DE-ESS $strong
+    "$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --name sorvel-high-pass --at 2.5 \
+        --view module=HIGH-PASS $strong
+    "$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --name sorvel-eq --at 2.5 \
+        --view module=EQ --set bass=-3 --set treble=5 --set trebleChar=Top $strong
+    "$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --name sorvel-reverb-listen --at 2.5 \
+        --view module=REVERB --set listen=Reverb $strong
+    "$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --name sorvel-bypass --at 2.5 \
+        --set bypass=On $strong
+}
 # Whole takes at a glance: what the chain did over the phrase, where the loop's hits landed.
 "$snapshot/snapshot-sorvel" "$build/demo/phrase.wav" "$out" --timeline --name phrase-sorvel
 "$snapshot/snapshot-mirrel" "$build/demo/drums.wav" "$out" --timeline --name drums-mirrel --play --tempo 120

@@ -26,29 +26,6 @@ void setUpLabel(juce::Label& label, float height, int style, juce::Justification
     label.setText(text, juce::dontSendNotification);
 }
 
-// One tick of a meter: the level follows a new peak at once and falls 1.2 dB per tick; the peak
-// mark holds for 45 ticks, then falls 0.6 dB per tick, never below the level.
-void advance(LevelMeter& meter, float peak)
-{
-    const float level = meter.level, mark = meter.peak;
-    const float db = peak > 0.000001f ? 20.0f * std::log10(peak) : -60.0f;
-    meter.level = juce::jmax(db, meter.level - 1.2f);
-    if (db >= meter.peak)
-    {
-        meter.peak = db;
-        meter.hold = 45;
-    }
-    else
-    {
-        if (meter.hold <= 1)
-            meter.peak = juce::jmax(meter.peak - 0.6f, meter.level);
-        meter.hold = juce::jmax(meter.hold - 1, 0); // stays at 0 rather than counting down for ever
-    }
-    // A meter resting at the floor draws the same picture again.
-    if (meter.level != level || meter.peak != mark)
-        meter.repaint();
-}
-
 std::unique_ptr<Knob> makeKnob(MirrelProcessor& p, const char* id, const char* caption, juce::Colour colour,
                                const char* suffix)
 {
@@ -199,8 +176,8 @@ void MirrelEditor::timerCallback()
 void MirrelEditor::refreshMeters()
 {
     auto& feed = processor.feed();
-    advance(inMeter, feed.inputPeak.exchange(0.0f));
-    advance(outMeter, feed.outputPeak.exchange(0.0f));
+    ui::advanceMeter(inMeter, feed.inputPeak.exchange(0.0f));
+    ui::advanceMeter(outMeter, feed.outputPeak.exchange(0.0f));
 
     // The readings move every 100 ms, the ticks come every 33.
     const auto& meter = processor.getEngine().loudness();

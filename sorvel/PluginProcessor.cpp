@@ -1,5 +1,6 @@
 #include "PluginProcessor.h"
 #include "ParameterIds.h"
+#include "PluginEditor.h"
 
 #include "sorvel/engine/Latency.h"
 
@@ -142,7 +143,7 @@ void Sorvel2Processor::processBlock(juce::AudioBuffer<float>& buffer, juce::Midi
 
 juce::AudioProcessorEditor* Sorvel2Processor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor(*this);
+    return new Sorvel2Editor(*this);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

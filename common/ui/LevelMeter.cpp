@@ -30,3 +30,28 @@ void LevelMeter::paint(juce::Graphics& g)
     g.setColour(peak > -6.0f ? ui::red : ui::text);
     g.fillRect(0.0f, yFor(peak, h) - 1, w, 2.0f);
 }
+
+namespace ui
+{
+float advanceMeter(LevelMeter& meter, float linearPeak)
+{
+    const float level = meter.level, mark = meter.peak;
+    const float db = linearPeak > 0.000001f ? 20.0f * std::log10(linearPeak) : -60.0f;
+    meter.level = juce::jmax(db, meter.level - 1.2f);
+    if (db >= meter.peak)
+    {
+        meter.peak = db;
+        meter.hold = 45;
+    }
+    else
+    {
+        if (meter.hold <= 1)
+            meter.peak = juce::jmax(meter.peak - 0.6f, meter.level);
+        meter.hold = juce::jmax(meter.hold - 1, 0); // stays at 0 rather than counting down for ever
+    }
+    // A meter resting at the floor draws the same picture again.
+    if (meter.level != level || meter.peak != mark)
+        meter.repaint();
+    return db;
+}
+} // namespace ui

@@ -20,3 +20,11 @@ public:
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(LevelMeter)
 };
+
+namespace ui
+{
+// One refresh tick of a meter fed a linear peak: the level follows a new peak at once and falls
+// 1.2 dB per tick; the peak mark holds for 45 ticks, then falls 0.6 dB per tick, never below the
+// level. Repaints the meter only when it moved; returns the peak in dB (-60 for silence).
+float advanceMeter(LevelMeter& meter, float linearPeak);
+} // namespace ui

@@ -52,6 +52,9 @@ struct MeteringRecord
 
 // The last 512 records, published by a counter: a record is complete before the counter moves
 // past it. The audio thread writes; the editor reads records from counter - 512 up to counter.
+// Every float of a slot is an atomic of its own (relaxed: plain moves), so a reader that falls
+// behind the writer reads stale or mixed values, never undefined ones; readNewest() tells which
+// of the records it copied no push can have touched meanwhile.
 class RecordRing
 {
 public:
@@ -60,15 +63,46 @@ public:
     void push(const MeteringRecord& r) noexcept
     {
         const auto n = counter.load(std::memory_order_relaxed);
-        records[n % size] = r;
+        // Orders the counter's current value before the new values: a reader that sees any of
+        // them sees a counter of at least n afterwards (readNewest's check).
+        std::atomic_thread_fence(std::memory_order_release);
+        auto& slot = slots[n % size];
+        for (size_t f = 0; f < MeteringRecord::numFields; ++f)
+            slot[f].store(r.values[f], std::memory_order_relaxed);
         counter.store(n + 1, std::memory_order_seq_cst);
     }
 
     std::uint32_t count() const noexcept { return counter.load(std::memory_order_seq_cst); }
-    const MeteringRecord& at(std::uint32_t index) const noexcept { return records[index % size]; }
+
+    // Record `index` as it is in its slot now (the slot of index + 512 once that is pushed).
+    MeteringRecord at(std::uint32_t index) const noexcept
+    {
+        MeteringRecord r;
+        const auto& slot = slots[index % size];
+        for (size_t f = 0; f < MeteringRecord::numFields; ++f)
+            r.values[f] = slot[f].load(std::memory_order_relaxed);
+        return r;
+    }
+
+    // Copies records first .. end - 1 (all published: end <= count()) into out[0 ..] and returns
+    // how many of the oldest copies a push overwrote while they were read: out[0 .. n - 1] are
+    // to be dropped. 0 unless the writer came within a slot of `first` during the copy.
+    std::uint32_t readNewest(std::uint32_t first, std::uint32_t end, MeteringRecord* out) const noexcept
+    {
+        for (std::uint32_t i = first; i != end; ++i)
+            out[i - first] = at(i);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        // Record i is intact when no push of i + 512 had begun: the counter was at most i + 511.
+        const auto now = counter.load(std::memory_order_relaxed);
+        const auto intactFrom = now - (size - 1);
+        if (static_cast<std::int32_t>(intactFrom - first) <= 0)
+            return 0;
+        const auto spoilt = intactFrom - first;
+        return spoilt < end - first ? spoilt : end - first;
+    }
 
 private:
-    std::array<MeteringRecord, size> records{};
+    std::array<std::array<std::atomic<float>, MeteringRecord::numFields>, size> slots{};
     std::atomic<std::uint32_t> counter{0};
 };
 

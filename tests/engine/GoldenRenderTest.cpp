@@ -412,8 +412,10 @@ Render renderChain(const ChainRender& r, const Timeline<sv2::Params>& t)
     append(out.audio, x.right);
     const auto count = feed->records.count();
     for (std::uint32_t k = count > sv2::RecordRing::size ? count - sv2::RecordRing::size : 0; k < count; ++k)
-        append(out.extras,
-               std::vector<float>(feed->records.at(k).values.begin(), feed->records.at(k).values.end()));
+    {
+        const auto record = feed->records.at(k);
+        append(out.extras, std::vector<float>(record.values.begin(), record.values.end()));
+    }
     published.push_back(outputMeter->integrated());
     published.push_back(inputMeter->shortTerm());
     append(out.extras, published);

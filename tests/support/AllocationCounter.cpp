@@ -41,8 +41,8 @@ HeapCounts ScopedHeapCount::counts() const
 }
 } // namespace testsupport
 
-#if defined(__SANITIZE_ADDRESS__)
-// AddressSanitizer owns malloc; count at operator new/delete only.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// AddressSanitizer and ThreadSanitizer own malloc; count at operator new/delete only.
 #define RAW_MALLOC std::malloc
 #define RAW_FREE std::free
 #else
@@ -121,7 +121,7 @@ void* countedAlignedNew(std::size_t size, std::align_val_t alignment)
     noteAllocation();
     const auto align = static_cast<std::size_t>(alignment);
     void* p = nullptr;
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     if (posix_memalign(&p, align, size == 0 ? 1 : size) != 0)
         p = nullptr;
 #else

@@ -11,47 +11,8 @@ namespace
 {
 using editortest::EditorTest;
 
-// Counts repaints of the component it is installed on (and draws nothing).
-struct RepaintCounter : juce::CachedComponentImage
-{
-    void paint(juce::Graphics&) override {}
-    bool invalidateAll() override
-    {
-        ++count;
-        return false;
-    }
-    bool invalidate(const juce::Rectangle<int>&) override
-    {
-        ++count;
-        return false;
-    }
-    void releaseResources() override {}
-    int count = 0;
-};
-
-RepaintCounter& countRepaints(juce::Component& c)
-{
-    auto* counter = new RepaintCounter;
-    c.setCachedComponentImage(counter); // owned by the component; installing it repaints
-    counter->count = 0;
-    return *counter;
-}
-
-// The gestures and changes a host would see from the editor, per parameter index.
-struct HostView : juce::AudioProcessorListener
-{
-    void audioProcessorParameterChanged(juce::AudioProcessor*, int index, float) override
-    {
-        ++changes[index];
-    }
-    void audioProcessorChanged(juce::AudioProcessor*, const ChangeDetails&) override {}
-    void audioProcessorParameterChangeGestureBegin(juce::AudioProcessor*, int index) override
-    {
-        ++begins[index];
-    }
-    void audioProcessorParameterChangeGestureEnd(juce::AudioProcessor*, int index) override { ++ends[index]; }
-    std::map<int, int> begins, ends, changes;
-};
+using testsupport::countRepaints;
+using testsupport::HostView;
 
 int indexOf(MirrelProcessor& p, const char* id)
 {

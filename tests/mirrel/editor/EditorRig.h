@@ -5,30 +5,17 @@
 // settings file lives in a folder of the test's own, so every editor opens at 100 %.
 #include "mirrel/PluginEditor.h"
 #include "snapshot/Snapshot.h"
+#include "support/EditorEvents.h"
 #include "support/Pixels.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
 
 namespace editortest
 {
 
-// Points the shared settings file at a fresh folder while it lives.
-class SettingsFolder
-{
-public:
-    SettingsFolder()
-    {
-        folder = juce::File::createTempFile("mirrel-settings");
-        folder.createDirectory();
-        setenv("XDG_CONFIG_HOME", folder.getFullPathName().toRawUTF8(), 1);
-    }
-    ~SettingsFolder() { folder.deleteRecursively(); }
-
-    juce::File folder;
-};
+using testsupport::SettingsFolder;
 
 class EditorTest : public ::testing::Test
 {
@@ -82,32 +69,8 @@ protected:
     std::unique_ptr<MirrelEditor> editor;
 };
 
-// Mouse events on a component, as a user's clicks and drags arrive.
-inline juce::MouseEvent mouseAt(juce::Component& c, juce::Point<float> at, juce::Point<float> downAt,
-                                bool dragged = false)
-{
-    const auto now = juce::Time::getCurrentTime();
-    return juce::MouseEvent(juce::Desktop::getInstance().getMainMouseSource(), at,
-                            juce::ModifierKeys::leftButtonModifier, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, now,
-                            downAt, now, 1, dragged);
-}
-
-inline void click(juce::Component& c)
-{
-    const auto centre = c.getLocalBounds().getCentre().toFloat();
-    c.mouseDown(mouseAt(c, centre, centre));
-    c.mouseUp(mouseAt(c, centre, centre));
-}
-
-// A drag from the centre by (dx, dy).
-inline void drag(juce::Component& c, float dx, float dy)
-{
-    const auto from = c.getLocalBounds().getCentre().toFloat();
-    c.mouseDown(mouseAt(c, from, from));
-    for (int step = 1; step <= 4; ++step)
-        c.mouseDrag(
-            mouseAt(c, from + juce::Point<float>(dx, dy) * (static_cast<float>(step) / 4.0f), from, true));
-    c.mouseUp(mouseAt(c, from + juce::Point<float>(dx, dy), from, true));
-}
+using testsupport::click;
+using testsupport::drag;
+using testsupport::mouseAt;
 
 } // namespace editortest

@@ -1,28 +1,11 @@
 // The snapshot tools run as a user runs them: pictures of the editor at the asked moments and
-// scales, clear refusals, and Sorvel's editor pictured too.
+// scales, and clear refusals. (Sorvel's editor's pictures: tests/sorvel/editor.)
 #include "EditorRig.h"
+#include "support/ToolRun.h"
 
 namespace
 {
-struct Run
-{
-    int exitCode = -1;
-    juce::String output;
-};
-
-Run runTool(const char* tool, const juce::StringArray& args)
-{
-    juce::StringArray command{tool};
-    command.addArray(args);
-    juce::ChildProcess process;
-    Run run;
-    if (!process.start(command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
-        return run;
-    run.output = process.readAllProcessOutput();
-    if (process.waitForProcessToFinish(60000))
-        run.exitCode = static_cast<int>(process.getExitCode());
-    return run;
-}
+using testsupport::runTool;
 
 class SnapshotTool : public ::testing::Test
 {
@@ -95,15 +78,4 @@ TEST_F(SnapshotTool, refusesWhatItCannotDo)
         EXPECT_TRUE(run.output.contains(c.says)) << run.output;
     }
     EXPECT_EQ(folder.getNumberOfChildFiles(juce::File::findFiles), 0);
-}
-
-TEST_F(SnapshotTool, picturesSorvelsEditorToo)
-{
-    const auto run = runTool(SNAPSHOT_SORVEL, {demo.getChildFile("phrase.wav").getFullPathName(),
-                                               folder.getFullPathName(), "--at", "1.5", "--set", "comp=6"});
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    const auto image = juce::ImageFileFormat::loadFrom(folder.getChildFile("sorvel-1.50s@100.png"));
-    ASSERT_TRUE(image.isValid()) << run.output;
-    EXPECT_GT(image.getWidth(), 100);
-    EXPECT_GT(image.getHeight(), 100);
 }

@@ -12,58 +12,14 @@ set -u
 
 app=${1:?usage: standalone-window.sh <Standalone executable> [screenshot folder]}
 shots=${2:-}
-work=$(mktemp -d)
-xvfb=""
-pid=""
+. "$(dirname "$0")/../../support/xvfb-window.sh"
 
-cleanup() {
-    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP PIPE
-
-fail() {
-    echo "FAIL: $*" >&2
-    if [ -s "$work/app.log" ]; then
-        echo "the Standalone said:" >&2
-        sed 's/^/    /' "$work/app.log" >&2
-    fi
-    exit 1
-}
-
-# wait_for SECONDS WHAT COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails after
-# SECONDS of wall-clock time, or at once when the Standalone has quit.
-wait_for() {
-    local limit=$1 what=$2
-    local deadline=$((SECONDS + limit))
-    shift 2
-    while ! "$@" >/dev/null 2>&1; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "gave up after $limit s waiting for $what"
-        if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
-            wait "$pid"
-            fail "the Standalone quit (exit code $?) while waiting for $what"
-        fi
-        sleep 0.1
-    done
-}
-
-for tool in Xvfb xdotool xwininfo import convert; do
-    command -v "$tool" >/dev/null || fail "$tool is not installed (tools/setup/install-deps.sh installs it)"
-done
+need_tools Xvfb xdpyinfo xdotool xwininfo import convert
 [ -x "$app" ] || fail "no Standalone at $app"
 
-# A display of our own (Xvfb picks a free number), big enough for the window at 150 %.
-Xvfb -displayfd 3 -screen 0 2400x1400x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-wait_for 20 "the virtual display" test -s "$work/display"
-export DISPLAY=":$(head -n1 "$work/display")"
-
-# A home and settings folder of our own: the scale is remembered in
-# $XDG_CONFIG_HOME/mosslight/plugins.settings, JUCE's Standalone keeps its own settings there too.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
-mkdir -p "$XDG_CONFIG_HOME"
+# A display of our own, big enough for the window at 150 %, and a home of our own.
+start_display 2400x1400
+own_home
 settings="$XDG_CONFIG_HOME/mosslight/plugins.settings"
 
 window=""
@@ -76,14 +32,7 @@ start() {
     window=$(xdotool search --onlyvisible --name '^Mirrel$' | head -n1)
 }
 
-size_of() { # prints "WIDTH HEIGHT" of a window
-    xwininfo -id "$1" | awk '/^  Width:/ {w = $2} /^  Height:/ {h = $2} END {print w, h}'
-}
-
-pixel() { # pixel X Y: "R,G,B" of the window's pixel
-    import -window "$window" -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
-        sed -n '2s/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
-}
+pixel() { pixel_of "$window" "$1" "$2"; }
 
 is_amber() { # is_amber X Y: the house amber (232, 178, 60), give or take
     local rgb r g b
