@@ -3,10 +3,10 @@
 #include "Snapshot.h"
 
 #include "render/Playback.h"
+#include "render/Progress.h"
 #include "timeline/TakePicture.h"
 
 #include <iostream>
-#include <unistd.h>
 
 namespace snapshot
 {
@@ -71,33 +71,6 @@ int fail(const juce::String& message)
     std::cerr << "snapshot: " << message << "\n";
     return 1;
 }
-
-// A bar on stderr for long takes (or when asked), as render shows one.
-class Progress
-{
-public:
-    explicit Progress(bool enabledIn) : enabled(enabledIn) {}
-
-    void show(juce::int64 done, juce::int64 total)
-    {
-        if (!enabled || total <= 0)
-            return;
-        const int percent = static_cast<int>(done * 100 / total);
-        if (percent == last)
-            return;
-        last = percent;
-        const int filled = percent * 30 / 100;
-        std::cerr << "\r[" << std::string(static_cast<size_t>(filled), '#')
-                  << std::string(static_cast<size_t>(30 - filled), '.') << "] " << percent << " %"
-                  << std::flush;
-        if (done >= total)
-            std::cerr << "\n";
-    }
-
-private:
-    bool enabled;
-    int last = -1;
-};
 
 juce::String settingsText(const TimelineOptions& opt)
 {
@@ -182,8 +155,7 @@ int play(const Plugin& plugin, const TimelineOptions& opt)
     info.settings = settingsText(opt);
     auto recorder = plugin.timeline(p, info);
 
-    Progress progress(opt.progress ||
-                      (isatty(STDERR_FILENO) != 0 && total > static_cast<juce::int64>(60.0 * rate)));
+    Progress progress(opt.progress, total > static_cast<juce::int64>(60.0 * rate));
     recordTake(p, playback, input, *recorder,
                [&](const juce::AudioBuffer<float>&, juce::int64 start, int length)
                { progress.show(start + length, total); });
