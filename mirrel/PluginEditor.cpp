@@ -2,7 +2,6 @@
 
 #include "common/ui/Backdrop.h"
 #include "common/ui/JuceCompat.h"
-#include "common/ui/LogoMark.h"
 #include "common/ui/Surfaces.h"
 
 #include <cmath>
@@ -37,12 +36,9 @@ std::unique_ptr<Knob> makeKnob(MirrelProcessor& p, const char* id, const char* c
 
 MirrelEditor::MirrelEditor(MirrelProcessor& p)
     : juce::AudioProcessorEditor(p), processor(p), loudness("LUFS"),
-      titleFont(juce::FontOptions(20.0f, juce::Font::bold)),
-      subtitleFont(juce::FontOptions(12.0f, juce::Font::plain)),
       meterCaptionFont(juce::FontOptions(9.0f, juce::Font::plain))
 {
     setLookAndFeel(&knobLook);
-    titleWidth = static_cast<int>(ui::stringWidth(titleFont, "MIRREL"));
 
     using J = juce::Justification;
     setUpLabel(placeLabel, 26.0f, juce::Font::bold, J::centredLeft, ui::amber);
@@ -122,22 +118,12 @@ void MirrelEditor::resized()
 
 void MirrelEditor::paint(juce::Graphics& g)
 {
-    static const juce::String title("MIRREL"),
-        subtitle("every hit gets its own place in the stereo field and keeps it until the next one"),
-        in("IN"), out("OUT");
+    static const juce::String in("IN"), out("OUT");
     using J = juce::Justification;
 
     const ui::Backdrop backdrop(g, *this);
     g.addTransform(juce::AffineTransform::scale(static_cast<float>(getWidth()) / designWidth));
-
-    g.setColour(ui::text);
-    g.setFont(titleFont);
-    g.drawText(title, 18, 10, 300, 28, J::centredLeft, true);
-    g.setColour(ui::dim);
-    g.setFont(subtitleFont);
-    g.drawText(subtitle, titleWidth + 42, 12, 600, 24, J::centredLeft, true);
-
-    ui::LogoMark::draw(g, 1042.0f, 11.0f);
+    title.draw(g, designWidth);
 
     ui::drawPanel(g, {14.0f, 48.0f, 560.0f, 408.0f});
     ui::drawPanel(g, {584.0f, 48.0f, 302.0f, 408.0f});
@@ -179,17 +165,8 @@ void MirrelEditor::refreshMeters()
     ui::advanceMeter(inMeter, feed.inputPeak.exchange(0.0f));
     ui::advanceMeter(outMeter, feed.outputPeak.exchange(0.0f));
 
-    // The readings move every 100 ms, the ticks come every 33.
     const auto& meter = processor.getEngine().loudness();
-    const float momentary = meter.momentary(), shortTerm = meter.shortTerm(), integrated = meter.integrated();
-    if (momentary != loudness.momentary || shortTerm != loudness.shortTerm ||
-        integrated != loudness.integrated)
-    {
-        loudness.momentary = momentary;
-        loudness.shortTerm = shortTerm;
-        loudness.integrated = integrated;
-        loudness.repaint();
-    }
+    loudness.setReadings(meter.momentary(), meter.shortTerm(), meter.integrated());
 }
 
 void MirrelEditor::refreshLane()

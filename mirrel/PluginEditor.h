@@ -9,6 +9,7 @@
 #include "PanLane.h"
 #include "PluginProcessor.h"
 
+#include "common/ui/EditorTitle.h"
 #include "common/ui/Knob.h"
 #include "common/ui/KnobLookAndFeel.h"
 #include "common/ui/LevelMeter.h"
@@ -67,8 +68,9 @@ private:
         bool following = false, bypassed = false;
     } shown;
 
-    juce::Font titleFont, subtitleFont, meterCaptionFont;
-    int titleWidth = 0;
+    ui::EditorTitle title{"MIRREL",
+                          "every hit gets its own place in the stereo field and keeps it until the next one"};
+    juce::Font meterCaptionFont;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(MirrelEditor)
 };

@@ -2,7 +2,6 @@
 
 #include "common/ui/Backdrop.h"
 #include "common/ui/JuceCompat.h"
-#include "common/ui/LogoMark.h"
 #include "common/ui/Style.h"
 #include "common/ui/Surfaces.h"
 
@@ -65,8 +64,6 @@ float characterFeedback(int i)
 
 Sorvel2Editor::Sorvel2Editor(Sorvel2Processor& p) : juce::AudioProcessorEditor(p), processor(p)
 {
-    titleWidth = static_cast<int>(ui::stringWidth(titleFont, "SORVEL"));
-
     wave.setOpaque(true);
     chain.setOpaque(true);
     chain.setMouseCursor(juce::MouseCursor::PointingHandCursor);
@@ -459,20 +456,11 @@ void Sorvel2Editor::resized()
 
 void Sorvel2Editor::paint(juce::Graphics& g)
 {
-    static const juce::String title("SORVEL"),
-        tagline("lead sorvel: clean, level, brighten and place the vocal"), in("IN"), out("OUT");
+    static const juce::String in("IN"), out("OUT");
 
     const ui::Backdrop backdrop(g, *this);
     g.addTransform(juce::AffineTransform::scale(static_cast<float>(getWidth()) / designWidth));
-
-    g.setColour(ui::text);
-    g.setFont(titleFont);
-    g.drawText(title, 18, 10, 300, 28, J::centredLeft, true);
-    g.setColour(ui::dim);
-    g.setFont(taglineFont);
-    g.drawText(tagline, titleWidth + 42, 12, 600, 24, J::centredLeft, true);
-
-    ui::LogoMark::draw(g, 1182.0f, 11.0f);
+    title.draw(g, designWidth);
 
     ui::drawPanel(g, layout::module.toFloat(), 6.0f);
     ui::drawPanel(g, layout::fixed.toFloat(), 6.0f);
@@ -524,17 +512,8 @@ void Sorvel2Editor::refreshMeters()
     const float inDb = ui::advanceMeter(inMeter, feed.inputPeak.exchange(0.0f));
     const float outDb = ui::advanceMeter(outMeter, feed.outputPeak.exchange(0.0f));
 
-    // The readings move every 100 ms, the ticks come every 33.
     const auto& meter = processor.getOutputMeter();
-    const float momentary = meter.momentary(), shortTerm = meter.shortTerm(), integrated = meter.integrated();
-    if (momentary != loudness.momentary || shortTerm != loudness.shortTerm ||
-        integrated != loudness.integrated)
-    {
-        loudness.momentary = momentary;
-        loudness.shortTerm = shortTerm;
-        loudness.integrated = integrated;
-        loudness.repaint();
-    }
+    loudness.setReadings(meter.momentary(), meter.shortTerm(), meter.integrated());
 
     refresh.inHold.update(inDb);
     refresh.outHold.update(outDb);

@@ -17,6 +17,7 @@
 #include "sorvel/ui/SorvelLookAndFeel.h"
 #include "sorvel/ui/WaveDisplay.h"
 
+#include "common/ui/EditorTitle.h"
 #include "common/ui/Knob.h"
 #include "common/ui/LevelMeter.h"
 #include "common/ui/LoudnessPanel.h"
@@ -137,11 +138,9 @@ private:
     svui::BlockSources blockSources;
     svui::BlockParameters blockParameters{processor.apvts};
 
-    juce::Font titleFont{juce::FontOptions(20.0f, juce::Font::bold)};
-    juce::Font taglineFont{juce::FontOptions(12.0f, juce::Font::plain)};
+    ui::EditorTitle title{"SORVEL", "lead sorvel: clean, level, brighten and place the vocal"};
     juce::Font meterCaptionFont{juce::FontOptions(10.0f, juce::Font::plain)};
     juce::Font statusFont{juce::FontOptions(11.5f, juce::Font::bold)};
-    int titleWidth = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(Sorvel2Editor)
 };

@@ -73,6 +73,16 @@ void LoudnessPanel::resized()
     resetButton.setBounds(aw - bw + 8, ah - bh + 8, bw, bh);
 }
 
+void LoudnessPanel::setReadings(float momentaryLufs, float shortTermLufs, float integratedLufs)
+{
+    if (momentaryLufs == momentary && shortTermLufs == shortTerm && integratedLufs == integrated)
+        return;
+    momentary = momentaryLufs;
+    shortTerm = shortTermLufs;
+    integrated = integratedLufs;
+    repaint();
+}
+
 void LoudnessPanel::paint(juce::Graphics& g)
 {
     static const juce::String title("LOUDNESS"), shortTermCaption("SHORT-TERM"), momentaryName("M"),

@@ -20,6 +20,10 @@ public:
     // The bar's colour for a momentary loudness.
     static juce::Colour barColour(float lufs);
 
+    // Takes a meter's readings, repainting only when one has changed: they move every 100 ms,
+    // an editor's refresh comes every 33.
+    void setReadings(float momentaryLufs, float shortTermLufs, float integratedLufs);
+
     juce::TextButton resetButton;
     juce::String caption;
     float momentary = -100.0f, shortTerm = -100.0f, integrated = -100.0f; // LUFS; -99 and below: none

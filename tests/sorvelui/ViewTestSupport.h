@@ -3,8 +3,6 @@
 
 #include "ui/KitTestSupport.h"
 
-#include <functional>
-
 namespace viewtest
 {
 using kittest::KitTest;
@@ -14,32 +12,9 @@ inline juce::Image render(juce::Component& c, float scale = 1.0f)
     return gallery::render(c, scale);
 }
 
-// The first and last i in [from, to) for which test(i) holds; (-1, -1) when it never does.
-template <typename Test> std::pair<int, int> run(int from, int to, Test test)
-{
-    int first = -1, last = -1;
-    for (int i = from; i < to; ++i)
-        if (test(i))
-        {
-            first = first < 0 ? i : first;
-            last = i;
-        }
-    return {first, last};
-}
-
-// The rows of column x whose pixel satisfies the predicate.
-inline std::pair<int, int> rowRun(const juce::Image& image, int x, int from, int to,
-                                  const std::function<bool(juce::Colour)>& predicate)
-{
-    return run(from, to, [&](int y) { return predicate(image.getPixelAt(x, y)); });
-}
-
-// The columns of row y whose pixel satisfies the predicate.
-inline std::pair<int, int> columnRun(const juce::Image& image, int y, int from, int to,
-                                     const std::function<bool(juce::Colour)>& predicate)
-{
-    return run(from, to, [&](int x) { return predicate(image.getPixelAt(x, y)); });
-}
+using testsupport::columnRun;
+using testsupport::rowRun;
+using testsupport::run;
 
 // The largest channel difference of two colours.
 inline int difference(juce::Colour a, juce::Colour b)

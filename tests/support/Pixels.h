@@ -1,11 +1,13 @@
 #pragma once
 
 // Checks on rendered pictures at the pixels a design fixes: a colour at a pixel, within a
-// tolerance.
+// tolerance, and the stretch of a row or column where a colour shows.
 #include <gtest/gtest.h>
 #include <juce_graphics/juce_graphics.h>
 
 #include <cstdlib>
+#include <functional>
+#include <utility>
 
 namespace testsupport
 {
@@ -26,6 +28,33 @@ inline ::testing::AssertionResult hasColour(const juce::Image& image, int x, int
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << c.toDisplayString(true)
                                          << ", expected " << expected.toDisplayString(true);
+}
+
+// The first and last i in [from, to) for which test(i) holds; (-1, -1) when it never does.
+template <typename Test> std::pair<int, int> run(int from, int to, Test test)
+{
+    int first = -1, last = -1;
+    for (int i = from; i < to; ++i)
+        if (test(i))
+        {
+            first = first < 0 ? i : first;
+            last = i;
+        }
+    return {first, last};
+}
+
+// The rows of column x whose pixel satisfies the predicate.
+inline std::pair<int, int> rowRun(const juce::Image& image, int x, int from, int to,
+                                  const std::function<bool(juce::Colour)>& predicate)
+{
+    return run(from, to, [&](int y) { return predicate(image.getPixelAt(x, y)); });
+}
+
+// The columns of row y whose pixel satisfies the predicate.
+inline std::pair<int, int> columnRun(const juce::Image& image, int y, int from, int to,
+                                     const std::function<bool(juce::Colour)>& predicate)
+{
+    return run(from, to, [&](int x) { return predicate(image.getPixelAt(x, y)); });
 }
 
 } // namespace testsupport

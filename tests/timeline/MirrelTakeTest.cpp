@@ -93,7 +93,7 @@ TEST_F(TimelinePictureTest, mirrelsHitsShowAtTheirTimesAndPlaces)
 
         const auto image = renderMirrel(take);
         keep(image, playing ? "mirrel-clicks-playing" : "mirrel-clicks-stopped");
-        const auto plot = timeline::MirrelPicture::lanePlotArea(image.getWidth(), image.getHeight());
+        const auto plot = timeline::MirrelPicture::mainPlotArea(image.getWidth(), image.getHeight());
         const auto x = [&](double t)
         { return juce::roundToInt(plot.getX() + t / takeSeconds * plot.getWidth()); };
         const auto y = [&](float p)

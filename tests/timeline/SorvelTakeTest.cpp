@@ -153,7 +153,7 @@ TEST_F(KnownTake, theCompressorWorksOnlyAfterTheStepAndTheDeEsserOnlyAtTheBursts
     const auto image =
         played->recorder->picture(timeline::TakePicture::defaultWidth, timeline::TakePicture::defaultHeight);
     keep(image, "known-take");
-    const auto plot = timeline::SorvelPicture::wavePlotArea(image.getWidth(), image.getHeight());
+    const auto plot = timeline::SorvelPicture::mainPlotArea(image.getWidth(), image.getHeight());
     // The pixel column that holds moment t.
     const auto x = [&](double t)
     { return static_cast<int>(std::floor(plot.getX() + t / takeSeconds * plot.getWidth())); };

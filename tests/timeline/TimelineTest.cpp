@@ -112,7 +112,7 @@ TEST_F(TimelinePictureTest, aSingleRecordShowsInATenMinutePicture)
     take.records[45000].values[R::essSounding] = 1.0f;
     const auto image = renderSorvel(take);
     keep(image, "single-record");
-    const auto plot = timeline::SorvelPicture::wavePlotArea(image.getWidth(), image.getHeight());
+    const auto plot = timeline::SorvelPicture::mainPlotArea(image.getWidth(), image.getHeight());
     const auto x = [&](double t)
     { return juce::roundToInt(plot.getX() + t / take.seconds * plot.getWidth()); };
 
@@ -184,7 +184,7 @@ TEST_F(TimelinePictureTest, mirrelDrawsEveryHitAtItsPlaceAndTheGlideBetween)
         take.places.push_back({t, pan});
     }
     const auto image = renderMirrel(take);
-    const auto plot = timeline::MirrelPicture::lanePlotArea(image.getWidth(), image.getHeight());
+    const auto plot = timeline::MirrelPicture::mainPlotArea(image.getWidth(), image.getHeight());
     const auto x = [&](double t)
     { return juce::roundToInt(plot.getX() + t / take.seconds * plot.getWidth()); };
     const auto y = [&](float p)
@@ -222,7 +222,7 @@ TEST_F(TimelinePictureTest, picturesTakeTheirSizeAndKeepTheFrameInTheHouseStyle)
         ASSERT_EQ(image.getHeight(), h);
         // The window background at a corner, a panel edge around the wells.
         EXPECT_TRUE(testsupport::near(image.getPixelAt(4, h - 4), ui::bg, 14)) << w;
-        const auto plot = timeline::SorvelPicture::wavePlotArea(w, h);
+        const auto plot = timeline::SorvelPicture::mainPlotArea(w, h);
         EXPECT_GT(plot.getWidth(), 300.0f) << w;
         EXPECT_GT(plot.getHeight(), 50.0f) << w;
     }

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace timelinetest
 {
 using R = sv2::MeteringRecord;
@@ -61,28 +59,9 @@ inline bool light(juce::Colour c)
     return c.getRed() > 150 && c.getGreen() > 150 && c.getBlue() > 150;
 }
 
-// The first and last i in [from, to) for which the test holds; (-1, -1) when it never does.
-inline std::pair<int, int> run(int from, int to, const std::function<bool(int)>& test)
-{
-    int first = -1, last = -1;
-    for (int i = from; i < to; ++i)
-        if (test(i))
-        {
-            first = first < 0 ? i : first;
-            last = i;
-        }
-    return {first, last};
-}
-inline std::pair<int, int> columnRun(const juce::Image& image, int y, int from, int to,
-                                     const std::function<bool(juce::Colour)>& predicate)
-{
-    return run(from, to, [&](int x) { return predicate(image.getPixelAt(x, y)); });
-}
-inline std::pair<int, int> rowRun(const juce::Image& image, int x, int from, int to,
-                                  const std::function<bool(juce::Colour)>& predicate)
-{
-    return run(from, to, [&](int y) { return predicate(image.getPixelAt(x, y)); });
-}
+using testsupport::columnRun;
+using testsupport::rowRun;
+using testsupport::run;
 
 // Saves a picture beside the test's working folder when MOSSLIGHT_KEEP_PICTURES names a folder,
 // to look at.

@@ -3,6 +3,7 @@
 // transport and saved states. Also prints what a host sees of a plug-in (--info).
 #include "Options.h"
 #include "Playback.h"
+#include "Progress.h"
 #include "host/PluginHost.h"
 
 #include "common/dsp/LoudnessMeter.h"
@@ -14,7 +15,6 @@
 #include <optional>
 #include <climits>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace
 {
@@ -107,32 +107,6 @@ int showInfo(const RenderOptions& opt)
     return 0;
 }
 
-class Progress
-{
-public:
-    explicit Progress(bool enabledIn) : enabled(enabledIn) {}
-
-    void show(juce::int64 done, juce::int64 total)
-    {
-        if (!enabled || total <= 0)
-            return;
-        const int percent = static_cast<int>(done * 100 / total);
-        if (percent == last)
-            return;
-        last = percent;
-        const int filled = percent * 30 / 100;
-        std::cerr << "\r[" << std::string(static_cast<size_t>(filled), '#')
-                  << std::string(static_cast<size_t>(30 - filled), '.') << "] " << percent << " %"
-                  << std::flush;
-        if (done >= total)
-            std::cerr << "\n";
-    }
-
-private:
-    bool enabled;
-    int last = -1;
-};
-
 int render(const RenderOptions& opt)
 {
     if (!opt.input.existsAsFile())
@@ -167,8 +141,7 @@ int render(const RenderOptions& opt)
                        static_cast<juce::int64>(std::llround(opt.tailSeconds * rate));
     juce::AudioBuffer<float> output(2, static_cast<int>(total));
     const int outChannels = juce::jmin(2, p.getTotalNumOutputChannels());
-    Progress progress(opt.progress ||
-                      (isatty(STDERR_FILENO) != 0 && total > static_cast<juce::int64>(5.0 * rate)));
+    Progress progress(opt.progress, total > static_cast<juce::int64>(5.0 * rate));
 
     const auto started = std::chrono::steady_clock::now();
     while (playback.position() < total)

@@ -1,4 +1,4 @@
-#include "Snapshot.h"
+#include "ModeSupport.h"
 
 #include "common/ui/SizeButton.h"
 #include "render/Playback.h"
@@ -12,17 +12,14 @@ namespace
 {
 constexpr double tickSeconds = 0.033; // the editors' refresh period
 
-struct Options : PlaybackOptions
+struct Options : PictureOptions
 {
-    juce::File input, folder;
-    juce::String name;
     std::vector<double> moments; // seconds
     std::vector<int> scales;     // percent
     juce::Array<Setting> views;
 
     juce::String parse(const juce::StringArray& args)
     {
-        juce::StringArray positional;
         const auto own = [this](const juce::String& a, const ValueReader& next, juce::String& error)
         {
             juce::String value;
@@ -42,13 +39,6 @@ struct Options : PlaybackOptions
                 else
                     scales.push_back(value.getIntValue());
             }
-            else if (a == "--name")
-            {
-                if (!next(value) || value.isEmpty() || value.containsAnyOf("/\\"))
-                    error = "--name needs a file name prefix";
-                else
-                    name = value;
-            }
             else if (a == "--view")
             {
                 if (!next(value) || !value.contains("="))
@@ -61,13 +51,8 @@ struct Options : PlaybackOptions
                 return false;
             return true;
         };
-        if (const auto error = PlaybackOptions::parse(args, own, positional); error.isNotEmpty())
+        if (const auto error = parseWith(args, own); error.isNotEmpty())
             return error;
-        if (positional.size() != 2)
-            return "give the input file and the output folder";
-        const auto cwd = juce::File::getCurrentWorkingDirectory();
-        input = cwd.getChildFile(positional[0]);
-        folder = cwd.getChildFile(positional[1]);
         if (scales.empty())
             scales.push_back(100);
         std::sort(moments.begin(), moments.end());
@@ -95,27 +80,6 @@ juce::String usage(const Plugin& plugin)
     return text + PlaybackOptions::usage();
 }
 
-int fail(const juce::String& message)
-{
-    std::cerr << "snapshot: " << message << "\n";
-    return 1;
-}
-
-bool writePng(const juce::Image& image, const juce::File& file)
-{
-    const auto temp = file.getSiblingFile("." + file.getFileName() + ".tmp");
-    temp.deleteFile();
-    {
-        juce::FileOutputStream out(temp);
-        if (!out.openedOk() || !juce::PNGImageFormat().writeImageToStream(image, out))
-        {
-            temp.deleteFile();
-            return false;
-        }
-    }
-    return temp.moveFileTo(file);
-}
-
 SizeButton* findSizeButton(juce::Component& c)
 {
     if (auto* button = dynamic_cast<SizeButton*>(&c))
@@ -128,17 +92,13 @@ SizeButton* findSizeButton(juce::Component& c)
 
 int play(const Plugin& plugin, const Options& opt)
 {
-    if (!opt.input.existsAsFile())
-        return fail("no input file " + opt.input.getFullPathName());
-    if (opt.loadState != juce::File() && !opt.loadState.existsAsFile())
-        return fail("no state file " + opt.loadState.getFullPathName());
+    Take take;
+    if (const auto error = take.read(opt); error.isNotEmpty())
+        return fail(error);
     if (!opt.folder.createDirectory())
         return fail("cannot create " + opt.folder.getFullPathName());
-
-    juce::AudioBuffer<float> input;
-    double rate = 0.0;
-    if (const auto error = readAudioFile(opt.input, input, rate); error.isNotEmpty())
-        return fail(error);
+    const auto& input = take.input;
+    const double rate = take.rate;
     const int length = input.getNumSamples();
 
     const double seconds = length / rate;
@@ -149,14 +109,10 @@ int play(const Plugin& plugin, const Options& opt)
         return fail("--at " + juce::String(moments.back()) + " lies beyond the end of the audio (" +
                     juce::String(seconds, 3) + " s)");
 
-    auto processor = plugin.createProcessor();
-    auto& p = *processor;
-    ParameterPlan plan;
-    if (const auto error = setUpForPlayback(p, opt, input.getNumChannels(), rate, false, plan);
-        error.isNotEmpty())
+    if (const auto error = take.setUp(plugin, opt); error.isNotEmpty())
         return fail(error);
-
-    Playback playback(p, opt, plan, rate, [&] { p.prepareToPlay(rate, opt.blockMax); });
+    auto& p = take.processor();
+    auto& playback = take.playback();
     std::unique_ptr<juce::AudioProcessorEditor> editor(p.createEditorIfNeeded());
     if (editor == nullptr)
         return fail(plugin.name + " has no editor");
@@ -168,7 +124,7 @@ int play(const Plugin& plugin, const Options& opt)
             return fail(error);
     }
 
-    const auto name = opt.name.isNotEmpty() ? opt.name : plugin.name.toLowerCase();
+    const auto name = opt.prefix(plugin);
     const auto samplesAt = [rate](double t) { return static_cast<juce::int64>(std::llround(t * rate)); };
     const auto total = static_cast<juce::int64>(length);
     juce::int64 ticks = 0;
@@ -234,10 +190,7 @@ int run(const Plugin& plugin, int argc, char** argv)
         return runTimeline(plugin, args);
     Options opt;
     if (const auto error = opt.parse(args); error.isNotEmpty())
-    {
-        std::cerr << "snapshot: " << error << " (--help shows the options)\n";
-        return 2;
-    }
+        return badCommandLine(error);
     juce::ScopedJuceInitialiser_GUI juceInitialiser;
     return play(plugin, opt);
 }

@@ -1,27 +1,24 @@
 // snapshot --timeline: plays a whole WAV file through the plug-in's processor in-process (no
 // editor) and writes one picture of the take.
-#include "Snapshot.h"
+#include "ModeSupport.h"
 
 #include "render/Playback.h"
+#include "render/Progress.h"
 #include "timeline/TakePicture.h"
 
 #include <iostream>
-#include <unistd.h>
 
 namespace snapshot
 {
 namespace
 {
-struct TimelineOptions : PlaybackOptions
+struct TimelineOptions : PictureOptions
 {
-    juce::File input, folder;
-    juce::String name;
     int width = timeline::TakePicture::defaultWidth, height = timeline::TakePicture::defaultHeight;
     bool progress = false;
 
     juce::String parse(const juce::StringArray& args)
     {
-        juce::StringArray positional;
         const auto own = [this](const juce::String& a, const ValueReader& next, juce::String& error)
         {
             juce::String value;
@@ -42,61 +39,14 @@ struct TimelineOptions : PlaybackOptions
                 size(height, timeline::TakePicture::minimumHeight, "height");
             else if (a == "--progress")
                 progress = true;
-            else if (a == "--name")
-            {
-                if (!next(value) || value.isEmpty() || value.containsAnyOf("/\\"))
-                    error = "--name needs a file name prefix";
-                else
-                    name = value;
-            }
             else if (a == "--at" || a == "--scale" || a == "--view")
                 error = "--timeline pictures the whole take: it takes no " + a;
             else
                 return false;
             return true;
         };
-        if (const auto error = PlaybackOptions::parse(args, own, positional); error.isNotEmpty())
-            return error;
-        if (positional.size() != 2)
-            return "give the input file and the output folder";
-        const auto cwd = juce::File::getCurrentWorkingDirectory();
-        input = cwd.getChildFile(positional[0]);
-        folder = cwd.getChildFile(positional[1]);
-        return {};
+        return parseWith(args, own);
     }
-};
-
-int fail(const juce::String& message)
-{
-    std::cerr << "snapshot: " << message << "\n";
-    return 1;
-}
-
-// A bar on stderr for long takes (or when asked), as render shows one.
-class Progress
-{
-public:
-    explicit Progress(bool enabledIn) : enabled(enabledIn) {}
-
-    void show(juce::int64 done, juce::int64 total)
-    {
-        if (!enabled || total <= 0)
-            return;
-        const int percent = static_cast<int>(done * 100 / total);
-        if (percent == last)
-            return;
-        last = percent;
-        const int filled = percent * 30 / 100;
-        std::cerr << "\r[" << std::string(static_cast<size_t>(filled), '#')
-                  << std::string(static_cast<size_t>(30 - filled), '.') << "] " << percent << " %"
-                  << std::flush;
-        if (done >= total)
-            std::cerr << "\n";
-    }
-
-private:
-    bool enabled;
-    int last = -1;
 };
 
 juce::String settingsText(const TimelineOptions& opt)
@@ -112,24 +62,6 @@ juce::String settingsText(const TimelineOptions& opt)
     if (opt.loadState != juce::File())
         parts.add("state " + opt.loadState.getFileName());
     return parts.joinIntoString(", ");
-}
-
-bool writePicture(const juce::Image& image, const juce::File& file)
-{
-    const auto temp = file.getSiblingFile("." + file.getFileName() + ".tmp");
-    temp.deleteFile();
-    {
-        juce::FileOutputStream out(temp);
-        if (!out.openedOk() || !juce::PNGImageFormat().writeImageToStream(image, out))
-        {
-            temp.deleteFile();
-            return false;
-        }
-    }
-    if (temp.moveFileTo(file))
-        return true;
-    temp.deleteFile();
-    return false;
 }
 
 timeline::Block blockAt(juce::AudioProcessor& p, juce::int64 start)
@@ -155,26 +87,19 @@ timeline::Block blockAt(juce::AudioProcessor& p, juce::int64 start)
 
 int play(const Plugin& plugin, const TimelineOptions& opt)
 {
-    if (!opt.input.existsAsFile())
-        return fail("no input file " + opt.input.getFullPathName());
-    if (opt.loadState != juce::File() && !opt.loadState.existsAsFile())
-        return fail("no state file " + opt.loadState.getFullPathName());
-
-    juce::AudioBuffer<float> input;
-    double rate = 0.0;
-    if (const auto error = readAudioFile(opt.input, input, rate); error.isNotEmpty())
+    Take take;
+    if (const auto error = take.read(opt); error.isNotEmpty())
         return fail(error);
+    const auto& input = take.input;
+    const double rate = take.rate;
     const auto total = static_cast<juce::int64>(input.getNumSamples());
     if (total == 0 || rate <= 0.0)
         return fail(opt.input.getFullPathName() + " holds no audio");
 
-    auto processor = plugin.createProcessor();
-    auto& p = *processor;
-    ParameterPlan plan;
-    if (const auto error = setUpForPlayback(p, opt, input.getNumChannels(), rate, false, plan);
-        error.isNotEmpty())
+    if (const auto error = take.setUp(plugin, opt); error.isNotEmpty())
         return fail(error);
-    Playback playback(p, opt, plan, rate, [&] { p.prepareToPlay(rate, opt.blockMax); });
+    auto& p = take.processor();
+    auto& playback = take.playback();
 
     timeline::TakeInfo info;
     info.fileName = opt.input.getFileName();
@@ -182,8 +107,7 @@ int play(const Plugin& plugin, const TimelineOptions& opt)
     info.settings = settingsText(opt);
     auto recorder = plugin.timeline(p, info);
 
-    Progress progress(opt.progress ||
-                      (isatty(STDERR_FILENO) != 0 && total > static_cast<juce::int64>(60.0 * rate)));
+    Progress progress(opt.progress, total > static_cast<juce::int64>(60.0 * rate));
     recordTake(p, playback, input, *recorder,
                [&](const juce::AudioBuffer<float>&, juce::int64 start, int length)
                { progress.show(start + length, total); });
@@ -191,9 +115,8 @@ int play(const Plugin& plugin, const TimelineOptions& opt)
     const auto image = recorder->picture(opt.width, opt.height);
     if (!opt.folder.createDirectory())
         return fail("cannot create " + opt.folder.getFullPathName());
-    const auto name = opt.name.isNotEmpty() ? opt.name : plugin.name.toLowerCase();
-    const auto file = opt.folder.getChildFile(name + "-timeline.png");
-    if (!writePicture(image, file))
+    const auto file = opt.folder.getChildFile(opt.prefix(plugin) + "-timeline.png");
+    if (!writePng(image, file))
         return fail("cannot write " + file.getFullPathName());
     std::cout << file.getFullPathName() << "\n" << recorder->figuresLine() << std::endl;
     return 0;
@@ -229,10 +152,7 @@ int runTimeline(const Plugin& plugin, const juce::StringArray& args)
 {
     TimelineOptions opt;
     if (const auto error = opt.parse(args); error.isNotEmpty())
-    {
-        std::cerr << "snapshot: " << error << " (--help shows the options)\n";
-        return 2;
-    }
+        return badCommandLine(error);
     if (!plugin.timeline)
         return fail(plugin.name + " has no timeline");
     juce::ScopedJuceInitialiser_GUI juceInitialiser;

@@ -85,20 +85,10 @@ juce::String figuresLine(const MirrelFigures& f)
            lufsText(f.integratedOut) + " LUFS integrated, range " + range + "; song position " + songText(f);
 }
 
-MirrelPicture::MirrelPicture(const MirrelTake& t) : take(t)
+MirrelPicture::MirrelPicture(const MirrelTake& t) : TakePicture("MIRREL", t.info, t.seconds), take(t)
 {
-    title = "MIRREL";
-    subtitle = takeSubtitle(take.info, take.seconds);
-    seconds = take.seconds;
     tracks = {{&take.output, "output", ui::text}};
     figures = figureRow(figuresOf(take));
-}
-
-juce::Rectangle<float> MirrelPicture::lanePlotArea(int width, int height)
-{
-    const auto well = Layout::of(static_cast<float>(width), static_cast<float>(height)).main;
-    const auto p = mainPlot(well.withZeroOrigin(), 0.0);
-    return {well.getX() + p.left, well.getY() + p.top, p.width, p.height};
 }
 
 void MirrelPicture::paintMain(juce::Graphics& g, float width, float height)

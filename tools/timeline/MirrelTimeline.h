@@ -62,9 +62,6 @@ class MirrelPicture : public TakePicture
 public:
     explicit MirrelPicture(const MirrelTake& take);
 
-    // The plot of the lane in a picture of width x height (the well's origin added).
-    static juce::Rectangle<float> lanePlotArea(int width, int height);
-
 protected:
     void paintMain(juce::Graphics& g, float width, float height) override;
 

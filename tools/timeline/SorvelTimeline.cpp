@@ -116,21 +116,11 @@ std::vector<svui::WaveColumn> columnsOf(const SorvelTake& take, int count)
     return columns;
 }
 
-SorvelPicture::SorvelPicture(const SorvelTake& t) : take(t)
+SorvelPicture::SorvelPicture(const SorvelTake& t) : TakePicture("SORVEL", t.info, t.seconds), take(t)
 {
-    title = "SORVEL";
-    subtitle = takeSubtitle(take.info, take.seconds);
-    seconds = take.seconds;
     tracks = {{&take.input, "input", ui::dim.withAlpha(static_cast<juce::uint8>(0x99)), 4.0f},
               {&take.output, "output", ui::text, 1.5f}};
     figures = figureRow(figuresOf(take));
-}
-
-juce::Rectangle<float> SorvelPicture::wavePlotArea(int width, int height)
-{
-    const auto well = Layout::of(static_cast<float>(width), static_cast<float>(height)).main;
-    const auto p = mainPlot(well.withZeroOrigin(), 0.0);
-    return {well.getX() + p.left, well.getY() + p.top, p.width, p.height};
 }
 
 void SorvelPicture::paintMain(juce::Graphics& g, float width, float height)

@@ -58,9 +58,6 @@ class SorvelPicture : public TakePicture
 public:
     explicit SorvelPicture(const SorvelTake& take);
 
-    // The plot of the wave well in a picture of width x height (the well's origin added).
-    static juce::Rectangle<float> wavePlotArea(int width, int height);
-
 protected:
     void paintMain(juce::Graphics& g, float width, float height) override;
 

@@ -18,6 +18,11 @@ juce::Colour alpha(juce::Colour c, int value)
 }
 } // namespace
 
+TakePicture::TakePicture(const juce::String& titleText, const TakeInfo& info, double takeSeconds)
+    : title(titleText), subtitle(takeSubtitle(info, takeSeconds)), seconds(takeSeconds)
+{
+}
+
 TakePicture::Layout TakePicture::Layout::of(float width, float height)
 {
     Layout l;
@@ -44,6 +49,13 @@ TakePicture::Plot TakePicture::mainPlot(juce::Rectangle<float> well, double seco
     p.height = juce::jmax(well.getHeight() - 8.0f - p.top, 0.0f);
     p.seconds = seconds;
     return p;
+}
+
+juce::Rectangle<float> TakePicture::mainPlotArea(int width, int height)
+{
+    const auto well = Layout::of(static_cast<float>(width), static_cast<float>(height)).main;
+    const auto p = mainPlot(well.withZeroOrigin(), 0.0);
+    return {well.getX() + p.left, well.getY() + p.top, p.width, p.height};
 }
 
 TakePicture::Plot TakePicture::loudnessPlot(juce::Rectangle<float> well, double seconds)

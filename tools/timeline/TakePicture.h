@@ -35,6 +35,8 @@ public:
     };
     static Plot mainPlot(juce::Rectangle<float> well, double seconds);
     static Plot loudnessPlot(juce::Rectangle<float> well, double seconds);
+    // The plot of the plug-in's own well in a picture of width x height (the well's origin added).
+    static juce::Rectangle<float> mainPlotArea(int width, int height);
 
     // The loudness well's scale: a short-term reading's y.
     static constexpr float loudestLufs = 0.0f, quietestLufs = -48.0f;
@@ -60,6 +62,9 @@ public:
     void paint(juce::Graphics& g) override;
 
 protected:
+    // A picture of a take of `seconds`, headed by `title` and the take's subtitle.
+    TakePicture(const juce::String& title, const TakeInfo& info, double seconds);
+
     // The plug-in's own well, in its own coordinates (0, 0, well width, well height).
     virtual void paintMain(juce::Graphics& g, float width, float height) = 0;
 

@@ -4,64 +4,18 @@
 // so that a ThreadSanitizer run picks it up.
 #include "EditorRig.h"
 
-#include "render/Transport.h"
-#include "support/AllocationCounter.h"
-
-#include <juce_audio_formats/juce_audio_formats.h>
-
-#include <atomic>
-#include <thread>
-
-namespace
-{
-juce::AudioBuffer<float> drumLoop()
-{
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
-    std::unique_ptr<juce::AudioFormatReader> reader(
-        formats.createReaderFor(juce::File(MOSSLIGHT_DEMO_DIR).getChildFile("drums.wav")));
-    juce::AudioBuffer<float> audio(2, reader != nullptr ? static_cast<int>(reader->lengthInSamples) : 0);
-    if (reader != nullptr)
-        reader->read(&audio, 0, audio.getNumSamples(), 0, true, true);
-    return audio;
-}
-} // namespace
+#include "support/AudioFiles.h"
+#include "support/AudioThread.h"
 
 TEST(MirrelEditorStress, openingAndClosingWhileAudioRunsNeverBlocksOrAllocatesOnTheAudioThread)
 {
     editortest::SettingsFolder settings;
-    const auto loop = drumLoop();
+    const auto loop = testsupport::readDemo("drums.wav");
     ASSERT_GT(loop.getNumSamples(), 48000) << "the demo drum loop is missing";
 
     MirrelProcessor processor;
-    Transport::Settings playing;
-    playing.playing = true;
-    Transport transport(playing, 48000.0);
-    processor.setPlayHead(&transport);
     processor.prepareToPlay(48000.0, 256);
-
-    std::atomic<bool> stop{false};
-    std::atomic<long> blocks{0}, heapOperations{0};
-    std::thread audio(
-        [&]
-        {
-            juce::AudioBuffer<float> block(2, 256);
-            juce::MidiBuffer midi;
-            int pos = 0;
-            while (!stop.load())
-            {
-                for (int c = 0; c < 2; ++c)
-                    block.copyFrom(c, 0, loop, c, pos, 256);
-                {
-                    testsupport::ScopedHeapCount count;
-                    processor.processBlock(block, midi);
-                    heapOperations += count.counts().total();
-                }
-                transport.advance(256);
-                pos = (pos + 256) % (loop.getNumSamples() - 256);
-                ++blocks;
-            }
-        });
+    testsupport::AudioThread audio(processor, loop, 256, 48000.0);
 
     for (int opening = 0; opening < 50; ++opening)
     {
@@ -79,10 +33,8 @@ TEST(MirrelEditorStress, openingAndClosingWhileAudioRunsNeverBlocksOrAllocatesOn
         EXPECT_EQ(processor.getActiveEditor(), nullptr);
     }
 
-    stop.store(true);
-    audio.join();
-    processor.setPlayHead(nullptr);
-    EXPECT_GT(blocks.load(), 0);
-    EXPECT_EQ(heapOperations.load(), 0)
-        << "heap operations on the audio thread in " << blocks.load() << " blocks";
+    audio.stop();
+    EXPECT_GT(audio.blocks(), 0);
+    EXPECT_EQ(audio.heapOperations(), 0)
+        << "heap operations on the audio thread in " << audio.blocks() << " blocks";
 }

@@ -1,22 +1,12 @@
 // The snapshot tools run as a user runs them: pictures of the editor at the asked moments and
 // scales, and clear refusals. (Sorvel's editor's pictures: tests/sorvel/editor.)
 #include "EditorRig.h"
-#include "support/ToolRun.h"
+#include "support/SnapshotToolFixture.h"
 
 namespace
 {
 using testsupport::runTool;
-
-class SnapshotTool : public ::testing::Test
-{
-protected:
-    SnapshotTool() { folder.createDirectory(); }
-    ~SnapshotTool() override { folder.deleteRecursively(); }
-
-    const juce::File demo{MOSSLIGHT_DEMO_DIR};
-    const juce::File folder = juce::File::createTempFile("snapshots");
-    editortest::SettingsFolder settings; // the tools must not need, nor touch, the user's settings
-};
+using SnapshotTool = testsupport::SnapshotToolTest;
 } // namespace
 
 TEST_F(SnapshotTool, writesTheEditorAtEveryMomentAndScale)

@@ -5,73 +5,24 @@
 // heap. Labelled "stress" so that the sanitizer runs pick it up.
 #include "EditorRig.h"
 
-#include "render/Transport.h"
-#include "support/AllocationCounter.h"
-
-#include <juce_audio_formats/juce_audio_formats.h>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
-
-namespace
-{
-juce::AudioBuffer<float> demoPhrase()
-{
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
-    std::unique_ptr<juce::AudioFormatReader> reader(
-        formats.createReaderFor(juce::File(MOSSLIGHT_DEMO_DIR).getChildFile("phrase.wav")));
-    juce::AudioBuffer<float> audio(2, reader != nullptr ? static_cast<int>(reader->lengthInSamples) : 0);
-    if (reader != nullptr)
-        reader->read(&audio, 0, audio.getNumSamples(), 0, true, true);
-    return audio;
-}
-} // namespace
+#include "support/AudioFiles.h"
+#include "support/AudioThread.h"
 
 TEST(SorvelEditorStress, openingClosingAndSelectingWhileAudioRunsNeverRacesOrAllocatesOnTheAudioThread)
 {
     testsupport::SettingsFolder settings;
-    const auto phrase = demoPhrase();
+    const auto phrase = testsupport::readDemo("phrase.wav");
     ASSERT_GT(phrase.getNumSamples(), 48000) << "the demo phrase is missing";
 
     constexpr int blockSize = 256;
     Sorvel2Processor processor;
-    Transport::Settings playing;
-    playing.playing = true;
-    Transport transport(playing, 48000.0);
-    processor.setPlayHead(&transport);
     processor.setPlayConfigDetails(2, 2, 48000.0, blockSize);
     processor.prepareToPlay(48000.0, blockSize);
 
     // The audio thread keeps to about real time, as a host's does: the ring's slots are reused
-    // 5.12 s after they were written, and the editor reads at most 504 records back.
-    std::atomic<bool> stop{false};
-    std::atomic<long> blocks{0}, heapOperations{0};
-    std::thread audio(
-        [&]
-        {
-            juce::AudioBuffer<float> block(2, blockSize);
-            juce::MidiBuffer midi;
-            int pos = 0;
-            const auto period = std::chrono::microseconds(blockSize * 1000000 / 48000);
-            auto next = std::chrono::steady_clock::now();
-            while (!stop.load())
-            {
-                for (int c = 0; c < 2; ++c)
-                    block.copyFrom(c, 0, phrase, c, pos, blockSize);
-                {
-                    testsupport::ScopedHeapCount count;
-                    processor.processBlock(block, midi);
-                    heapOperations += count.counts().total();
-                }
-                transport.advance(blockSize);
-                pos = (pos + blockSize) % (phrase.getNumSamples() - blockSize);
-                ++blocks;
-                next += period / 4; // four times real time: more records per tick than a host gives
-                std::this_thread::sleep_until(next);
-            }
-        });
+    // 5.12 s after they were written, and the editor reads at most 504 records back. Four times
+    // real time gives more records per tick than a host does.
+    testsupport::AudioThread audio(processor, phrase, blockSize, 48000.0, 4.0);
 
     for (int opening = 0; opening < 24; ++opening)
     {
@@ -109,10 +60,8 @@ TEST(SorvelEditorStress, openingClosingAndSelectingWhileAudioRunsNeverRacesOrAll
         EXPECT_GT(sorvel->refresh.readIndex, recordsBefore);
     }
 
-    stop.store(true);
-    audio.join();
-    processor.setPlayHead(nullptr);
-    EXPECT_GT(blocks.load(), 0);
-    EXPECT_EQ(heapOperations.load(), 0)
-        << "heap operations on the audio thread in " << blocks.load() << " blocks";
+    audio.stop();
+    EXPECT_GT(audio.blocks(), 0);
+    EXPECT_EQ(audio.heapOperations(), 0)
+        << "heap operations on the audio thread in " << audio.blocks() << " blocks";
 }

@@ -1,22 +1,12 @@
 // snapshot-sorvel as a user runs it: Sorvel's editor pictured at the asked scales with the demo
 // phrase flowing, the module panel chosen with --view, and clear refusals of unknown views.
 #include "EditorRig.h"
-#include "support/ToolRun.h"
+#include "support/SnapshotToolFixture.h"
 
 namespace
 {
 using testsupport::runTool;
-
-class SorvelSnapshotTool : public ::testing::Test
-{
-protected:
-    SorvelSnapshotTool() { folder.createDirectory(); }
-    ~SorvelSnapshotTool() override { folder.deleteRecursively(); }
-
-    const juce::File demo{MOSSLIGHT_DEMO_DIR};
-    const juce::File folder = juce::File::createTempFile("snapshots");
-    testsupport::SettingsFolder settings; // the tool must not need, nor touch, the user's settings
-};
+using SorvelSnapshotTool = testsupport::SnapshotToolTest;
 } // namespace
 
 TEST_F(SorvelSnapshotTool, picturesTheEditorAtEachScaleWithTheChosenModule)
