@@ -4,6 +4,7 @@
 // for heap use.
 #include "sorvel/PluginProcessor.h"
 #include "support/AllocationCounter.h"
+#include "support/BufferChecks.h"
 #include "support/ParameterAccess.h"
 
 #include <functional>
@@ -89,25 +90,6 @@ inline juce::AudioBuffer<float> sine(double rate, double hz, float amplitude, in
         for (int i = 0; i < samples; ++i)
             b.setSample(c, i, amplitude * static_cast<float>(std::sin(2.0 * M_PI * hz * i / rate)));
     return b;
-}
-
-inline float largestStep(const juce::AudioBuffer<float>& y, int from = 1, int to = -1)
-{
-    const int end = to < 0 ? y.getNumSamples() : std::min(to, y.getNumSamples());
-    float worst = 0.0f;
-    for (int c = 0; c < y.getNumChannels(); ++c)
-        for (int i = std::max(from, 1); i < end; ++i)
-            worst = std::max(worst, std::abs(y.getSample(c, i) - y.getSample(c, i - 1)));
-    return worst;
-}
-
-inline bool allFinite(const juce::AudioBuffer<float>& y)
-{
-    for (int c = 0; c < y.getNumChannels(); ++c)
-        for (int i = 0; i < y.getNumSamples(); ++i)
-            if (!std::isfinite(y.getSample(c, i)))
-                return false;
-    return true;
 }
 
 } // namespace testsupport
