@@ -3,6 +3,7 @@
 #include "host/PluginHost.h"
 #include "sorvel/ParameterIds.h"
 #include "support/RenderRun.h"
+#include "support/SavedSessions.h"
 
 #include <gtest/gtest.h>
 
@@ -218,6 +219,136 @@ TEST_P(Hosted, nonFiniteInputIsReadAsSilence)
         for (int i = 0; i < got.getNumSamples(); ++i)
             ASSERT_TRUE(std::isfinite(got.getSample(c, i))) << b << ": channel " << c << " sample " << i;
     EXPECT_EQ(testsupport::largestDifference(got, want), 0.0f) << b;
+}
+
+namespace
+{
+// The sessions of one plug-in that the hosted checks restore.
+std::vector<const testsupport::SavedSession*> sessionsOf(const Bundle& b)
+{
+    if (juce::String(b.plugin) == "Sorvel")
+        return {&testsupport::sorvelStrong, &testsupport::sorvelLastItems};
+    return {&testsupport::mirrelStrong, &testsupport::mirrelLastItems};
+}
+
+juce::String formatSuffix(const Bundle& b)
+{
+    return "." + juce::String(b.format).toLowerCase();
+}
+
+// What a host saved of a session: the plug-in's state inside the format's own wrapping.
+juce::MemoryBlock hostSavedSession(const Bundle& b, const testsupport::SavedSession& session)
+{
+    if (testsupport::rewritingStateFixtures())
+    {
+        auto plugin = load(b);
+        auto& p = plugin->processor();
+        for (const auto& v : session.values)
+        {
+            // An LV2 host reads a continuous value as its plain number.
+            auto* prm = host::findParameter(p, v.id);
+            const bool plainNumber = juce::String(b.format) == "LV2" && !prm->isDiscrete();
+            prm->setValueNotifyingHost(prm->getValueForText(plainNumber ? juce::String(v.plain) : v.text));
+        }
+        plugin->prepare(48000.0, 512);
+        auto block = noise(512, 1);
+        juce::MidiBuffer midi;
+        p.processBlock(block, midi); // LV2 hands parameter changes over while running
+        juce::MemoryBlock state;
+        p.getStateInformation(state);
+        testsupport::writeStateFixture(session.name, formatSuffix(b), state);
+    }
+    return testsupport::readStateFixture(session.name, formatSuffix(b));
+}
+
+juce::AudioBuffer<float> play(host::HostedPlugin& plugin, const juce::AudioBuffer<float>& input)
+{
+    juce::AudioBuffer<float> out(input);
+    juce::AudioBuffer<float> buffer(2, 512);
+    juce::MidiBuffer midi;
+    for (int pos = 0; pos + 512 <= out.getNumSamples(); pos += 512)
+    {
+        for (int c = 0; c < 2; ++c)
+            buffer.copyFrom(c, 0, out, c, pos, 512);
+        plugin.processor().processBlock(buffer, midi);
+        for (int c = 0; c < 2; ++c)
+            out.copyFrom(c, pos, buffer, c, 0, 512);
+    }
+    return out;
+}
+} // namespace
+
+// Sessions that version 0.1.0 saved through each format load in this one: every value the
+// session holds comes back, whatever the instance held before.
+TEST_P(Hosted, sessionsSavedByEarlierVersionsLoad)
+{
+    const auto& b = GetParam();
+    for (const auto* session : sessionsOf(b))
+    {
+        SCOPED_TRACE(session->name);
+        const auto state = hostSavedSession(b, *session);
+        auto plugin = load(b);
+        ASSERT_NE(plugin, nullptr);
+        auto& p = plugin->processor();
+        // The instance plays other values first.
+        std::mt19937 rng(9);
+        std::uniform_real_distribution<float> u(0.0f, 1.0f);
+        for (const char* id : b.ids)
+            host::findParameter(p, id)->setValueNotifyingHost(u(rng));
+        plugin->prepare(48000.0, 512);
+        auto block = noise(512, 2);
+        juce::MidiBuffer midi;
+        p.processBlock(block, midi);
+
+        p.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+        p.processBlock(block, midi);
+        for (const auto& v : session->values)
+        {
+            auto* prm = host::findParameter(p, v.id);
+            const auto shown = prm->getText(prm->getValue(), 100);
+            // An LV2 host shows the plain number of a continuous value, not the plug-in's text.
+            if (juce::String(b.format) == "LV2" && !prm->isDiscrete())
+                EXPECT_NEAR(shown.getFloatValue(), v.plain, 0.01f * std::max(1.0f, std::abs(v.plain)))
+                    << v.id << ": " << shown;
+            else
+                EXPECT_EQ(shown, juce::String(v.text)) << v.id;
+        }
+    }
+}
+
+// Hosts restore a session before preparing or after it: either way the first block plays the
+// session's settings, without a glide from the defaults. An LV2 host always restores after the
+// plug-in has been prepared (JUCE prepares it when the host makes the instance), so what every
+// order in every format must play is a VST3 restored before it was prepared.
+TEST_P(Hosted, aSessionRestoredBeforeOrAfterPreparingStartsAtItsSettings)
+{
+    const auto& b = GetParam();
+    const bool sorvel = juce::String(b.plugin) == "Sorvel";
+    const auto input = testsupport::demoExcerpt(sorvel ? "phrase.wav" : "drums.wav", 24000, 24576);
+    const auto& session = *sessionsOf(b).front();
+
+    const auto& vst3 = sorvel ? sorvelVst3 : mirrelVst3;
+    auto reference = load(vst3);
+    ASSERT_NE(reference, nullptr);
+    const auto vst3State = hostSavedSession(vst3, session);
+    reference->processor().setStateInformation(vst3State.getData(), static_cast<int>(vst3State.getSize()));
+    reference->prepare(48000.0, 512);
+    const auto want = play(*reference, input);
+    EXPECT_GT(testsupport::largestDifference(want, input), 0.01f) << "the session changes the sound";
+
+    const auto state = hostSavedSession(b, session);
+    for (const bool restoreFirst : {true, false})
+    {
+        auto plugin = load(b);
+        ASSERT_NE(plugin, nullptr);
+        if (restoreFirst)
+            plugin->processor().setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+        plugin->prepare(48000.0, 512);
+        if (!restoreFirst)
+            plugin->processor().setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+        EXPECT_EQ(testsupport::largestDifference(play(*plugin, input), want), 0.0f)
+            << b << (restoreFirst ? ": restored, then prepared" : ": prepared, then restored");
+    }
 }
 
 class HostedLv2 : public ::testing::TestWithParam<Bundle>
