@@ -72,6 +72,21 @@ juce::String shell(const juce::String& commandLine)
     }
     return output;
 }
+
+// Gives every parameter a random value and plays one block, prepared: LV2 hosts hand parameter
+// changes to the plug-in while it runs.
+void playRandomValues(host::HostedPlugin& plugin, const Bundle& b, unsigned seed)
+{
+    auto& p = plugin.processor();
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (const char* id : b.ids)
+        host::findParameter(p, id)->setValueNotifyingHost(u(rng));
+    plugin.prepare(48000.0, 512);
+    auto block = noise(512, seed);
+    juce::MidiBuffer midi;
+    p.processBlock(block, midi);
+}
 } // namespace
 
 class Hosted : public ::testing::TestWithParam<Bundle>
@@ -121,15 +136,7 @@ TEST_P(Hosted, stateRoundTripsThroughTheHost)
     auto source = load(b);
     ASSERT_NE(source, nullptr);
     auto& a = source->processor();
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    for (const char* id : b.ids)
-        host::findParameter(a, id)->setValueNotifyingHost(u(rng));
-    // LV2 hosts hand parameter changes to the plug-in while it runs.
-    source->prepare(48000.0, 512);
-    auto block = noise(512, 1);
-    juce::MidiBuffer midi;
-    a.processBlock(block, midi);
+    playRandomValues(*source, b, 5);
 
     juce::MemoryBlock state;
     a.getStateInformation(state);
@@ -140,6 +147,8 @@ TEST_P(Hosted, stateRoundTripsThroughTheHost)
     auto& r = restored->processor();
     r.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
     restored->prepare(48000.0, 512);
+    auto block = noise(512, 1);
+    juce::MidiBuffer midi;
     r.processBlock(block, midi);
 
     for (const char* id : b.ids)
@@ -290,15 +299,9 @@ TEST_P(Hosted, sessionsSavedByEarlierVersionsLoad)
         auto plugin = load(b);
         ASSERT_NE(plugin, nullptr);
         auto& p = plugin->processor();
-        // The instance plays other values first.
-        std::mt19937 rng(9);
-        std::uniform_real_distribution<float> u(0.0f, 1.0f);
-        for (const char* id : b.ids)
-            host::findParameter(p, id)->setValueNotifyingHost(u(rng));
-        plugin->prepare(48000.0, 512);
+        playRandomValues(*plugin, b, 9); // the instance plays other values first
         auto block = noise(512, 2);
         juce::MidiBuffer midi;
-        p.processBlock(block, midi);
 
         p.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
         p.processBlock(block, midi);

@@ -37,12 +37,7 @@ TEST(MirrelHostConditions, aSessionRestoredBeforeTheFirstBlockStartsWithoutGlide
 
 TEST(MirrelHostConditions, aMinuteOfAutomatingEveryParameterEveryBlock)
 {
-    const auto drums = testsupport::readDemo("drums.wav");
-    juce::AudioBuffer<float> minute(2, 60 * 48000);
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < minute.getNumSamples(); ++i)
-            minute.setSample(c, i, drums.getSample(std::min(c, drums.getNumChannels() - 1),
-                                                   i % drums.getNumSamples()));
+    const auto minute = testsupport::demoLoop("drums.wav", 60 * 48000);
     testsupport::expectAMinuteOfAutomation<MirrelProcessor>(minute, 1.5f);
 }
 

@@ -44,12 +44,7 @@ TEST(SorvelHostConditions, aMinuteOfAutomatingEveryParameterEveryBlock)
 {
     // The two gains stay within +-6 dB so that the loudness, and with it the steps, stay
     // comparable with the render at the defaults.
-    const auto phrase = testsupport::readDemo("phrase.wav");
-    juce::AudioBuffer<float> minute(2, 60 * 48000);
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < minute.getNumSamples(); ++i)
-            minute.setSample(c, i, phrase.getSample(std::min(c, phrase.getNumChannels() - 1),
-                                                    i % phrase.getNumSamples()));
+    const auto minute = testsupport::demoLoop("phrase.wav", 60 * 48000);
     testsupport::expectAMinuteOfAutomation<Sorvel2Processor>(
         minute, 1.5f,
         [](Sorvel2Processor& p, std::mt19937& rng)

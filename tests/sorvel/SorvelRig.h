@@ -6,6 +6,7 @@
 #include "support/AllocationCounter.h"
 #include "support/BufferChecks.h"
 #include "support/ParameterAccess.h"
+#include "support/PlayThrough.h"
 
 #include <functional>
 
@@ -61,25 +62,9 @@ struct SorvelRig
                                  const std::function<void(int, int)>& beforeBlock = {},
                                  const std::function<int()>& nextBlock = {})
     {
-        const int total = input.getNumSamples();
-        juce::AudioBuffer<float> output(2, total), buffer(2, std::max(block, 1));
-        int index = 0;
-        for (int pos = 0; pos < total; ++index)
-        {
-            const int n = std::min(nextBlock ? nextBlock() : block, total - pos);
-            if (beforeBlock)
-                beforeBlock(index, pos);
-            buffer.setSize(2, n, false, false, true);
-            for (int c = 0; c < 2; ++c)
-                buffer.copyFrom(c, 0, input, std::min(c, input.getNumChannels() - 1), pos, n);
-            if (p.getTotalNumInputChannels() == 1)
-                buffer.clear(1, 0, n);
-            EXPECT_NO_HEAP(p.processBlock(buffer, midi));
-            for (int c = 0; c < 2; ++c)
-                output.copyFrom(c, pos, buffer, c, 0, n);
-            pos += n;
-        }
-        return output;
+        if (nextBlock)
+            return playThrough(p, input, nextBlock, beforeBlock);
+        return playThrough(p, input, [block] { return block; }, beforeBlock);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "support/AllocationCounter.h"
 #include "support/BufferChecks.h"
 #include "support/ParameterAccess.h"
+#include "support/PlayThrough.h"
 #include "support/ProcessorChecks.h"
 #include "support/SavedSessions.h"
 
@@ -47,40 +48,6 @@ struct BlockSizes
 inline juce::String blockName(int block)
 {
     return block > 0 ? juce::String(block) : juce::String("changing");
-}
-
-// Plays `input` (stereo) through `p` in the blocks `nextBlock` gives, calling `beforeBlock(index)`
-// before each; returns the output. `p` is prepared by the caller.
-inline juce::AudioBuffer<float> playThrough(juce::AudioProcessor& p, const juce::AudioBuffer<float>& input,
-                                            const std::function<int()>& nextBlock,
-                                            const std::function<void(int)>& beforeBlock = {})
-{
-    const int total = input.getNumSamples();
-    juce::AudioBuffer<float> output(2, total), buffer(2, 8192);
-    juce::MidiBuffer midi;
-    int index = 0;
-    for (int pos = 0; pos < total; ++index)
-    {
-        const int n = std::min(nextBlock(), total - pos);
-        if (beforeBlock)
-            beforeBlock(index);
-        buffer.setSize(2, n, false, false, true);
-        for (int c = 0; c < 2; ++c)
-            buffer.copyFrom(c, 0, input, std::min(c, input.getNumChannels() - 1), pos, n);
-        if (p.getTotalNumInputChannels() == 1)
-            buffer.clear(1, 0, n);
-        EXPECT_NO_HEAP(p.processBlock(buffer, midi));
-        for (int c = 0; c < 2; ++c)
-            output.copyFrom(c, pos, buffer, c, 0, n);
-        pos += n;
-    }
-    return output;
-}
-
-inline juce::AudioBuffer<float> playInBlocks(juce::AudioProcessor& p, const juce::AudioBuffer<float>& input,
-                                             int block)
-{
-    return playThrough(p, input, [block] { return block; });
 }
 
 // Counts the host notifications that say the latency changed.
@@ -238,7 +205,7 @@ void expectAMinuteOfAutomation(const juce::AudioBuffer<float>& minute, float bou
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
     const auto out = playThrough(
         p, minute, [] { return block; },
-        [&](int)
+        [&](int, int)
         {
             for (auto* prm : p.getParameters())
                 prm->setValueNotifyingHost(u(rng));
