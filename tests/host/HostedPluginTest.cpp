@@ -2,6 +2,7 @@
 // own plug-in hosting, and the LV2 bundles as Debian's lv2info reads them.
 #include "host/PluginHost.h"
 #include "sorvel/ParameterIds.h"
+#include "support/HostConditions.h"
 #include "support/RenderRun.h"
 #include "support/SavedSessions.h"
 
@@ -185,6 +186,46 @@ TEST_P(Hosted, processesAudio)
             }
     }
     EXPECT_GT(energy, 100.0) << "noise comes out";
+}
+
+// Through each format's own buffer handling: at every rate, blocks whose size changes every
+// block (from 1 sample to the prepared 4096) give the samples that 512-sample blocks give.
+TEST_P(Hosted, everyRateWithChangingBlockSizes)
+{
+    const auto& b = GetParam();
+    const auto input = testsupport::demoExcerpt(
+        juce::String(b.plugin) == "Sorvel" ? "phrase.wav" : "drums.wav", 24000, 24000);
+    auto playIn = [&](host::HostedPlugin& plugin, const std::function<int()>& nextBlock)
+    {
+        juce::AudioBuffer<float> out(2, input.getNumSamples()), buffer(2, 4096);
+        juce::MidiBuffer midi;
+        for (int pos = 0; pos < out.getNumSamples();)
+        {
+            const int n = std::min(nextBlock(), out.getNumSamples() - pos);
+            buffer.setSize(2, n, false, false, true);
+            for (int c = 0; c < 2; ++c)
+                buffer.copyFrom(c, 0, input, c, pos, n);
+            plugin.processor().processBlock(buffer, midi);
+            for (int c = 0; c < 2; ++c)
+                out.copyFrom(c, pos, buffer, c, 0, n);
+            pos += n;
+        }
+        return out;
+    };
+    for (const double rate : testsupport::hostRates)
+    {
+        auto reference = load(b, rate, 512);
+        auto plugin = load(b, rate, 4096);
+        ASSERT_TRUE(reference != nullptr && plugin != nullptr);
+        reference->prepare(rate, 512);
+        plugin->prepare(rate, 4096);
+        const auto want = playIn(*reference, [] { return 512; });
+        testsupport::BlockSizes sizes{0};
+        const auto got = playIn(*plugin, [&] { return sizes.next(); });
+        EXPECT_TRUE(testsupport::allFinite(got)) << b << " at " << rate;
+        EXPECT_EQ(testsupport::largestDifference(got, want), 0.0f) << b << " at " << rate;
+        EXPECT_EQ(plugin->processor().getLatencySamples(), reference->processor().getLatencySamples());
+    }
 }
 
 // A NaN or an infinity from a broken plug-in before ours is read as silence: the output is
