@@ -101,17 +101,18 @@ void Sorvel2Processor::prepareToPlay(double sampleRate, int maximumExpectedSampl
 {
     chain.prepare(sampleRate, getTotalNumInputChannels() >= 2 ? 2 : 1, maximumExpectedSamplesPerBlock);
     setLatencySamples(chain.getLatencySamples());
-    pullParams();
+    // The chain takes its first settings at the first block, where every ramp starts at its
+    // target: hosts restore a session after preparing as often as before.
+    readParams();
 }
 
-void Sorvel2Processor::pullParams() noexcept
+void Sorvel2Processor::readParams() noexcept
 {
     Params p;
     for (size_t i = 0; i < bindings.size(); ++i)
         bindings[i].store(p, raw[i]->load());
     p.tempo = hostTempo;
     params = p;
-    chain.applyParams(params);
 }
 
 void Sorvel2Processor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
@@ -130,7 +131,8 @@ void Sorvel2Processor::processBlock(juce::AudioBuffer<float>& buffer, juce::Midi
             hostPlaying = position->getIsPlaying();
         }
 
-    pullParams();
+    readParams();
+    chain.applyParams(params);
 
     const int numSamples = buffer.getNumSamples();
     if (buffer.getNumChannels() < 2 || numSamples == 0)

@@ -47,7 +47,7 @@ public:
     const sv2::Chain& getChain() const noexcept { return chain; }
 
 private:
-    void pullParams() noexcept;
+    void readParams() noexcept;
 
     sv2::Chain chain{inputMeter, outputMeter, feed};
     sv::LoudnessMeter outputMeter;

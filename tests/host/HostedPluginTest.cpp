@@ -2,7 +2,9 @@
 // own plug-in hosting, and the LV2 bundles as Debian's lv2info reads them.
 #include "host/PluginHost.h"
 #include "sorvel/ParameterIds.h"
+#include "support/HostConditions.h"
 #include "support/RenderRun.h"
+#include "support/SavedSessions.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +73,21 @@ juce::String shell(const juce::String& commandLine)
     }
     return output;
 }
+
+// Gives every parameter a random value and plays one block, prepared: LV2 hosts hand parameter
+// changes to the plug-in while it runs.
+void playRandomValues(host::HostedPlugin& plugin, const Bundle& b, unsigned seed)
+{
+    auto& p = plugin.processor();
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (const char* id : b.ids)
+        host::findParameter(p, id)->setValueNotifyingHost(u(rng));
+    plugin.prepare(48000.0, 512);
+    auto block = noise(512, seed);
+    juce::MidiBuffer midi;
+    p.processBlock(block, midi);
+}
 } // namespace
 
 class Hosted : public ::testing::TestWithParam<Bundle>
@@ -120,15 +137,7 @@ TEST_P(Hosted, stateRoundTripsThroughTheHost)
     auto source = load(b);
     ASSERT_NE(source, nullptr);
     auto& a = source->processor();
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    for (const char* id : b.ids)
-        host::findParameter(a, id)->setValueNotifyingHost(u(rng));
-    // LV2 hosts hand parameter changes to the plug-in while it runs.
-    source->prepare(48000.0, 512);
-    auto block = noise(512, 1);
-    juce::MidiBuffer midi;
-    a.processBlock(block, midi);
+    playRandomValues(*source, b, 5);
 
     juce::MemoryBlock state;
     a.getStateInformation(state);
@@ -139,6 +148,8 @@ TEST_P(Hosted, stateRoundTripsThroughTheHost)
     auto& r = restored->processor();
     r.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
     restored->prepare(48000.0, 512);
+    auto block = noise(512, 1);
+    juce::MidiBuffer midi;
     r.processBlock(block, midi);
 
     for (const char* id : b.ids)
@@ -175,6 +186,46 @@ TEST_P(Hosted, processesAudio)
             }
     }
     EXPECT_GT(energy, 100.0) << "noise comes out";
+}
+
+// Through each format's own buffer handling: at every rate, blocks whose size changes every
+// block (from 1 sample to the prepared 4096) give the samples that 512-sample blocks give.
+TEST_P(Hosted, everyRateWithChangingBlockSizes)
+{
+    const auto& b = GetParam();
+    const auto input = testsupport::demoExcerpt(
+        juce::String(b.plugin) == "Sorvel" ? "phrase.wav" : "drums.wav", 24000, 24000);
+    auto playIn = [&](host::HostedPlugin& plugin, const std::function<int()>& nextBlock)
+    {
+        juce::AudioBuffer<float> out(2, input.getNumSamples()), buffer(2, 4096);
+        juce::MidiBuffer midi;
+        for (int pos = 0; pos < out.getNumSamples();)
+        {
+            const int n = std::min(nextBlock(), out.getNumSamples() - pos);
+            buffer.setSize(2, n, false, false, true);
+            for (int c = 0; c < 2; ++c)
+                buffer.copyFrom(c, 0, input, c, pos, n);
+            plugin.processor().processBlock(buffer, midi);
+            for (int c = 0; c < 2; ++c)
+                out.copyFrom(c, pos, buffer, c, 0, n);
+            pos += n;
+        }
+        return out;
+    };
+    for (const double rate : testsupport::hostRates)
+    {
+        auto reference = load(b, rate, 512);
+        auto plugin = load(b, rate, 4096);
+        ASSERT_TRUE(reference != nullptr && plugin != nullptr);
+        reference->prepare(rate, 512);
+        plugin->prepare(rate, 4096);
+        const auto want = playIn(*reference, [] { return 512; });
+        testsupport::BlockSizes sizes{0};
+        const auto got = playIn(*plugin, [&] { return sizes.next(); });
+        EXPECT_TRUE(testsupport::allFinite(got)) << b << " at " << rate;
+        EXPECT_EQ(testsupport::largestDifference(got, want), 0.0f) << b << " at " << rate;
+        EXPECT_EQ(plugin->processor().getLatencySamples(), reference->processor().getLatencySamples());
+    }
 }
 
 // A NaN or an infinity from a broken plug-in before ours is read as silence: the output is
@@ -218,6 +269,130 @@ TEST_P(Hosted, nonFiniteInputIsReadAsSilence)
         for (int i = 0; i < got.getNumSamples(); ++i)
             ASSERT_TRUE(std::isfinite(got.getSample(c, i))) << b << ": channel " << c << " sample " << i;
     EXPECT_EQ(testsupport::largestDifference(got, want), 0.0f) << b;
+}
+
+namespace
+{
+// The sessions of one plug-in that the hosted checks restore.
+std::vector<const testsupport::SavedSession*> sessionsOf(const Bundle& b)
+{
+    if (juce::String(b.plugin) == "Sorvel")
+        return {&testsupport::sorvelStrong, &testsupport::sorvelLastItems};
+    return {&testsupport::mirrelStrong, &testsupport::mirrelLastItems};
+}
+
+juce::String formatSuffix(const Bundle& b)
+{
+    return "." + juce::String(b.format).toLowerCase();
+}
+
+// What a host saved of a session: the plug-in's state inside the format's own wrapping.
+juce::MemoryBlock hostSavedSession(const Bundle& b, const testsupport::SavedSession& session)
+{
+    if (testsupport::rewritingStateFixtures())
+    {
+        auto plugin = load(b);
+        auto& p = plugin->processor();
+        for (const auto& v : session.values)
+        {
+            // An LV2 host reads a continuous value as its plain number.
+            auto* prm = host::findParameter(p, v.id);
+            const bool plainNumber = juce::String(b.format) == "LV2" && !prm->isDiscrete();
+            prm->setValueNotifyingHost(prm->getValueForText(plainNumber ? juce::String(v.plain) : v.text));
+        }
+        plugin->prepare(48000.0, 512);
+        auto block = noise(512, 1);
+        juce::MidiBuffer midi;
+        p.processBlock(block, midi); // LV2 hands parameter changes over while running
+        juce::MemoryBlock state;
+        p.getStateInformation(state);
+        testsupport::writeStateFixture(session.name, formatSuffix(b), state);
+    }
+    return testsupport::readStateFixture(session.name, formatSuffix(b));
+}
+
+juce::AudioBuffer<float> play(host::HostedPlugin& plugin, const juce::AudioBuffer<float>& input)
+{
+    juce::AudioBuffer<float> out(input);
+    juce::AudioBuffer<float> buffer(2, 512);
+    juce::MidiBuffer midi;
+    for (int pos = 0; pos + 512 <= out.getNumSamples(); pos += 512)
+    {
+        for (int c = 0; c < 2; ++c)
+            buffer.copyFrom(c, 0, out, c, pos, 512);
+        plugin.processor().processBlock(buffer, midi);
+        for (int c = 0; c < 2; ++c)
+            out.copyFrom(c, pos, buffer, c, 0, 512);
+    }
+    return out;
+}
+} // namespace
+
+// Sessions that version 0.1.0 saved through each format load in this one: every value the
+// session holds comes back, whatever the instance held before.
+TEST_P(Hosted, sessionsSavedByEarlierVersionsLoad)
+{
+    const auto& b = GetParam();
+    for (const auto* session : sessionsOf(b))
+    {
+        SCOPED_TRACE(session->name);
+        const auto state = hostSavedSession(b, *session);
+        auto plugin = load(b);
+        ASSERT_NE(plugin, nullptr);
+        auto& p = plugin->processor();
+        playRandomValues(*plugin, b, 9); // the instance plays other values first
+        auto block = noise(512, 2);
+        juce::MidiBuffer midi;
+
+        p.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+        p.processBlock(block, midi);
+        for (const auto& v : session->values)
+        {
+            auto* prm = host::findParameter(p, v.id);
+            const auto shown = prm->getText(prm->getValue(), 100);
+            // An LV2 host shows the plain number of a continuous value, not the plug-in's text.
+            if (juce::String(b.format) == "LV2" && !prm->isDiscrete())
+                EXPECT_NEAR(shown.getFloatValue(), v.plain, 0.01f * std::max(1.0f, std::abs(v.plain)))
+                    << v.id << ": " << shown;
+            else
+                EXPECT_EQ(shown, juce::String(v.text)) << v.id;
+        }
+    }
+}
+
+// Hosts restore a session before preparing or after it: either way the first block plays the
+// session's settings, without a glide from the defaults. An LV2 host always restores after the
+// plug-in has been prepared (JUCE prepares it when the host makes the instance), so what every
+// order in every format must play is a VST3 restored before it was prepared.
+TEST_P(Hosted, aSessionRestoredBeforeOrAfterPreparingStartsAtItsSettings)
+{
+    const auto& b = GetParam();
+    const bool sorvel = juce::String(b.plugin) == "Sorvel";
+    const auto input = testsupport::demoExcerpt(sorvel ? "phrase.wav" : "drums.wav", 24000, 24576);
+    const auto& session = *sessionsOf(b).front();
+
+    const auto& vst3 = sorvel ? sorvelVst3 : mirrelVst3;
+    auto reference = load(vst3);
+    ASSERT_NE(reference, nullptr);
+    const auto vst3State = hostSavedSession(vst3, session);
+    reference->processor().setStateInformation(vst3State.getData(), static_cast<int>(vst3State.getSize()));
+    reference->prepare(48000.0, 512);
+    const auto want = play(*reference, input);
+    EXPECT_GT(testsupport::largestDifference(want, input), 0.01f) << "the session changes the sound";
+
+    const auto state = hostSavedSession(b, session);
+    for (const bool restoreFirst : {true, false})
+    {
+        auto plugin = load(b);
+        ASSERT_NE(plugin, nullptr);
+        if (restoreFirst)
+            plugin->processor().setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+        plugin->prepare(48000.0, 512);
+        if (!restoreFirst)
+            plugin->processor().setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+        EXPECT_EQ(testsupport::largestDifference(play(*plugin, input), want), 0.0f)
+            << b << (restoreFirst ? ": restored, then prepared" : ": prepared, then restored");
+    }
 }
 
 class HostedLv2 : public ::testing::TestWithParam<Bundle>

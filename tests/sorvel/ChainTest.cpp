@@ -74,30 +74,40 @@ TEST(SorvelChain, monoInputGivesTheVocalOnBothSidesAndStereoReturns)
 
 TEST(SorvelChain, gainsAndTheirRamps)
 {
-    SorvelRig rig;
-    rig.set("input", -24.0f);
-    rig.set("output", 24.0f);
-    rig.prepare(48000.0, 100);
-    EXPECT_FLOAT_EQ(rig.p.getChain().getInputGain(), 0.0630957f);
-    EXPECT_NEAR(rig.p.getChain().getOutputGain(), 15.8489f, 1e-4f);
-
-    SorvelRig ramp;
-    ramp.prepare(48000.0, 100);
-    ASSERT_EQ(ramp.p.getChain().getOutputGain(), 1.0f);
-    ramp.set("output", -6.0f);
-    const auto silence = juce::AudioBuffer<float>(2, 100);
-    auto step = [&](int n)
+    auto step = [](SorvelRig& rig, int n)
     {
         juce::AudioBuffer<float> b(2, n);
         b.clear();
-        EXPECT_NO_HEAP(ramp.p.processBlock(b, ramp.midi));
+        EXPECT_NO_HEAP(rig.p.processBlock(b, rig.midi));
     };
+
+    // Set before preparing, or after it but before the first block (a host restoring a
+    // session): the first block starts at the values.
+    for (const bool afterPreparing : {false, true})
+    {
+        SorvelRig rig;
+        if (!afterPreparing)
+            rig.set("input", -24.0f);
+        rig.set("output", 24.0f);
+        rig.prepare(48000.0, 100);
+        if (afterPreparing)
+            rig.set("input", -24.0f);
+        step(rig, 1);
+        EXPECT_FLOAT_EQ(rig.p.getChain().getInputGain(), 0.0630957f) << afterPreparing;
+        EXPECT_NEAR(rig.p.getChain().getOutputGain(), 15.8489f, 1e-4f) << afterPreparing;
+    }
+
+    SorvelRig ramp;
+    ramp.prepare(48000.0, 100);
+    step(ramp, 100);
+    ASSERT_EQ(ramp.p.getChain().getOutputGain(), 1.0f);
+    ramp.set("output", -6.0f);
     const float target = 0.501187f;
-    step(480); // half way: linear
+    step(ramp, 480); // half way: linear
     EXPECT_NEAR(ramp.p.getChain().getOutputGain(), 1.0f + 0.5f * (target - 1.0f), 5e-5f);
-    step(479);
+    step(ramp, 479);
     EXPECT_GT(ramp.p.getChain().getOutputGain(), target) << "one sample before round(0.020 fs)";
-    step(1);
+    step(ramp, 1);
     EXPECT_NEAR(ramp.p.getChain().getOutputGain(), target, 1e-6f)
         << "exactly at round(0.020 fs) = 960 samples";
 }

@@ -4,7 +4,9 @@
 // for heap use.
 #include "sorvel/PluginProcessor.h"
 #include "support/AllocationCounter.h"
+#include "support/BufferChecks.h"
 #include "support/ParameterAccess.h"
+#include "support/PlayThrough.h"
 
 #include <functional>
 
@@ -60,25 +62,9 @@ struct SorvelRig
                                  const std::function<void(int, int)>& beforeBlock = {},
                                  const std::function<int()>& nextBlock = {})
     {
-        const int total = input.getNumSamples();
-        juce::AudioBuffer<float> output(2, total), buffer(2, std::max(block, 1));
-        int index = 0;
-        for (int pos = 0; pos < total; ++index)
-        {
-            const int n = std::min(nextBlock ? nextBlock() : block, total - pos);
-            if (beforeBlock)
-                beforeBlock(index, pos);
-            buffer.setSize(2, n, false, false, true);
-            for (int c = 0; c < 2; ++c)
-                buffer.copyFrom(c, 0, input, std::min(c, input.getNumChannels() - 1), pos, n);
-            if (p.getTotalNumInputChannels() == 1)
-                buffer.clear(1, 0, n);
-            EXPECT_NO_HEAP(p.processBlock(buffer, midi));
-            for (int c = 0; c < 2; ++c)
-                output.copyFrom(c, pos, buffer, c, 0, n);
-            pos += n;
-        }
-        return output;
+        if (nextBlock)
+            return playThrough(p, input, nextBlock, beforeBlock);
+        return playThrough(p, input, [block] { return block; }, beforeBlock);
     }
 };
 
@@ -89,25 +75,6 @@ inline juce::AudioBuffer<float> sine(double rate, double hz, float amplitude, in
         for (int i = 0; i < samples; ++i)
             b.setSample(c, i, amplitude * static_cast<float>(std::sin(2.0 * M_PI * hz * i / rate)));
     return b;
-}
-
-inline float largestStep(const juce::AudioBuffer<float>& y, int from = 1, int to = -1)
-{
-    const int end = to < 0 ? y.getNumSamples() : std::min(to, y.getNumSamples());
-    float worst = 0.0f;
-    for (int c = 0; c < y.getNumChannels(); ++c)
-        for (int i = std::max(from, 1); i < end; ++i)
-            worst = std::max(worst, std::abs(y.getSample(c, i) - y.getSample(c, i - 1)));
-    return worst;
-}
-
-inline bool allFinite(const juce::AudioBuffer<float>& y)
-{
-    for (int c = 0; c < y.getNumChannels(); ++c)
-        for (int i = 0; i < y.getNumSamples(); ++i)
-            if (!std::isfinite(y.getSample(c, i)))
-                return false;
-    return true;
 }
 
 } // namespace testsupport

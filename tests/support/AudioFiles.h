@@ -63,4 +63,16 @@ inline juce::AudioBuffer<float> demoExcerpt(const char* name, int from, int leng
     return x;
 }
 
+// A file of the demo material repeated up to `length` samples, on two channels.
+inline juce::AudioBuffer<float> demoLoop(const char* name, int length)
+{
+    const auto all = readDemo(name);
+    juce::AudioBuffer<float> x(2, length);
+    x.clear();
+    for (int c = 0; all.getNumSamples() > 0 && c < 2; ++c)
+        for (int i = 0; i < length; ++i)
+            x.setSample(c, i, all.getSample(std::min(c, all.getNumChannels() - 1), i % all.getNumSamples()));
+    return x;
+}
+
 } // namespace testsupport

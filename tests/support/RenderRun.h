@@ -2,7 +2,8 @@
 
 // Runs the render tool as a separate process and reads what it wrote: the end-to-end path a user
 // takes. RENDER_TOOL is the built executable.
-#include "AudioFiles.h"
+#include "support/AudioFiles.h"
+#include "support/BufferChecks.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -51,18 +52,5 @@ struct TempDir
     ~TempDir() { dir.deleteRecursively(); }
     juce::File operator/(const char* name) const { return dir.getChildFile(name); }
 };
-
-inline float largestDifference(const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b,
-                               int from = 0, int to = -1)
-{
-    if (a.getNumSamples() != b.getNumSamples() || a.getNumChannels() != b.getNumChannels())
-        return std::numeric_limits<float>::infinity();
-    const int end = to < 0 ? a.getNumSamples() : to;
-    float worst = 0.0f;
-    for (int c = 0; c < a.getNumChannels(); ++c)
-        for (int i = from; i < end; ++i)
-            worst = std::max(worst, std::abs(a.getSample(c, i) - b.getSample(c, i)));
-    return worst;
-}
 
 } // namespace testsupport

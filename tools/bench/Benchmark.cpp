@@ -3,7 +3,7 @@
 // of each of Sorvel's modules. Runs on the demo material, with flush-to-zero set as the plug-ins
 // set it. CPU time of this thread is measured, so a busy machine disturbs the figures less.
 //
-// Usage: mosslight-bench <demo folder> [--quick]
+// Usage: mosslight-bench <demo folder> [--quick | --silence | --profile]
 #include "common/dsp/LoudnessMeter.h"
 #include "mirrel/engine/MirrelEngine.h"
 #include "sorvel/engine/Chain.h"
@@ -31,10 +31,13 @@ double cpuSeconds()
     return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
 }
 
-void flushDenormals()
+void flushDenormals(bool on = true)
 {
 #if defined(__SSE__)
-    _mm_setcsr(_mm_getcsr() | 0x8040); // flush-to-zero and denormals-are-zero
+    const unsigned bits = 0x8040; // flush-to-zero and denormals-are-zero
+    _mm_setcsr(on ? (_mm_getcsr() | bits) : (_mm_getcsr() & ~bits));
+#else
+    (void)on;
 #endif
 }
 
@@ -279,13 +282,71 @@ Result runMirrel(const std::vector<std::vector<float>>& input, double rate, int 
                        transport.quarterNotes += n / rate * 2.0;
                    });
 }
+
+// Loud input, then minutes of silence with the transport running (so nothing sleeps): a filter or
+// a feedback path decaying into denormal numbers would make the later windows slower. With
+// flush-to-zero, as the plug-ins run, and without, as the engine alone would.
+void silenceAfterLoud(const wav::Audio& phrase, const wav::Audio& drums, bool quick)
+{
+    const double rate = 48000.0;
+    const int block = 512;
+    const int windows = quick ? 3 : 6;
+    const double windowSeconds = 30.0;
+    const auto silence = std::vector<std::vector<float>>(
+        2, std::vector<float>(static_cast<size_t>(windowSeconds * rate), 0.0f));
+
+    std::printf("\nSilence after loud input, 48 kHz, 512-sample blocks: ms of CPU per second of audio,\n"
+                "the loud 4 s, then each %.0f s of silence\n", windowSeconds);
+    for (const bool flush : {true, false})
+    {
+        flushDenormals(flush);
+        const char* mode = flush ? "flush-to-zero" : "no flush-to-zero";
+        auto row = [&](const char* name, const std::function<void(float*, float*, int)>& process,
+                       const std::vector<std::vector<float>>& loud)
+        {
+            std::printf("%-20s %-17s loud %7.3f  silent", name, mode, measure(loud, rate, block, process).msPerSecond);
+            for (int w = 0; w < windows; ++w)
+                std::printf(" %7.3f", measure(silence, rate, block, process).msPerSecond);
+            std::printf("\n");
+            std::fflush(stdout);
+        };
+
+        const auto strong = sorvelSettings()[1].params;
+        auto inputMeter = std::make_unique<sv::LoudnessMeter>();
+        auto outputMeter = std::make_unique<sv::LoudnessMeter>();
+        auto feed = std::make_unique<sv2::EditorFeed>();
+        auto chain = std::make_unique<sv2::Chain>(*inputMeter, *outputMeter, *feed);
+        chain->prepare(rate, 2, block);
+        row("Sorvel all strong",
+            [&](float* l, float* r, int n)
+            {
+                chain->applyParams(strong);
+                chain->processBlock(l, r, n, 2, false, true);
+            },
+            loop(phrase, 4.0, rate));
+
+        auto engine = std::make_unique<mr::MirrelEngine>();
+        engine->prepare(rate);
+        mr::Mirrel::Settings settings;
+        mr::TransportState transport;
+        transport.playing = transport.hasPosition = transport.hasTempo = true;
+        row("Mirrel defaults",
+            [&](float* l, float* r, int n)
+            {
+                engine->process(l, r, n, settings, transport, true);
+                transport.quarterNotes += n / rate * 2.0;
+            },
+            loop(drums, 4.0, rate));
+    }
+    flushDenormals(true);
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2)
     {
-        std::fprintf(stderr, "usage: mosslight-bench <demo folder> [--quick]\n");
+        std::fprintf(stderr, "usage: mosslight-bench <demo folder> [--quick | --silence | --profile]\n");
         return 2;
     }
     const bool quick = argc > 2 && std::strcmp(argv[2], "--quick") == 0;
@@ -300,6 +361,13 @@ int main(int argc, char** argv)
     {
         std::fprintf(stderr, "mosslight-bench: %s\n", error.c_str());
         return 1;
+    }
+
+    // --silence: only loud input followed by minutes of silence.
+    if (argc > 2 && std::strcmp(argv[2], "--silence") == 0)
+    {
+        silenceAfterLoud(phrase, drums, false);
+        return 0;
     }
 
     if (profile)
@@ -349,5 +417,7 @@ int main(int argc, char** argv)
         }
         std::printf("\n");
     }
+
+    silenceAfterLoud(phrase, drums, quick);
     return 0;
 }

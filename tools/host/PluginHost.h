@@ -20,7 +20,8 @@ public:
 
     // prepareToPlay, then lets the plug-in's messages arrive: a VST3 reports the latency it
     // computes in prepareToPlay through an asynchronous restart, which a host's message loop
-    // delivers. Waits at most `timeoutMs` for a latency to appear.
+    // delivers. Waits at most `timeoutMs` for a latency to appear. An LV2 reports its latency
+    // only once it has processed a block.
     void prepare(double sampleRate, int blockSize, int timeoutMs = 1000);
     juce::String formatName() const { return format->getName(); }
 
