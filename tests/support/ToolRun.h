@@ -7,11 +7,11 @@ namespace testsupport
 {
 struct ToolRun
 {
-    int exitCode = -1; // -1: it did not start, or ran longer than a minute
+    int exitCode = -1; // -1: it did not start, or ran longer than `timeoutMs`
     juce::String output;
 };
 
-inline ToolRun runTool(const char* tool, const juce::StringArray& args)
+inline ToolRun runTool(const char* tool, const juce::StringArray& args, int timeoutMs = 60000)
 {
     juce::StringArray command{tool};
     command.addArray(args);
@@ -20,7 +20,7 @@ inline ToolRun runTool(const char* tool, const juce::StringArray& args)
     if (!process.start(command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
         return run;
     run.output = process.readAllProcessOutput();
-    if (process.waitForProcessToFinish(60000))
+    if (process.waitForProcessToFinish(timeoutMs))
         run.exitCode = static_cast<int>(process.getExitCode());
     return run;
 }

@@ -1,6 +1,7 @@
 // The snapshot tools' --timeline as a user runs them: one picture of the whole take of the size
 // asked for, the figures printed, and one-line refusals that write nothing.
 #include "TimelineTestSupport.h"
+#include "support/ToolRun.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -8,24 +9,10 @@ using namespace timelinetest;
 
 namespace
 {
-struct Run
+// A whole take through a plug-in may take a while on a busy machine.
+testsupport::ToolRun runTool(const char* tool, const juce::StringArray& args)
 {
-    int exitCode = -1;
-    juce::String output;
-};
-
-Run runTool(const char* tool, const juce::StringArray& args)
-{
-    juce::StringArray command{tool};
-    command.addArray(args);
-    juce::ChildProcess process;
-    Run run;
-    if (!process.start(command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
-        return run;
-    run.output = process.readAllProcessOutput();
-    if (process.waitForProcessToFinish(120000))
-        run.exitCode = static_cast<int>(process.getExitCode());
-    return run;
+    return testsupport::runTool(tool, args, 120000);
 }
 
 void writeWav(const juce::File& file, const juce::AudioBuffer<float>& audio)
