@@ -15,8 +15,12 @@ usage: $0 asan|tsan
   tsan   -DMOSSLIGHT_TSAN=ON in \$TSAN_BUILD_DIR (default build-tsan), ctest -L stress
 
 Options from the caller's ASAN_OPTIONS, UBSAN_OPTIONS, LSAN_OPTIONS and TSAN_OPTIONS are
-appended to the script's own and win over them (LSAN_OPTIONS=print_suppressions=1 lists the
-suppressed leaks per test; the script then totals them).
+appended to the script's own and win over them.
+
+LSAN_COUNT_SUPPRESSED=1 (asan): AddressSanitizer and LeakSanitizer write to files in
+\$build/sanitizer-logs instead of the tests' output (tools that must print one line stay
+one line), the leaks that lsan.supp hid are totalled per suppression, and any report that
+was not suppressed is printed at the end.
 EOF
     exit 2
 }
@@ -38,7 +42,15 @@ asan)
     label=""
     ASAN_OPTIONS=$(with "detect_leaks=1:check_initialization_order=1:detect_stack_use_after_return=1" "${ASAN_OPTIONS:-}")
     UBSAN_OPTIONS=$(with "halt_on_error=1:print_stacktrace=1" "${UBSAN_OPTIONS:-}")
-    LSAN_OPTIONS=$(with "suppressions=$repo/tools/sanitizers/lsan.supp:print_suppressions=0" "${LSAN_OPTIONS:-}")
+    lsan="suppressions=$repo/tools/sanitizers/lsan.supp"
+    logs=""
+    if [ "${LSAN_COUNT_SUPPRESSED:-0}" = 1 ]; then
+        logs=$build/sanitizer-logs
+        lsan="$lsan:print_suppressions=1:log_path=$logs/report"
+    else
+        lsan="$lsan:print_suppressions=0"
+    fi
+    LSAN_OPTIONS=$(with "$lsan" "${LSAN_OPTIONS:-}")
     export ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
     ;;
 tsan)
@@ -46,6 +58,7 @@ tsan)
     option=-DMOSSLIGHT_TSAN=ON
     target=stress_tests
     label=stress
+    logs=""
     TSAN_OPTIONS=$(with "halt_on_error=1:second_deadlock_stack=1" "${TSAN_OPTIONS:-}")
     export TSAN_OPTIONS
     ;;
@@ -53,6 +66,8 @@ tsan)
 esac
 
 start=$(date +%s)
+# Build steps run our binaries too (the LV2 manifest helper): their reports count as well.
+[ -z "$logs" ] || { rm -rf "$logs" && mkdir -p "$logs"; }
 echo "== $mode: configuring $build"
 given_up() {
     echo "$mode: 0 passed, 0 failed: $1 failed after $(($(date +%s) - start)) s" >&2
@@ -71,15 +86,22 @@ status=0
 nice -n 10 ctest "$@" || status=$?
 finished=$(date +%s)
 
-# Leaks that the suppressions hid, totalled over every test (only when print_suppressions=1).
-full=$build/Testing/Temporary/LastTest.log
-if [ "$mode" = asan ] && [ -f "$full" ] && grep -q '^Suppressions used:' "$full"; then
-    echo "== leaks suppressed (leak reports, bytes, suppression):"
-    awk '/^Suppressions used:/ {on = 1; next}
-         on && /^ *count/ {next}
-         on && NF == 3 && $1 ~ /^[0-9]+$/ {n[$3] += $1; b[$3] += $2; next}
-         {on = 0}
-         END {for (s in n) printf "  %6d %10d %s\n", n[s], b[s], s}' "$full" | sort -k3
+# Leaks that the suppressions hid, totalled over every process, and what was not hidden.
+if [ -n "$logs" ]; then
+    echo "== leaks suppressed (reports, bytes, suppression):"
+    cat "$logs"/report.* 2>/dev/null |
+        awk '/^Suppressions used:/ {on = 1; next}
+             on && /^ *count/ {next}
+             on && NF == 3 && $1 ~ /^[0-9]+$/ {n[$3] += $1; b[$3] += $2; next}
+             {on = 0}
+             END {for (s in n) printf "  %6d %10d %s\n", n[s], b[s], s}' | sort -k3
+    for report in "$logs"/report.*; do
+        if [ -f "$report" ] && grep -q 'ERROR: ' "$report"; then
+            echo "== not suppressed: $report"
+            cat "$report"
+            status=1
+        fi
+    done
 fi
 
 # ctest's own count: "NN% tests passed, F tests failed out of T".
