@@ -42,7 +42,8 @@ const HeapCase heapCases[] = {
     {"new and delete", [] { delete escape(new int(1)); }, 1, 1},
     {"new[] and delete[]", [] { delete[] escape(new float[64]); }, 1, 1},
     {"aligned new",
-     [] {
+     []
+     {
          struct alignas(64) Block
          {
              float x[16];
@@ -54,13 +55,15 @@ const HeapCase heapCases[] = {
     {"malloc and free", [] { std::free(escape(std::malloc(100))); }, 1, 1},
     {"calloc", [] { std::free(escape(std::calloc(10, 10))); }, 1, 1},
     {"realloc",
-     [] {
+     []
+     {
          void* p = escape(std::malloc(16));
          std::free(escape(std::realloc(p, 4096)));
      },
      2, 1},
     {"posix_memalign",
-     [] {
+     []
+     {
          void* p = nullptr;
          if (posix_memalign(&p, 64, 256) == 0)
              std::free(escape(p));
@@ -70,7 +73,8 @@ const HeapCase heapCases[] = {
     {"valloc", [] { std::free(escape(valloc(100))); }, alignedC, 1},
     {"strdup inside the C library", [] { std::free(escape(strdup("a string the C library copies"))); }, 1, 1},
     {"a long std::string",
-     [] {
+     []
+     {
          std::string text(200, 'x');
          escape(text.data());
      },
@@ -90,13 +94,15 @@ TEST(HeapCounter, seesEveryWayToTheHeap)
 
 TEST(HeapCounter, countsNothingWithoutHeapWork)
 {
-    const auto counts = testsupport::countHeapOperations([] {
-        volatile int sum = 0;
-        for (int i = 0; i < 1000; ++i)
-            sum = sum + i;
-        char text[32];
-        std::memset(escape(text), 'x', sizeof text);
-    });
+    const auto counts = testsupport::countHeapOperations(
+        []
+        {
+            volatile int sum = 0;
+            for (int i = 0; i < 1000; ++i)
+                sum = sum + i;
+            char text[32];
+            std::memset(escape(text), 'x', sizeof text);
+        });
     EXPECT_EQ(counts.allocations, 0);
     EXPECT_EQ(counts.frees, 0);
     EXPECT_NO_HEAP(std::free(nullptr));
@@ -105,14 +111,16 @@ TEST(HeapCounter, countsNothingWithoutHeapWork)
 TEST(HeapCounter, ignoresOtherThreads)
 {
     std::atomic<int> stage{0};
-    std::thread other([&] {
-        while (stage.load() != 1)
-            std::this_thread::yield();
-        for (int i = 0; i < 100; ++i)
-            std::free(escape(std::malloc(64)));
-        delete escape(new int(3));
-        stage.store(2);
-    });
+    std::thread other(
+        [&]
+        {
+            while (stage.load() != 1)
+                std::this_thread::yield();
+            for (int i = 0; i < 100; ++i)
+                std::free(escape(std::malloc(64)));
+            delete escape(new int(3));
+            stage.store(2);
+        });
     {
         testsupport::ScopedHeapCount scope;
         stage.store(1);

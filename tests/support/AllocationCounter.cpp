@@ -28,7 +28,7 @@ inline void noteFree(const volatile void* p) noexcept
 // allocated: replacing either would blind that check. They call these hooks for every
 // allocation and free instead, C or C++ alike.
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
-                                                          void (*)(const volatile void*));
+                                                         void (*)(const volatile void*));
 namespace
 {
 void onSanitizerMalloc(const volatile void*, std::size_t) noexcept
@@ -41,7 +41,8 @@ void onSanitizerFree(const volatile void* p) noexcept
     noteFree(p);
 }
 
-const bool hooksInstalled = __sanitizer_install_malloc_and_free_hooks(onSanitizerMalloc, onSanitizerFree) != 0;
+const bool hooksInstalled =
+    __sanitizer_install_malloc_and_free_hooks(onSanitizerMalloc, onSanitizerFree) != 0;
 } // namespace
 #else
 extern "C"
