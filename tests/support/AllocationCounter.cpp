@@ -16,35 +16,34 @@ inline void noteAllocation() noexcept
         ++allocationCount;
 }
 
-inline void noteFree(void* p) noexcept
+inline void noteFree(const volatile void* p) noexcept
 {
     if (armed > 0 && p != nullptr)
         ++freeCount;
 }
 } // namespace
 
-namespace testsupport
-{
-ScopedHeapCount::ScopedHeapCount() : start{allocationCount, freeCount}
-{
-    ++armed;
-}
-
-ScopedHeapCount::~ScopedHeapCount()
-{
-    --armed;
-}
-
-HeapCounts ScopedHeapCount::counts() const
-{
-    return {allocationCount - start.allocations, freeCount - start.frees};
-}
-} // namespace testsupport
-
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// AddressSanitizer and ThreadSanitizer own malloc; count at operator new/delete only.
-#define RAW_MALLOC std::malloc
-#define RAW_FREE std::free
+// The sanitizers own malloc and operator new, and check that each block is freed the way it was
+// allocated: replacing either would blind that check. They call these hooks for every
+// allocation and free instead, C or C++ alike.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
+                                                         void (*)(const volatile void*));
+namespace
+{
+void onSanitizerMalloc(const volatile void*, std::size_t) noexcept
+{
+    noteAllocation();
+}
+
+void onSanitizerFree(const volatile void* p) noexcept
+{
+    noteFree(p);
+}
+
+const bool hooksInstalled =
+    __sanitizer_install_malloc_and_free_hooks(onSanitizerMalloc, onSanitizerFree) != 0;
+} // namespace
 #else
 extern "C"
 {
@@ -52,11 +51,9 @@ extern "C"
     void* __libc_calloc(size_t, size_t);
     void* __libc_realloc(void*, size_t);
     void* __libc_memalign(size_t, size_t);
+    void* __libc_valloc(size_t);
     void __libc_free(void*);
 }
-#define RAW_MALLOC __libc_malloc
-#define RAW_FREE __libc_free
-
 // The C allocator, for allocations made by C code (and by anything that bypasses operator new).
 extern "C"
 {
@@ -96,6 +93,12 @@ extern "C"
         return __libc_memalign(alignment, size);
     }
 
+    void* valloc(size_t size)
+    {
+        noteAllocation();
+        return __libc_valloc(size);
+    }
+
     int posix_memalign(void** out, size_t alignment, size_t size)
     {
         noteAllocation();
@@ -103,7 +106,6 @@ extern "C"
         return *out != nullptr ? 0 : 12 /* ENOMEM */;
     }
 }
-#endif
 
 // operator new/delete go straight to the raw allocator, so each allocation counts once.
 namespace
@@ -111,7 +113,7 @@ namespace
 void* countedNew(std::size_t size)
 {
     noteAllocation();
-    if (void* p = RAW_MALLOC(size == 0 ? 1 : size))
+    if (void* p = __libc_malloc(size == 0 ? 1 : size))
         return p;
     throw std::bad_alloc();
 }
@@ -120,13 +122,7 @@ void* countedAlignedNew(std::size_t size, std::align_val_t alignment)
 {
     noteAllocation();
     const auto align = static_cast<std::size_t>(alignment);
-    void* p = nullptr;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    if (posix_memalign(&p, align, size == 0 ? 1 : size) != 0)
-        p = nullptr;
-#else
-    p = __libc_memalign(align, size == 0 ? 1 : size);
-#endif
+    void* p = __libc_memalign(align, size == 0 ? 1 : size);
     if (p == nullptr)
         throw std::bad_alloc();
     return p;
@@ -135,7 +131,7 @@ void* countedAlignedNew(std::size_t size, std::align_val_t alignment)
 void countedDelete(void* p) noexcept
 {
     noteFree(p);
-    RAW_FREE(p);
+    __libc_free(p);
 }
 } // namespace
 
@@ -202,3 +198,26 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
 {
     countedDelete(p);
 }
+#endif
+
+namespace testsupport
+{
+ScopedHeapCount::ScopedHeapCount() : start{allocationCount, freeCount}
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    if (!hooksInstalled)
+        ADD_FAILURE() << "the sanitizer has no room for the heap counter's hooks: nothing is counted";
+#endif
+    ++armed;
+}
+
+ScopedHeapCount::~ScopedHeapCount()
+{
+    --armed;
+}
+
+HeapCounts ScopedHeapCount::counts() const
+{
+    return {allocationCount - start.allocations, freeCount - start.frees};
+}
+} // namespace testsupport

@@ -5,8 +5,9 @@
 #include <utility>
 
 // Counts heap operations (allocations and frees) made by the calling thread while a check is
-// armed. The hooks live in the test binary: global operator new/delete and, outside
-// AddressSanitizer builds, malloc and friends, so allocations inside C libraries count too.
+// armed, in C libraries too. The hooks live in the test binary: global operator new/delete and
+// malloc and friends, or under AddressSanitizer and ThreadSanitizer the sanitizer's own
+// allocation hooks.
 namespace testsupport
 {
 

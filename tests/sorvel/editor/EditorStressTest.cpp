@@ -47,12 +47,18 @@ TEST(SorvelEditorStress, openingClosingAndSelectingWhileAudioRunsNeverRacesOrAll
 
     // One editor left open while the ring wraps round more than once (512 records are 5.12 s of
     // audio, 1.3 s here), refreshing on its own timer: the refresh keeps reading the newest
-    // records while the audio thread overwrites the oldest.
+    // records while the audio thread overwrites the oldest. At least 3 s, and longer until the
+    // ring has wrapped twice: under ThreadSanitizer the chain plays slower than four times real
+    // time.
     {
         std::unique_ptr<juce::AudioProcessorEditor> editor(processor.createEditorIfNeeded());
         ASSERT_NE(editor, nullptr);
         const auto recordsBefore = processor.getFeed().records.count();
+        const auto wrappedTwice = [&]
+        { return processor.getFeed().records.count() - recordsBefore > 2u * sv2::RecordRing::size; };
         juce::MessageManager::getInstance()->runDispatchLoopUntil(3000);
+        for (int waited = 0; !wrappedTwice() && waited < 60000; waited += 100)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(100);
         EXPECT_GT(processor.getFeed().records.count() - recordsBefore, 2u * sv2::RecordRing::size)
             << "the audio thread did not wrap the ring round";
         const auto* sorvel = dynamic_cast<Sorvel2Editor*>(editor.get());
