@@ -5,6 +5,7 @@
 // preparation, and automating everything for a minute. Every processBlock runs under the heap
 // counter.
 #include "support/AllocationCounter.h"
+#include "support/AudioFiles.h"
 #include "support/BufferChecks.h"
 #include "support/ParameterAccess.h"
 #include "support/PlayThrough.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <functional>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 namespace testsupport
@@ -62,15 +64,23 @@ struct LatencyWatch : juce::AudioProcessorListener
     }
 };
 
-// What a test of one plug-in hands these checks: how to make it with its settings applied.
+// What a test of one plug-in hands these checks: its material and how to set it up.
 template <typename Processor> struct PluginUnderTest
 {
+    using ProcessorType = Processor;
+
     // Material at any rate (the same samples whatever the rate; only the timing changes).
     juce::AudioBuffer<float> material;
     // Settings far from the defaults, applied to a fresh processor.
     std::function<void(Processor&)> strongSettings;
     // Settings under which the output is the input delayed by the reported latency.
     std::function<void(Processor&)> transparentSettings;
+    // The demo file a minute of automation plays (looped), and what bounds some of the random
+    // values then (may be empty).
+    const char* demoFile;
+    std::function<void(Processor&, std::mt19937&)> automationLimits;
+    // The sessions earlier versions saved.
+    std::vector<const SavedSession*> sessions;
 };
 
 // At every rate: the reported latency is the delay the audio really has, and every block size
@@ -256,3 +266,31 @@ template <typename Processor> void expectSavedSessionLoads(const SavedSession& s
 }
 
 } // namespace testsupport
+
+// Every check above as the tests of one plug-in: `Plugin` names the suite
+// (<Plugin>HostConditions), `plugin` is a function returning its PluginUnderTest.
+#define MOSSLIGHT_HOST_CONDITION_TESTS(Plugin, plugin)                                                   \
+    TEST(Plugin##HostConditions, everyRateAndBlockSizeGivesTheSameSamplesAndTheReportedLatency)          \
+    {                                                                                                    \
+        testsupport::expectEveryRateAndBlockSize(plugin());                                              \
+    }                                                                                                    \
+    TEST(Plugin##HostConditions, preparingAgainStartsAfresh)                                             \
+    {                                                                                                    \
+        testsupport::expectPreparingAgainStartsAfresh(plugin());                                         \
+    }                                                                                                    \
+    TEST(Plugin##HostConditions, aSessionRestoredBeforeTheFirstBlockStartsWithoutGlides)                 \
+    {                                                                                                    \
+        testsupport::expectStateRestoredBeforeTheFirstBlockApplies(plugin());                            \
+    }                                                                                                    \
+    TEST(Plugin##HostConditions, aMinuteOfAutomatingEveryParameterEveryBlock)                            \
+    {                                                                                                    \
+        using P = std::decay_t<decltype(plugin())>::ProcessorType;                                       \
+        testsupport::expectAMinuteOfAutomation<P>(testsupport::demoLoop(plugin().demoFile, 60 * 48000),  \
+                                                  1.5f, plugin().automationLimits);                      \
+    }                                                                                                    \
+    TEST(Plugin##HostConditions, sessionsSavedByEarlierVersionsLoad)                                     \
+    {                                                                                                    \
+        using P = std::decay_t<decltype(plugin())>::ProcessorType;                                       \
+        for (const auto* session : plugin().sessions)                                                    \
+            testsupport::expectSavedSessionLoads<P>(*session);                                           \
+    }
